@@ -1,0 +1,32 @@
+# Helpers shared by every subsystem and test folder.
+
+# vantoro_library(<name> DEPS <libs...>)
+# One static library from every source file in the calling folder.
+function(vantoro_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# vantoro_tests(LABEL <label> LIBS <libs...>)
+# Every test_*.cpp in the calling folder becomes one test executable that
+# links the given libraries (never their sources), the shared support
+# fixtures and GoogleTest, and carries the subsystem's ctest label.
+function(vantoro_tests)
+  cmake_parse_arguments(ARG "" "LABEL" "LIBS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  foreach(src ${tests})
+    get_filename_component(base ${src} NAME_WE)
+    set(target ${ARG_LABEL}_${base})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} vantoro_test_support
+                          GTest::gtest Qt6::Test)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
+  endforeach()
+endfunction()

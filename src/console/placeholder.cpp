@@ -1,0 +1,1 @@
+namespace vantoro_console_placeholder { int unused = 0; }

@@ -1,0 +1,1 @@
+namespace z960sim_placeholder { int unused = 0; }
