@@ -1,0 +1,28 @@
+// PDF export filter: the prepared pages as a PDF file of our own making,
+// set in the standard Helvetica faces (WinAnsi encoded), with deflated
+// content streams, a document information dictionary and no encryption.
+#pragma once
+
+#include "report/RptReport.h"
+
+class TRptPDFExport : public TRptExportFilter {
+public:
+    TRptPDFExport();
+
+    QString Author = QStringLiteral("Vantoro");
+    QString Subject = QStringLiteral("Vantoro PDF export");
+    QString Creator = QStringLiteral("Vantoro");
+    // The document title; empty takes the report's title text.
+    QString Title;
+
+    QByteArray render(const Rpt::PreparedReport &report) const override;
+};
+
+namespace Rpt {
+// A PDF literal string "(...)" of WinAnsi bytes, with (, ) and \ escaped and
+// bytes outside printable ASCII written as octal escapes.
+QByteArray pdfLiteral(const QByteArray &winAnsi);
+// A PDF text string for the information dictionary: a literal when the text
+// is printable ASCII, else UTF-16BE with its byte-order mark, in hex.
+QByteArray pdfTextString(const QString &text);
+} // namespace Rpt

@@ -1,0 +1,180 @@
+#include "report/RptRtfExport.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Rpt {
+namespace {
+
+constexpr double kTwipsPerMm = 1440.0 / 25.4;
+constexpr int kBorderTwips = 15;
+
+int twips(double mm) { return static_cast<int>(std::lround(mm * kTwipsPerMm)); }
+QByteArray n(int v) { return QByteArray::number(v); }
+
+// Fill colours in use, numbered from 1 (0 is the automatic colour).
+class ColourTable {
+public:
+    explicit ColourTable(const PreparedReport &r)
+    {
+        add(Color{});
+        for (const Page &p : r.pages)
+            for (const PlacedBand &b : p.bands)
+                for (const PlacedMemo &m : b.memos) {
+                    if (m.fill) add(*m.fill);
+                    add(m.font.color);
+                }
+    }
+    int index(const Color &c) const
+    {
+        return static_cast<int>(std::find(colours_.begin(), colours_.end(), c) - colours_.begin()) + 1;
+    }
+    QByteArray table() const
+    {
+        QByteArray out("{\\colortbl;");
+        for (const Color &c : colours_)
+            out += "\\red" + n(c.r) + "\\green" + n(c.g) + "\\blue" + n(c.b) + ';';
+        return out + '}';
+    }
+
+private:
+    void add(const Color &c)
+    {
+        if (std::find(colours_.begin(), colours_.end(), c) == colours_.end())
+            colours_.push_back(c);
+    }
+    std::vector<Color> colours_;
+};
+
+QByteArray spacer(double mm)
+{
+    // An empty paragraph of exactly this height keeps the bands where they print.
+    return "\\pard\\plain\\sl-" + n(std::max(1, twips(mm))) + "\\slmult0\\fs2\\par\n";
+}
+
+QByteArray border(const char *side)
+{
+    return QByteArray("\\clbrdr") + side + "\\brdrs\\brdrw" + n(kBorderTwips);
+}
+
+class BandWriter {
+public:
+    BandWriter(const ColourTable &colours, double marginLeft) : colours_(colours), marginLeft_(marginLeft) {}
+
+    QByteArray band(const PlacedBand &b) const
+    {
+        if (b.memos.empty())
+            return spacer(b.height);
+        std::vector<const PlacedMemo *> memos;
+        for (const PlacedMemo &m : b.memos)
+            memos.push_back(&m);
+        std::sort(memos.begin(), memos.end(), [](auto a, auto c) { return a->left < c->left; });
+        const double memoTop = memos.front()->top - b.top;
+        const double memoHeight = memos.front()->height;
+        QByteArray out;
+        if (memoTop > 0.01)
+            out += spacer(memoTop);
+        out += row(memos, memoHeight);
+        const double rest = b.height - memoTop - memoHeight;
+        if (rest > 0.01)
+            out += spacer(rest);
+        return out;
+    }
+
+private:
+    QByteArray row(const std::vector<const PlacedMemo *> &memos, double height) const
+    {
+        QByteArray def = "\\trowd\\trgaph28\\trleft-28\\trrh-" + n(twips(height));
+        QByteArray cells;
+        double x = marginLeft_;
+        for (const PlacedMemo *m : memos) {
+            if (m->left > x + 0.01) {  // a gap between memos is an empty cell
+                def += "\\cellx" + n(twips(m->left - marginLeft_));
+                cells += "\\pard\\intbl\\plain\\fs2\\cell\n";
+            }
+            def += cellDefinition(*m);
+            cells += cellText(*m);
+            x = m->left + m->width;
+        }
+        return def + '\n' + cells + "\\row\n";
+    }
+
+    QByteArray cellDefinition(const PlacedMemo &m) const
+    {
+        QByteArray d;
+        if (m.frame & FrameTop) d += border("t");
+        if (m.frame & FrameLeft) d += border("l");
+        if (m.frame & FrameBottom) d += border("b");
+        if (m.frame & FrameRight) d += border("r");
+        if (m.fill)
+            d += "\\clcbpat" + n(colours_.index(*m.fill));
+        return d + "\\cellx" + n(twips(m.left + m.width - marginLeft_));
+    }
+
+    QByteArray cellText(const PlacedMemo &m) const
+    {
+        QByteArray t = "\\pard\\intbl";
+        t += m.align == HAlign::Center ? "\\qc" : m.align == HAlign::Right ? "\\qr" : "\\ql";
+        t += "\\plain\\f0\\fs" + n(static_cast<int>(std::lround(m.font.sizePt * 2)));
+        t += "\\cf" + n(colours_.index(m.font.color));
+        if (m.font.bold) t += "\\b";
+        t += ' ';
+        for (size_t i = 0; i < m.lines.size(); ++i) {
+            if (i > 0) t += "\\line ";
+            t += rtfText(m.lines[i]);
+        }
+        return t + "\\cell\n";
+    }
+
+    const ColourTable &colours_;
+    double marginLeft_;
+};
+
+} // namespace
+
+QByteArray rtfText(const QString &text)
+{
+    QByteArray out;
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == '\\' || u == '{' || u == '}') {
+            out += '\\';
+            out += static_cast<char>(u);
+        } else if (u >= 32 && u < 127) {
+            out += static_cast<char>(u);
+        } else if (u < 32) {
+            out += ' ';
+        } else if (const uint8_t b = toWinAnsi(c); b != '?') {
+            out += "\\'" + QByteArray::number(b, 16).rightJustified(2, '0');
+        } else {
+            out += "\\u" + QByteArray::number(static_cast<int16_t>(u)) + '?';
+        }
+    }
+    return out;
+}
+
+} // namespace Rpt
+
+TRptRTFExport::TRptRTFExport() = default;
+
+QByteArray TRptRTFExport::render(const Rpt::PreparedReport &report) const
+{
+    using namespace Rpt;
+    const ColourTable colours(report);
+    const int w = twips(report.paperWidth), h = twips(report.paperHeight);
+    QByteArray out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}\n";
+    out += colours.table() + '\n';
+    out += "{\\*\\generator " + rtfText(Creator) + ";}\n";
+    out += "{\\info{\\title " + rtfText(report.title) + "}}\n";
+    out += "\\paperw" + n(w) + "\\paperh" + n(h) + "\\margl" + n(twips(report.marginLeft)) + "\\margr" + n(twips(report.marginRight)) +
+           "\\margt" + n(twips(report.marginTop)) + "\\margb" + n(twips(report.marginBottom)) + "\\sectd\\pgwsxn" + n(w) + "\\pghsxn" + n(h) + "\n";
+    const BandWriter writer(colours, report.marginLeft);
+    for (size_t i = 0; i < report.pages.size(); ++i) {
+        if (i > 0)
+            out += "\\pard\\plain\\sl-1\\slmult0\\fs2\\page\\par\n";
+        for (const PlacedBand &b : report.pages[i].bands)
+            if (b.kind != BandKind::PageFooter)  // no page header or footer in this format
+                out += writer.band(b);
+    }
+    return out + "}\n";
+}

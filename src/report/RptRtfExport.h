@@ -1,0 +1,21 @@
+// RTF export filter: the prepared pages as an RTF document, each band a
+// table row of exact height with the memos' frames and fills, one page
+// break between pages and no page header or footer.
+#pragma once
+
+#include "report/RptReport.h"
+
+class TRptRTFExport : public TRptExportFilter {
+public:
+    TRptRTFExport();
+
+    QString Creator = QStringLiteral("Vantoro");
+
+    QByteArray render(const Rpt::PreparedReport &report) const override;
+};
+
+namespace Rpt {
+// Text as RTF: \, { and } escaped, code-page 1252 characters as \'hh and
+// the rest as \u with a '?' fallback.
+QByteArray rtfText(const QString &text);
+} // namespace Rpt

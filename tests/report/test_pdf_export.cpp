@@ -1,0 +1,206 @@
+// The PDF writer, checked from outside with pdfinfo and pdftotext.
+#include "ReportFixture.h"
+#include "ToolRunner.h"
+#include "report/RptPdfExport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+using namespace ReportFixture;
+
+namespace {
+
+class PdfExport : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        feed = Feed::typical();
+    }
+
+    // Prepares the feed and exports it; the path written.
+    QString write(const QString &name = QStringLiteral("report.pdf"))
+    {
+        feed.bind(report);
+        report.PrepareReport();
+        pdf.FileName = dir.filePath(name);
+        pdf.Opener = [this](const QString &p) { opened << p; };
+        EXPECT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
+        return pdf.FileName;
+    }
+
+    static void needTools()
+    {
+        if (!ToolRunner::available(QStringLiteral("pdfinfo")) || !ToolRunner::available(QStringLiteral("pdftotext")))
+            GTEST_SKIP() << "poppler-utils not installed";
+    }
+
+    QString pageText(const QString &path, int page)
+    {
+        const auto text = ToolRunner::run(QStringLiteral("pdftotext"),
+                                          {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(page),
+                                           QStringLiteral("-l"), QString::number(page), path, QStringLiteral("-")});
+        EXPECT_TRUE(text.has_value()) << "pdftotext failed on page " << page;
+        return ToolRunner::simplified(text.value_or(QString()));
+    }
+
+    QTemporaryDir dir;
+    Feed feed;
+    TRptReport report;
+    TRptPDFExport pdf;
+    QStringList opened;
+};
+
+} // namespace
+
+TEST_F(PdfExport, InformationPagesAndNoEncryption)
+{
+    needTools();
+    const QString path = write();
+    const auto info = ToolRunner::run(QStringLiteral("pdfinfo"), {path});
+    ASSERT_TRUE(info.has_value()) << "pdfinfo rejected the file";
+    EXPECT_EQ(ToolRunner::infoField(*info, QStringLiteral("Pages")), QStringLiteral("4"));
+    EXPECT_TRUE(ToolRunner::infoField(*info, QStringLiteral("Page size")).startsWith(QStringLiteral("595.276 x 841.89 pts")))
+        << info->toStdString();
+    EXPECT_EQ(ToolRunner::infoField(*info, QStringLiteral("Author")), QStringLiteral("Vantoro"));
+    EXPECT_EQ(ToolRunner::infoField(*info, QStringLiteral("Subject")), QStringLiteral("Vantoro PDF export"));
+    EXPECT_EQ(ToolRunner::infoField(*info, QStringLiteral("Title")), QStringLiteral("Z960 Report MeterID - 123456"));
+    EXPECT_EQ(ToolRunner::infoField(*info, QStringLiteral("Creator")), QStringLiteral("Vantoro"));
+    EXPECT_EQ(ToolRunner::infoField(*info, QStringLiteral("Encrypted")), QStringLiteral("no"));
+    EXPECT_TRUE(ToolRunner::infoField(*info, QStringLiteral("CreationDate")).contains(QStringLiteral("2026")));
+}
+
+TEST_F(PdfExport, EveryPrintedLineAndTheFooterAreOnTheirPage)
+{
+    needTools();
+    const QString path = write();
+    for (const Rpt::Page &page : report.prepared().pages) {
+        const QString text = pageText(path, page.number);
+        for (const QString &l : page.lines())
+            EXPECT_TRUE(text.contains(l.simplified())) << "page " << page.number << ": " << l.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("Page ") + QString::number(page.number)));
+        EXPECT_TRUE(text.contains(QStringLiteral("14:05:33 December 09, 2026 Validator ID: DAV01234")));
+    }
+    EXPECT_FALSE(pageText(path, 2).contains(QStringLiteral("Z960 Report MeterID"))) << "title on page one only";
+    EXPECT_TRUE(opened.isEmpty()) << "not opened unless asked";
+}
+
+TEST_F(PdfExport, SpecialCharactersSurviveEscapingAndTheCodePage)
+{
+    needTools();
+    feed[Notes] = QStringList{QStringLiteral("Valve (left) \\ checked"), QStringLiteral("Caf\u00e9 \u20ac5 \u2013 done"),
+                              QStringLiteral("unbalanced ( and ))")};
+    const QString path = write();
+    const QString text = pageText(path, 4);
+    for (const QString &l : feed[Notes])
+        EXPECT_TRUE(text.contains(l)) << l.toStdString() << " in " << text.toStdString();
+}
+
+TEST_F(PdfExport, ContentStreamsAreDeflated)
+{
+    const QString path = write();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF-1.4\n"));
+    EXPECT_TRUE(bytes.endsWith("%%EOF\n"));
+    EXPECT_FALSE(bytes.contains("/Encrypt"));
+    EXPECT_FALSE(bytes.contains(" Tj")) << "page text is not stored plain";
+    int streams = 0;
+    for (int at = bytes.indexOf("stream\n"); at >= 0; at = bytes.indexOf("stream\n", at + 1)) {
+        if (at >= 3 && bytes.mid(at - 3, 3) == "end")
+            continue;
+        const int start = at + 7, end = bytes.indexOf("\nendstream", start);
+        ASSERT_GT(end, start);
+        QByteArray plain(1 << 20, '\0');
+        uLongf size = static_cast<uLongf>(plain.size());
+        ASSERT_EQ(uncompress(reinterpret_cast<Bytef *>(plain.data()), &size,
+                             reinterpret_cast<const Bytef *>(bytes.constData() + start), static_cast<uLong>(end - start)),
+                  Z_OK);
+        plain.resize(static_cast<int>(size));
+        EXPECT_TRUE(plain.contains("BT /F")) << "stream " << streams;
+        ++streams;
+    }
+    EXPECT_EQ(streams, 4);
+}
+
+TEST_F(PdfExport, ReplacesAnEarlierFileAndLeavesNoTemporaryFile)
+{
+    QFile old(dir.filePath(QStringLiteral("report.pdf")));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("an older report");
+    old.close();
+    const QString path = write();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().startsWith("%PDF"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.pdf")});
+}
+
+TEST_F(PdfExport, OpensTheWrittenFileWhenAsked)
+{
+    pdf.OpenAfterExport = true;
+    const QString path = write();
+    EXPECT_EQ(opened, QStringList{path});
+}
+
+TEST_F(PdfExport, AFileThatCannotBeWrittenIsAFailure)
+{
+    feed.bind(report);
+    report.PrepareReport();
+    QFile blocker(dir.filePath(QStringLiteral("not-a-folder")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    pdf.Opener = [this](const QString &p) { opened << p; };
+    pdf.OpenAfterExport = true;
+    const QString cases[] = {dir.filePath(QStringLiteral("not-a-folder/report.pdf")),
+                             dir.filePath(QStringLiteral("missing/report.pdf")), QString()};
+    for (const QString &name : cases) {
+        pdf.FileName = name;
+        EXPECT_FALSE(report.Export(pdf)) << name.toStdString();
+        EXPECT_FALSE(pdf.lastError.isEmpty()) << name.toStdString();
+    }
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{QStringLiteral("not-a-folder")});
+}
+
+TEST_F(PdfExport, NothingPreparedIsAFailure)
+{
+    pdf.FileName = dir.filePath(QStringLiteral("report.pdf"));
+    EXPECT_FALSE(report.Export(pdf));
+    EXPECT_FALSE(QFile::exists(pdf.FileName));
+}
+
+TEST(PdfStrings, LiteralsAndTextStrings)
+{
+    EXPECT_EQ(Rpt::pdfLiteral("a(b)c\\d"), QByteArray("(a\\(b\\)c\\\\d)"));
+    EXPECT_EQ(Rpt::pdfLiteral("\xe9\n"), QByteArray("(\\351\\012)"));
+    EXPECT_EQ(Rpt::pdfTextString(QStringLiteral("Vantoro")), QByteArray("(Vantoro)"));
+    EXPECT_EQ(Rpt::pdfTextString(QStringLiteral("M\u00fcller")), QByteArray("<FEFF004D00FC006C006C00650072>"));
+}
+
+TEST(ExportFilter, AFailedRenderingKeepsTheEarlierFileAndSaysWhy)
+{
+    struct Failing : TRptExportFilter {
+        QByteArray render(const Rpt::PreparedReport &) const override { throw std::runtime_error("disk on fire"); }
+    } filter;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    filter.FileName = dir.filePath(QStringLiteral("report.pdf"));
+    QFile old(filter.FileName);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("earlier report");
+    old.close();
+    TRptReport report;
+    report.PrepareReport();
+    EXPECT_FALSE(report.Export(filter));
+    EXPECT_EQ(filter.lastError, QStringLiteral("disk on fire"));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("earlier report"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.pdf")});
+}

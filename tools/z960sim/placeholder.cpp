@@ -1,1 +1,0 @@
-namespace z960sim_placeholder { int unused = 0; }
