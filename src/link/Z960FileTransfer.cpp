@@ -1,8 +1,334 @@
-// File transfer steps and their two guard timers.
+// File transfer: the meter sends a file as a sequence of Quillmere blocks,
+// which the link writes to a local file and acknowledges one by one (or
+// every fourth block in windowed mode), guarded by two timers.
+//
+// Everything runs on the GUI thread inside getFile's loop: received blocks
+// come through the receive handler, re-sends through the transfer timer.
+// A block belongs to a transfer only while getFile runs; any other block is
+// answered with the abort code, so a meter still sending after we gave up
+// stops, and nothing of ours (file, timers, progress) is touched.
 #include "link/Z960Port.h"
 
-// Transfer steps are not built yet: a block is ignored (no acknowledgement).
-bool Z960Port::receiveFile(unsigned char /*blockCode*/, bool /*resend*/) { return false; }
+#include "platform/Prompter.h"
+#include "serial/SerTypes.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+using namespace Z960Frames;
+
+namespace {
+
+// Block codes the meter sends.
+namespace Block {
+constexpr unsigned char First = 0x87;
+constexpr unsigned char Data = 0x88;
+constexpr unsigned char NoData = 0x89;
+constexpr unsigned char MeterAbort = 0x8D;
+constexpr unsigned char DataB = 0x8F;
+constexpr unsigned char DataC = 0x91;
+constexpr unsigned char DataD = 0x93;
+constexpr unsigned char NoDataB = 0x95;
+constexpr unsigned char End = 0x97;
+} // namespace Block
+
+// Acknowledgement codes the PC sends.
+namespace Ack {
+constexpr unsigned char Open = 0x8B;
+constexpr unsigned char PcAbort = 0x8E;
+constexpr unsigned char Plain = 0x90;
+constexpr unsigned char WindowA = 0x92;
+constexpr unsigned char WindowB = 0x94;
+constexpr unsigned char NoData = 0x96;
+} // namespace Ack
+
+// Transfer commands.
+namespace Cmd {
+constexpr unsigned char LogFile = 2;
+constexpr unsigned char ConfigFile = 4;
+constexpr unsigned char CalFile = 6;
+constexpr unsigned char BasicCalFile = 8;
+constexpr unsigned char LogIndex = 80;
+constexpr unsigned char RealTimeLog = 100;
+} // namespace Cmd
+
+constexpr std::int32_t kCommsTicks = 10;     // commsTimer ticks without a block before giving up
+constexpr std::int32_t kWindowBlocks = 4;    // windowed mode: blocks per acknowledgement
+constexpr unsigned long kAckPauseMs = 50;    // pause before every acknowledgement
+constexpr unsigned long kIndexPauseMs = 100; // pause between the index request and the opening
+constexpr int kIndexTries = 4;
+constexpr int kEndPumps = 25;
+constexpr std::size_t kMaxNameLength = 1022; // the name and its NUL fill a request at most
+
+void sleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void pump() { QCoreApplication::processEvents(); }
+
+void showText(const char *text) { Platform::showMessage(QString::fromLocal8Bit(text)); }
+
+// Counts a transfer step for the duration of a scope.
+class StepCount {
+public:
+    explicit StepCount(int &depth) : depth_(depth) { ++depth_; }
+    ~StepCount() { --depth_; }
+    StepCount(const StepCount &) = delete;
+    StepCount &operator=(const StepCount &) = delete;
+
+private:
+    int &depth_;
+};
+
+} // namespace
+
+// Sets the transfer phase for a scope; the link is idle again afterwards,
+// however the scope is left. The outermost scope also ends the transfer:
+// both timers stop (no stray re-send later) and the file is closed.
+class Z960Port::TransferScope {
+public:
+    TransferScope(Z960Port &port, TransferPhase phase) : port_(port), ends_(phase != TransferPhase::Requested)
+    {
+        port_.transferPhase_ = phase;
+    }
+    ~TransferScope()
+    {
+        if (ends_) {
+            port_.fileTransferTimer->stop();
+            port_.commsTimer->stop();
+            if (port_.transferFile != nullptr) {
+                std::fclose(port_.transferFile);
+                port_.transferFile = nullptr;
+            }
+        }
+        port_.transferPhase_ = TransferPhase::Idle;
+    }
+    TransferScope(const TransferScope &) = delete;
+    TransferScope &operator=(const TransferScope &) = delete;
+
+private:
+    Z960Port &port_;
+    bool ends_;
+};
+
+// ---- one transfer step -------------------------------------------------------
+
+bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
+{
+    const bool inStep = transferStepDepth_ > 0; // called while another step runs
+    const bool opening = transferPhase_ == TransferPhase::Opening && !inStep;
+    if (transferPhase_ != TransferPhase::Running && !opening) {
+        // Until the opening acknowledgement is out a block is dropped: the
+        // opening makes the meter send it again. Outside a transfer it gets the abort.
+        if (!resend && transferPhase_ == TransferPhase::Idle)
+            answerStrayBlock(blockCode);
+        return false;
+    }
+    if (resend && inStep)
+        return false; // the step that is running restarts the guard itself
+    StepCount step(transferStepDepth_);
+
+    fileTransferTimer->stop();
+    if (OnDownLoadEvent)
+        OnDownLoadEvent(this, static_cast<int>(expectedSize), bytesReceived, static_cast<int>(bytesAtLastAck));
+
+    // A block that arrives while another step runs is taken as lost, like
+    // one with a bad CRC: writing it would interleave our frames.
+    if (inStep)
+        frameError = true;
+    if (frameError) {
+        fileTransferTimer->start();
+        fault(Z960Fault::TransferFrameError);
+        return false;
+    }
+
+    if (resend) {
+        fileTransferTimer->start();
+        const auto since = static_cast<std::uint32_t>(bytesReceived) - bytesAtLastAck;
+        const unsigned char progress[3] = {1, static_cast<unsigned char>(since & 0xFF),
+                                           static_cast<unsigned char>((since >> 8) & 0xFF)};
+        sendTransferFrame(lastAckCode, progress, windowedAck ? 3 : 0);
+        return false;
+    }
+
+    switch (blockCode) {
+    case Block::First:
+    case Block::Data:
+    case Block::DataB:
+    case Block::DataC:
+    case Block::DataD:
+        // The opening acknowledges an empty block: whatever a frame received
+        // meanwhile left in the record is not file data.
+        if (!opening && !writeBlock()) {
+            failLocalFile();
+            return false;
+        }
+        break;
+    case Block::NoData:
+    case Block::NoDataB:
+        break;
+    case Block::MeterAbort:
+        transferAbort = true;
+        closeTransferFile();
+        return true;
+    case Block::End: {
+        const bool closed = closeTransferFile();
+        for (int i = 0; i < kEndPumps; ++i)
+            pump();
+        sleepMs(2);
+        if (!closed) {
+            failLocalFile(); // the last bytes never reached the disk
+            return true;
+        }
+        transferComplete = true;
+        return true;
+    }
+    default:
+        fault(Z960Fault::UnknownBlockCode);
+        break;
+    }
+
+    resetRxTxFrame(true);
+    unsigned char code = frame.control;
+    switch (blockCode) {
+    case Block::First: code = Ack::Open; windowCounter = 0; break;
+    case Block::Data: code = windowedAck ? Ack::WindowA : Ack::Plain; break;
+    case Block::DataB: code = Ack::Open; break;
+    case Block::DataC: code = Ack::WindowA; break;
+    case Block::DataD: code = Ack::WindowB; break;
+    case Block::NoData:
+    case Block::NoDataB:
+        code = Ack::NoData;
+        windowedAck = false;
+        break;
+    default:
+        fault(Z960Fault::NoAckForBlock);
+        break;
+    }
+
+    fileTransferTimer->start();
+
+    const unsigned char window[1] = {static_cast<unsigned char>(kWindowBlocks)};
+    unsigned short payloadLength = 0;
+    if (windowedAck && (code == Ack::WindowA || code == Ack::WindowB)) {
+        if (windowCounter > 1) {
+            --windowCounter;
+            return false;
+        }
+        if (transferAbort) {
+            code = Ack::PcAbort;
+        } else {
+            windowCounter = kWindowBlocks;
+            payloadLength = 1;
+            code = code == Ack::WindowA ? Ack::WindowB : Ack::WindowA;
+        }
+    } else if (!windowedAck && transferAbort) {
+        code = Ack::PcAbort;
+    }
+
+    sendTransferFrame(code, window, payloadLength);
+    lastAckCode = code;
+    bytesAtLastAck = static_cast<std::uint32_t>(bytesReceived);
+    return false;
+}
+
+void Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len)
+{
+    DelayTicks(kAckPauseMs);
+    // Keep the receiver's progress: a block may be on its way while we send.
+    const unsigned char receiving = rxState;
+    const bool receivingRtu = rxIsRtu;
+    resetRxTxFrame(false);
+    rxState = receiving;
+    rxIsRtu = receivingRtu;
+
+    sFrame out = frame;
+    out.control = code;
+    out.status = 0;
+    out.index = 0;
+    out.length = len;
+    if (len > 0)
+        std::memcpy(out.data, payload, len);
+    unsigned char state = 0;
+    unsigned short crc = 0;
+    frame = out;
+    txState = state;
+    txCrc = crc;
+    PutChar(DLE);
+    while (!(frame.status & TX_DONE)) {
+        out = frame;
+        state = txState;
+        crc = txCrc;
+        pump();
+        ProcessCommunications();
+        // A frame received meanwhile has replaced the record: go on with ours.
+        frame = out;
+        txState = state;
+        txCrc = crc;
+        frameTransmitterQuillmere();
+        sleepMs(1);
+    }
+}
+
+void Z960Port::answerStrayBlock(unsigned char blockCode)
+{
+    if (blockCode == Block::MeterAbort)
+        return; // the meter has given up already
+    // Sent whole, without pause or pumping, so that a transaction waiting
+    // for its reply finds the frame record and the transmitter as they were.
+    const sFrame kept = frame;
+    const unsigned char keptState = txState;
+    const unsigned short keptCrc = txCrc;
+    frame = sFrame{};
+    frame.control = Ack::PcAbort;
+    txState = 0;
+    PutChar(DLE);
+    while (!(frame.status & TX_DONE))
+        frameTransmitterQuillmere();
+    frame = kept;
+    txState = keptState;
+    txCrc = keptCrc;
+}
+
+bool Z960Port::writeBlock()
+{
+    if (transferFile == nullptr || frame.length == 0)
+        return true;
+    const std::size_t length = std::min<std::size_t>(frame.length, kFrameDataSize);
+    // Flushed at once: a full disk shows at the block that did not fit, and
+    // the file holds every block taken so far whatever happens next.
+    if (std::fwrite(frame.data, 1, length, transferFile) != length || std::fflush(transferFile) != 0)
+        return false;
+    bytesReceived += static_cast<std::int32_t>(length);
+    return true;
+}
+
+bool Z960Port::closeTransferFile()
+{
+    if (transferFile == nullptr)
+        return true;
+    const bool flushed = std::fflush(transferFile) == 0;
+    const bool closed = std::fclose(transferFile) == 0;
+    transferFile = nullptr;
+    return flushed && closed;
+}
+
+void Z960Port::failLocalFile()
+{
+    closeTransferFile();
+    transferAbort = true;
+    transferComplete = false;
+    fileTransferTimer->stop();
+    sendTransferFrame(Ack::PcAbort, nullptr, 0);
+    lastAckCode = Ack::PcAbort;
+    bytesAtLastAck = static_cast<std::uint32_t>(bytesReceived);
+}
+
+// ---- the two guard timers ------------------------------------------------------
 
 void Z960Port::fileTransferTimeoutTimerEvent(QObject * /*Sender*/)
 {
@@ -19,17 +345,147 @@ void Z960Port::commsTimeoutTimerEvent(QObject * /*Sender*/)
         transferAbort = true;
 }
 
-// Transfer operations are not built yet: each fails without sending.
-bool Z960Port::getFile(const char * /*path*/) { return false; }
-bool Z960Port::getLogFile(const char * /*name*/, const char * /*localPath*/, bool /*windowedAck*/) { return false; }
-bool Z960Port::getLogFileIndex(const char * /*localPath*/, unsigned char /*logType*/, bool /*unused*/) { return false; }
-bool Z960Port::getRTLogFile(const char * /*unused*/, const char * /*localPath*/, bool /*windowedAck*/,
-                            unsigned char /*logType*/, const Z960Data::sTimestamp * /*from*/,
-                            const Z960Data::sTimestamp * /*to*/)
+void Z960Port::abortFileTransfer() { transferAbort = true; }
+
+// ---- the transfer ------------------------------------------------------------------
+
+bool Z960Port::getFile(const char *path)
 {
+    // One transfer at a time: a second one from inside the first would
+    // take over its file and its blocks.
+    if (path == nullptr || releasePending_
+        || (transferPhase_ != TransferPhase::Idle && transferPhase_ != TransferPhase::Requested))
+        return false;
+    BusyGuard busy(*this);
+    transferComplete = false;
+    transferAbort = false;
+    frameError = false; // a CRC error of an earlier exchange must not refuse the opening
+    resetRxTxFrame(true);
+    bytesReceived = 0;
+    bytesAtLastAck = 0;
+
+    transferFile = std::fopen(path, "wb");
+    if (transferFile == nullptr) {
+        fault(Z960Fault::LocalFileOpen);
+        return false;
+    }
+    TransferScope running(*this, TransferPhase::Opening);
+    try {
+        commsCountdown = kCommsTicks;
+        commsTimer->start();
+        receiveFile(Block::First, false); // the opening: an empty 0x8B
+        transferPhase_ = TransferPhase::Running;
+        while (!transferComplete && !transferAbort) {
+            pump();
+            ProcessCommunications();
+            sleepMs(2);
+        }
+    } catch (const ESerCommError &e) {
+        showText(e.what());
+    }
+    return transferComplete;
+}
+
+bool Z960Port::requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
+                           unsigned short timeoutSeconds, bool windowed, const char *path)
+{
+    if (path == nullptr || argLen > kCommandBufferSize || transferPhase_ != TransferPhase::Idle)
+        return false;
+    resetRxTxFrame(true);
+    windowedAck = windowed;
+    unsigned char buf[kCommandBufferSize] = {};
+    if (argLen > 0)
+        std::memcpy(buf, args, argLen);
+    unsigned short len = argLen;
+    TransferScope requested(*this, TransferPhase::Requested);
+    if (!sendQuillmereFrame(command, buf, &len, timeoutSeconds))
+        return false;
+    return getFile(path);
+}
+
+bool Z960Port::getLogFile(const char *name, const char *localPath, bool windowed)
+{
+    if (name == nullptr)
+        return false;
+    const std::size_t length = std::strlen(name);
+    if (length > kMaxNameLength)
+        return false; // the request could not carry it
+    return requestFile(Cmd::LogFile, reinterpret_cast<const unsigned char *>(name),
+                       static_cast<unsigned short>(length + 1), 120, windowed, localPath);
+}
+
+bool Z960Port::getRTLogFile(const char * /*unused*/, const char *localPath, bool windowed, unsigned char logType,
+                            const Z960Data::sTimestamp *from, const Z960Data::sTimestamp *to)
+{
+    if (from == nullptr || to == nullptr)
+        return false;
+    constexpr std::size_t stamp = Z960Data::sTimestamp::kSize;
+    unsigned char args[1 + 2 * stamp];
+    args[0] = logType;
+    from->copyTo(args + 1);
+    to->copyTo(args + 1 + stamp);
+    return requestFile(Cmd::RealTimeLog, args, sizeof args, 120, windowed, localPath);
+}
+
+bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, bool /*unused*/)
+{
+    if (localPath == nullptr || transferPhase_ != TransferPhase::Idle)
+        return false;
+    windowedAck = false;
+    try {
+        TransferScope requested(*this, TransferPhase::Requested);
+        bool asked = false;
+        for (int t = 0; t < kIndexTries && !asked; ++t) {
+            FlushCommsBuffers();
+            resetRxTxFrame(true);
+            unsigned char buf[kCommandBufferSize] = {logType};
+            unsigned short len = 1;
+            asked = sendQuillmereFrame(Cmd::LogIndex, buf, &len, 5);
+        }
+        if (!asked) {
+            showText("getLogFileIndex failed");
+            return false;
+        }
+        DelayTicks(kIndexPauseMs);
+        if (getFile(localPath))
+            return true;
+        showText("getFile failed");
+    } catch (const ESerCommError &e) {
+        showText(e.what());
+    }
     return false;
 }
-bool Z960Port::getConfigFile(const std::string & /*path*/) { return false; }
-bool Z960Port::getCalFile(const std::string & /*path*/) { return false; }
-bool Z960Port::getBasicCalFile(const std::string & /*path*/) { return false; }
-void Z960Port::abortFileTransfer() { transferAbort = true; }
+
+bool Z960Port::getImageFile(unsigned char command, const std::string &path, unsigned char *image, std::size_t size)
+{
+    if (!requestFile(command, nullptr, 0, 2, false, path.c_str()))
+        return false;
+    // The downloaded file stays on disk whatever it holds; the image takes
+    // it only when it has exactly the image's size.
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    std::vector<unsigned char> bytes(size + 1);
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    const bool readOk = std::ferror(file) == 0;
+    std::fclose(file);
+    if (!readOk || got != size)
+        return false;
+    std::memcpy(image, bytes.data(), size);
+    return true;
+}
+
+bool Z960Port::getConfigFile(const std::string &path)
+{
+    return getImageFile(Cmd::ConfigFile, path, configImage.data(), configImage.size());
+}
+
+bool Z960Port::getCalFile(const std::string &path)
+{
+    return getImageFile(Cmd::CalFile, path, calImage.data(), calImage.size());
+}
+
+bool Z960Port::getBasicCalFile(const std::string &path)
+{
+    return getImageFile(Cmd::BasicCalFile, path, basicCalImage.data(), basicCalImage.size());
+}

@@ -354,6 +354,30 @@ private:
     void clearFrameRecord();
     void startTransmitter(bool resetStateFromFF);
 
+    // ---- file transfer (Z960FileTransfer.cpp) ----
+    // Where the link stands with a transfer: blocks are only taken once the
+    // opening acknowledgement has gone out, and until getFile returns.
+    enum class TransferPhase : unsigned char { Idle, Requested, Opening, Running };
+    class TransferScope;
+    // Sends one transfer frame (acknowledgement or abort) with the pause before it.
+    void sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len);
+    // Sends the abort 0x8E at once, keeping the frame record as it was.
+    void answerStrayBlock(unsigned char blockCode);
+    // Appends the block in the frame record to the file; false on a write error.
+    bool writeBlock();
+    // Flushes and closes the file; false when either failed.
+    bool closeTransferFile();
+    // The local file failed: abort to the meter, close the file, end the transfer.
+    void failLocalFile();
+    // Request (command, args) then getFile into path; the windowed flag is set first.
+    bool requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
+                     unsigned short timeoutSeconds, bool windowed, const char *path);
+    // getConfigFile and friends: the download replaces image (size bytes) when it has exactly that size.
+    bool getImageFile(unsigned char command, const std::string &path, unsigned char *image, std::size_t size);
+
+    TransferPhase transferPhase_ = TransferPhase::Idle;
+    int transferStepDepth_ = 0; // transfer steps sending right now (a block arriving then is not taken)
+
     Z960Transport *transport_ = nullptr;
     std::unique_ptr<Z960Transport> serTransport_; // wraps comm once the port is set up
     int busyCount_ = 0;

@@ -3,6 +3,7 @@
 
 #include "platform/IntConvert.h"
 #include "serial/SerComm.h"
+#include "serial/SerConfigDialog.h"
 
 #include <QString>
 #include <QTimer>
@@ -91,10 +92,12 @@ bool Z960Port::OpenPort(const std::string &portName, long /*baudRate: always 960
             comm->SetPortNum(portNumber);
             setLine(*comm);
         } else {
-            // Port 0 is where the port settings dialog chooses port and line
-            // settings; until the serial library offers that dialog the
-            // link has no port to open.
-            return portOpen;
+            // Port 0: the port settings dialog chooses port and line settings.
+            // After Cancel the port number stays 0 and the open below fails.
+            delete configDialog;
+            configDialog = new TSerConfigDialog(this);
+            configDialog->SetComm(comm);
+            configDialog->Execute();
         }
 
         // Delivered through the serial component's blocking dispatch on the

@@ -1,0 +1,47 @@
+#include "console/MonitorData.h"
+
+#include <QLocale>
+#include <QSaveFile>
+#include <stdexcept>
+
+namespace Console {
+
+QString MonitorDateTimeText(const QDateTime &when)
+{
+    return QLocale().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+           + when.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString MonitorValueText(const QString &shown)
+{
+    const QString point = QLocale().decimalPoint();
+    QString text = shown;
+    if (point != QLatin1String("."))
+        text.replace(point, QLatin1String("."));
+    return text;
+}
+
+QString MonitorRow(const QDateTime &when, const QStringList &values)
+{
+    QString row = MonitorDateTimeText(when) + QLatin1Char(',');
+    for (const QString &value : values)
+        row += value + QLatin1Char(',');
+    return row;
+}
+
+void SaveMonitorLines(const QStringList &lines, const QString &path)
+{
+    // Written beside the target and renamed over it, so a failed save never
+    // leaves half a file in place of the last good one.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("Unable to create " + path.toStdString() + ": " + file.errorString().toStdString());
+    for (const QString &line : lines) {
+        file.write(line.toLocal8Bit());
+        file.write("\r\n", 2);
+    }
+    if (!file.commit())
+        throw std::runtime_error("Unable to write " + path.toStdString() + ": " + file.errorString().toStdString());
+}
+
+} // namespace Console

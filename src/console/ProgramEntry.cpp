@@ -1,0 +1,69 @@
+#include "console/ProgramEntry.h"
+
+#include "console/ProgramInfo.h"
+#include "console/TVRStartupForm.h"
+#include "platform/IntConvert.h"
+#include "platform/PortMap.h"
+#include "platform/Prompter.h"
+#include "platform/SingleInstance.h"
+
+#include <QFileInfo>
+
+namespace Console {
+
+VantoroApplication::VantoroApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+bool VantoroApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        Platform::handleException(std::current_exception());
+        return false;
+    }
+}
+
+StartOptions ParseCommandLine(const QStringList &arguments)
+{
+    StartOptions options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] != QLatin1String("--port") || options.port) {
+            options.error = QStringLiteral("usage: vantoro [--port N]");
+            return options;
+        }
+        const auto number = i + 1 < arguments.size() ? Platform::tryStrToInt(arguments[++i]) : std::nullopt;
+        if (!number || *number < Platform::MinPortNumber || *number > Platform::MaxPortNumber) {
+            options.error = QStringLiteral("--port needs a port number from %1 to %2")
+                                .arg(Platform::MinPortNumber)
+                                .arg(Platform::MaxPortNumber);
+            return options;
+        }
+        options.port = *number;
+    }
+    return options;
+}
+
+int WinMain(const StartOptions &options)
+{
+    const QString lockName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QCoreApplication::setApplicationName(QString::fromUtf8(ProductName));
+
+    const Platform::SingleInstance instance(lockName);
+    if (instance.state() == Platform::SingleInstance::State::Busy) {
+        Platform::showMessage(QStringLiteral("Application is already running"));
+        return 0;
+    }
+
+    Platform::guarded([&] {
+        TVRStartupForm form;
+        VRStartupForm = &form;
+        if (options.port)
+            form.PreselectPort(*options.port);
+        form.show();
+        QApplication::exec();
+    });
+    VRStartupForm = nullptr;
+    return 0;
+}
+
+} // namespace Console

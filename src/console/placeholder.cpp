@@ -1,1 +1,0 @@
-namespace vantoro_console_placeholder { int unused = 0; }

@@ -1,0 +1,39 @@
+// A settings file in the ini format: "[Section]" lines and "key=value" lines.
+//
+// Sections and keys match without regard to case; every other line (comments,
+// blank lines, other sections and keys) is kept as it stands. Each read looks
+// at the file on disk, and each write rewrites the file at once, so nothing is
+// cached between calls and no file stays open. Integers are written in
+// decimal and read in decimal or "0x" hexadecimal; booleans are written as 1
+// and 0 and read as true for any non-zero integer. A missing file, section or
+// key, or a value that is no integer, yields the default. A write that cannot
+// reach the disk throws std::runtime_error "Unable to write to <path>".
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace Platform {
+
+class IniFile {
+public:
+    explicit IniFile(QString fileName);
+
+    const QString &FileName() const { return m_fileName; }
+
+    QString ReadString(const QString &section, const QString &ident, const QString &defaultValue) const;
+    int ReadInteger(const QString &section, const QString &ident, int defaultValue) const;
+    bool ReadBool(const QString &section, const QString &ident, bool defaultValue) const;
+    bool ValueExists(const QString &section, const QString &ident) const;
+
+    // Creates the file, the section and the key as needed. A value holding a
+    // line break is refused (it would break the file into other keys).
+    void WriteString(const QString &section, const QString &ident, const QString &value);
+    void WriteInteger(const QString &section, const QString &ident, int value);
+    void WriteBool(const QString &section, const QString &ident, bool value);
+
+private:
+    QString m_fileName;
+};
+
+} // namespace Platform

@@ -1,0 +1,59 @@
+#include "platform/KnownFolders.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <array>
+#include <optional>
+
+namespace Platform {
+
+namespace {
+
+std::array<std::optional<QString>, KnownFolderCount> &overrides()
+{
+    static std::array<std::optional<QString>, KnownFolderCount> table;
+    return table;
+}
+
+QString systemFolder(int index)
+{
+    switch (static_cast<KnownFolder>(index)) {
+    case KnownFolder::UserAppData:
+        return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    case KnownFolder::UserDocuments:
+        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    case KnownFolder::CommonAppData:
+        return QStringLiteral("/var/lib");
+    case KnownFolder::CommonDocuments:
+        return QStandardPaths::writableLocation(QStandardPaths::PublicShareLocation);
+    }
+    return {};
+}
+
+QString withoutTrailingSeparator(QString path)
+{
+    path = QDir::fromNativeSeparators(path);
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+QString knownFolderPath(int index)
+{
+    if (index < 0 || index >= KnownFolderCount)
+        return {};
+    const auto &o = overrides()[index];
+    return withoutTrailingSeparator(o ? *o : systemFolder(index));
+}
+
+void setKnownFolderOverride(int index, const QString &path)
+{
+    if (index >= 0 && index < KnownFolderCount)
+        overrides()[index] = path;
+}
+
+void clearKnownFolderOverrides() { overrides().fill(std::nullopt); }
+
+} // namespace Platform

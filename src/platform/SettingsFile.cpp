@@ -1,0 +1,92 @@
+#include "platform/SettingsFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace Platform::Settings {
+
+namespace {
+
+QString &overridePath()
+{
+    static QString path;
+    return path;
+}
+
+QString s(const char *text) { return QString::fromUtf8(text); }
+
+} // namespace
+
+QString filePathFor(const QString &executablePath)
+{
+    const QFileInfo info(executablePath);
+    const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.absolutePath() + QLatin1Char('/') + base + QStringLiteral(".ini");
+}
+
+QString filePath()
+{
+    if (!overridePath().isEmpty())
+        return overridePath();
+    return filePathFor(QCoreApplication::applicationFilePath());
+}
+
+void setFilePath(const QString &path) { overridePath() = path; }
+
+IniFile open() { return IniFile(filePath()); }
+
+QString read(const IniFile &file, const StringKey &key)
+{
+    return file.ReadString(s(key.section), s(key.ident), s(key.defaultValue));
+}
+
+int read(const IniFile &file, const IntKey &key)
+{
+    return file.ReadInteger(s(key.section), s(key.ident), key.defaultValue);
+}
+
+bool read(const IniFile &file, const BoolKey &key)
+{
+    return file.ReadBool(s(key.section), s(key.ident), key.defaultValue);
+}
+
+void write(IniFile &file, const StringKey &key, const QString &value)
+{
+    file.WriteString(s(key.section), s(key.ident), value);
+}
+
+void write(IniFile &file, const IntKey &key, int value)
+{
+    file.WriteInteger(s(key.section), s(key.ident), value);
+}
+
+void write(IniFile &file, const BoolKey &key, bool value)
+{
+    file.WriteBool(s(key.section), s(key.ident), value);
+}
+
+ReportOptions readReportOptions()
+{
+    const IniFile file = open();
+    ReportOptions o;
+    o.createPDF = read(file, CreatePDF);
+    o.createRTF = read(file, CreateRTF);
+    o.createCSV = read(file, CreateCSV);
+    o.openPDF = read(file, OpenPDF);
+    o.openRTF = read(file, OpenRTF);
+    o.openCSV = read(file, OpenCSV);
+    return o;
+}
+
+void writeReportOptions(const ReportOptions &o)
+{
+    IniFile file = open();
+    write(file, CreatePDF, o.createPDF);
+    write(file, CreateRTF, o.createRTF);
+    write(file, CreateCSV, o.createCSV);
+    write(file, OpenPDF, o.openPDF);
+    write(file, OpenRTF, o.openRTF);
+    write(file, OpenCSV, o.openCSV);
+}
+
+} // namespace Platform::Settings

@@ -1,0 +1,58 @@
+// The program's one settings file and every key in it.
+//
+// The file lies beside the executable and bears its name with ".ini" in place
+// of its extension; tests point it elsewhere with setFilePath(). Every access
+// opens the file, reads or writes and lets go of it again: call open() for
+// each use and keep no copy of the values beyond what the caller needs.
+#pragma once
+
+#include "platform/IniFile.h"
+
+namespace Platform::Settings {
+
+// The path in force: the override if one is set, else beside the executable.
+QString filePath();
+// Points the settings file at `path`; an empty path goes back to the default.
+void setFilePath(const QString &path);
+// The settings file next to `executablePath` ("dir/name.ext" -> "dir/name.ini").
+QString filePathFor(const QString &executablePath);
+
+IniFile open();
+
+struct StringKey { const char *section; const char *ident; const char *defaultValue; };
+struct IntKey { const char *section; const char *ident; int defaultValue; };
+struct BoolKey { const char *section; const char *ident; bool defaultValue; };
+
+inline constexpr StringKey Comport{"Defaults", "Comport", ""};
+inline constexpr IntKey Address{"Settings", "Address", 1};
+inline constexpr StringKey CustomPath{"Defaults", "CustomPath", ""};
+inline constexpr IntKey PathOptionIndex{"Defaults", "PathOptionIndex", 0};
+inline constexpr BoolKey AutoOpenFile{"Defaults", "AutoOpenFile", true};
+inline constexpr BoolKey CreatePDF{"ReportOptions", "CreatePDF", true};
+inline constexpr BoolKey CreateRTF{"ReportOptions", "CreateRTF", false};
+inline constexpr BoolKey CreateCSV{"ReportOptions", "CreateCSV", false};
+inline constexpr BoolKey OpenPDF{"ReportOptions", "OpenPDF", false};
+inline constexpr BoolKey OpenRTF{"ReportOptions", "OpenRTF", false};
+inline constexpr BoolKey OpenCSV{"ReportOptions", "OpenCSV", false};
+
+QString read(const IniFile &file, const StringKey &key);
+int read(const IniFile &file, const IntKey &key);
+bool read(const IniFile &file, const BoolKey &key);
+void write(IniFile &file, const StringKey &key, const QString &value);
+void write(IniFile &file, const IntKey &key, int value);
+void write(IniFile &file, const BoolKey &key, bool value);
+
+// The six report options, read and written in this order.
+struct ReportOptions {
+    bool createPDF = CreatePDF.defaultValue;
+    bool createRTF = CreateRTF.defaultValue;
+    bool createCSV = CreateCSV.defaultValue;
+    bool openPDF = OpenPDF.defaultValue;
+    bool openRTF = OpenRTF.defaultValue;
+    bool openCSV = OpenCSV.defaultValue;
+};
+ReportOptions readReportOptions();
+// Stops at the first refused key (the ones before it stay written) and throws.
+void writeReportOptions(const ReportOptions &options);
+
+} // namespace Platform::Settings

@@ -1,0 +1,36 @@
+#include "report/TMessageForm.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+TMessageForm::TMessageForm(QWidget *Owner, const std::string &text)
+    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
+{
+    setObjectName(QStringLiteral("MessageForm"));
+    setWindowTitle(QStringLiteral("Vantoro"));
+    resize(449, 92);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setPlainText(QStringLiteral("\n") + QString::fromStdString(text));
+
+    OkButton = new QPushButton(QStringLiteral("Ok"), this);
+    OkButton->setObjectName(QStringLiteral("OkButton"));
+    OkButton->resize(75, 27);
+    connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
+    placeControls();
+}
+
+void TMessageForm::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    placeControls();
+}
+
+void TMessageForm::placeControls()
+{
+    // The memo spans the width at the top; the button keeps to the bottom right.
+    Memo1->setGeometry(0, 0, width(), 51);
+    OkButton->move(width() - OkButton->width() - 8, height() - OkButton->height() - 6);
+}

@@ -1,0 +1,24 @@
+// A small message box of our own: an empty line, then the text, and "Ok".
+// It stays above the other windows until it is closed.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class QPlainTextEdit;
+class QPushButton;
+
+class TMessageForm : public QDialog {
+    Q_OBJECT
+public:
+    TMessageForm(QWidget *Owner, const std::string &text);
+
+    QPlainTextEdit *Memo1;
+    QPushButton *OkButton;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void placeControls();
+};

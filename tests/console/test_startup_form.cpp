@@ -1,0 +1,343 @@
+// The start-up window: port list, address field, saved settings, Connect and
+// the data folder command.
+#include "console/ConsoleFixture.h"
+#include "console/TVRStartupForm.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+namespace S = Platform::Settings;
+
+class StartupForm : public TestSupport::ConsoleTest {
+protected:
+    struct Connection {
+        std::string port;
+        uint16_t address;
+    };
+    std::vector<Connection> connections;
+
+    std::unique_ptr<TVRStartupForm> makeForm()
+    {
+        auto form = std::make_unique<TVRStartupForm>();
+        form->runMainWindow = [this](TVRStartupForm &, const std::string &port, uint16_t address) {
+            connections.push_back({port, address});
+        };
+        return form;
+    }
+
+    static void type(QLineEdit *edit, const QString &text)
+    {
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    }
+    static bool shownRed(const QLineEdit *edit)
+    {
+        return edit->palette().color(QPalette::Text) == QColor(255, 0, 0) && edit->font().bold();
+    }
+    static bool shownBlack(const QLineEdit *edit)
+    {
+        return edit->palette().color(QPalette::Text) == QColor(0, 0, 0) && !edit->font().bold();
+    }
+    QStringList items(const QComboBox *box) const
+    {
+        QStringList list;
+        for (int i = 0; i < box->count(); ++i)
+            list << box->itemText(i);
+        return list;
+    }
+};
+
+TEST_F(StartupForm, WindowCarriesItsCaptionControlsAndMenu)
+{
+    auto form = makeForm();
+    EXPECT_EQ(form->windowTitle(), "Stelvanor Vantoro Version 2.10");
+    EXPECT_EQ(form->centralWidget()->size(), QSize(438, 199));
+    EXPECT_EQ(form->AddressEditBox->toolTip(), "Default value = 1  (Valid ranges 0 - 15, 17 - 247)");
+    EXPECT_EQ(form->RefreshComportList->text(), " Refresh List of available ports ");
+    EXPECT_EQ(form->Exit1->title(), "File");
+    QStringList menu;
+    for (auto *a : form->menuBar()->actions())
+        menu << a->text();
+    EXPECT_EQ(menu, QStringList({"File", "Options", "About"}));
+    EXPECT_EQ(form->ExploreDatafolders1->text(), "Open Data Folders");
+    EXPECT_EQ(form->Exit2->text(), "Exit");
+}
+
+TEST_F(StartupForm, FirstStartWithoutSettingsFile)
+{
+    setPorts({12, 3});
+    auto form = makeForm();
+    EXPECT_EQ(items(form->AvailComportComboBox), QStringList({"Com3", "Com12"}));
+    EXPECT_EQ(form->AvailComportComboBox->currentText(), "Com3");
+    EXPECT_EQ(form->AddressEditBox->text(), "1");
+    // Putting the address into the field already wrote the file.
+    EXPECT_EQ(ini(), "[Defaults]\nComport=\n\n[Settings]\nAddress=1\n");
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(StartupForm, SavedPortSelection)
+{
+    struct Case { const char *saved; std::initializer_list<int> present; const char *selected; };
+    const Case cases[] = {
+        {"Com5", {1, 5, 9}, "Com5"},
+        {"Com7", {1, 5, 9}, "Com1"},  // gone: the first one
+        {"com5", {1, 5, 9}, "Com1"},  // the text must match exactly
+        {"", {4, 2}, "Com2"},
+        {"Com5", {}, ""},             // nothing present: nothing selected
+    };
+    for (const auto &c : cases) {
+        setPorts(c.present);
+        writeIni(QByteArray("[Defaults]\nComport=") + c.saved + "\n");
+        auto form = makeForm();
+        EXPECT_EQ(form->AvailComportComboBox->currentText(), c.selected) << c.saved;
+        EXPECT_EQ(form->AvailComportComboBox->currentIndex() >= 0, c.present.size() > 0) << c.saved;
+    }
+}
+
+TEST_F(StartupForm, StoredAddressIsShownWhenValid)
+{
+    struct Case { const char *stored; const char *shown; int written; };
+    const Case cases[] = {{"17", "17", 17}, {"0x11", "17", 17}, {"16", "1", 1},
+                          {"300", "1", 1}, {"abc", "1", 1}, {"0", "0", 0}};
+    for (const auto &c : cases) {
+        writeIni(QByteArray("[Settings]\nAddress=") + c.stored + "\n");
+        auto form = makeForm();
+        EXPECT_EQ(form->AddressEditBox->text(), c.shown) << c.stored;
+        EXPECT_EQ(S::read(settings(), S::Address), c.written) << c.stored;
+    }
+}
+
+TEST_F(StartupForm, AddressChecksAndColours)
+{
+    auto form = makeForm();
+    struct Case { const char *text; bool valid; };
+    const Case cases[] = {{"0", true}, {"15", true}, {"17", true}, {"247", true},
+                          {"16", false}, {"248", false}, {"999", false}};
+    for (const auto &c : cases) {
+        Platform::IniFile file = settings();
+        S::write(file, S::Address, 5);
+        form->AddressEditBox->setText("5");
+        form->AddressEditBox->setText(c.text); // one change, as a paste would be
+        const int stored = S::read(settings(), S::Address);
+        if (c.valid) {
+            EXPECT_TRUE(shownBlack(form->AddressEditBox)) << c.text;
+            EXPECT_EQ(stored, QString(c.text).toInt()) << c.text;
+            EXPECT_EQ(form->modbusAddressValue(), QString(c.text).toInt());
+        } else {
+            EXPECT_TRUE(shownRed(form->AddressEditBox)) << c.text;
+            EXPECT_EQ(stored, 5) << c.text;
+            EXPECT_EQ(form->modbusAddressValue(), 5);
+        }
+    }
+}
+
+TEST_F(StartupForm, TypingTwoTwentyFourTwoFortyEight)
+{
+    setPorts({1});
+    auto form = makeForm();
+    form->AddressEditBox->clear();
+    for (const auto &[key, black, stored] : {std::tuple{"2", true, 2}, {"4", true, 24}, {"8", false, 24}}) {
+        QTest::keyClicks(form->AddressEditBox, key);
+        EXPECT_EQ(shownBlack(form->AddressEditBox), black);
+        EXPECT_EQ(shownRed(form->AddressEditBox), !black);
+        EXPECT_EQ(S::read(settings(), S::Address), stored);
+    }
+    form->ConnectBtnClick();
+    EXPECT_EQ(prompter.texts(), QStringList({"Modbus address is our of range"}));
+    EXPECT_TRUE(connections.empty());
+    EXPECT_EQ(S::read(settings(), S::Address), 24);
+}
+
+TEST_F(StartupForm, KeyFilterLetsDigitsAndBackspaceThrough)
+{
+    auto form = makeForm();
+    form->AddressEditBox->clear();
+    QTest::keyClicks(form->AddressEditBox, "1a2-b. 3");
+    EXPECT_EQ(form->AddressEditBox->text(), "123");
+    QTest::keyClick(form->AddressEditBox, Qt::Key_Backspace);
+    EXPECT_EQ(form->AddressEditBox->text(), "12");
+    EXPECT_TRUE(form->AddressEditBoxKeyPress(QChar(12)));
+    EXPECT_FALSE(form->AddressEditBoxKeyPress(QChar(13)));
+}
+
+TEST_F(StartupForm, PastedNonNumberIsReportedAndKeepsTheLastAddress)
+{
+    setPorts({1});
+    auto form = makeForm();
+    type(form->AddressEditBox, "33");
+    for (const char *pasted : {"12ab", "99999999999"}) {
+        prompter.messages.clear();
+        form->AddressEditBox->setText(pasted);
+        EXPECT_EQ(prompter.texts(), QStringList({QStringLiteral("'%1' is not a valid integer value").arg(pasted)}));
+        EXPECT_EQ(form->AddressEditBox->text(), pasted);
+        EXPECT_EQ(form->modbusAddressValue(), 33);
+        // Connect does not fall back to some address of its own.
+        prompter.messages.clear();
+        form->ConnectBtnClick();
+        EXPECT_EQ(prompter.texts(), QStringList({"Modbus address is our of range"}));
+    }
+    EXPECT_TRUE(connections.empty());
+}
+
+TEST_F(StartupForm, ConnectHandsPortAndAddressToTheMainWindow)
+{
+    setPorts({2, 6});
+    auto form = makeForm();
+    form->show();
+    form->AvailComportComboBox->setCurrentIndex(1);
+    type(form->AddressEditBox, "247");
+    form->hide(); // the main window may hide it; Connect shows it again afterwards
+    form->ConnectBtnClick();
+    ASSERT_EQ(connections.size(), 1u);
+    EXPECT_EQ(connections[0].port, "Com6");
+    EXPECT_EQ(connections[0].address, 247);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(S::read(settings(), S::Comport), "Com6");
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(StartupForm, ConnectRefusals)
+{
+    struct Case {
+        std::initializer_list<int> ports;
+        const char *address;
+        const char *portText; // typed into the port box; null keeps the selection
+        const char *message;
+    };
+    const Case cases[] = {
+        {{1}, "", nullptr, "Please enter modbus address"},
+        {{1}, "16", nullptr, "Modbus address is our of range"},
+        {{1}, "248", nullptr, "Modbus address is our of range"},
+        {{}, "5", nullptr, "Please select one of the available com ports"},
+        {{1}, "5", "Com9", "Please select one of the available com ports"},
+        {{1}, "5", "hello", "Please select one of the available com ports"},
+    };
+    for (const auto &c : cases) {
+        setPorts(c.ports);
+        auto form = makeForm();
+        form->AddressEditBox->setText(c.address);
+        if (c.portText)
+            form->AvailComportComboBox->setEditText(c.portText);
+        const QByteArray before = ini();
+        prompter.messages.clear();
+        form->ConnectBtnClick();
+        EXPECT_EQ(prompter.texts(), QStringList({c.message})) << c.address;
+        EXPECT_EQ(ini(), before) << "nothing is saved";
+    }
+    EXPECT_TRUE(connections.empty());
+}
+
+TEST_F(StartupForm, PortChoiceIsSavedAtOnceAndSelectedNextTime)
+{
+    setPorts({1, 4});
+    {
+        auto form = makeForm();
+        form->AvailComportComboBox->setCurrentIndex(1);
+        emit form->AvailComportComboBox->activated(1);
+        EXPECT_EQ(S::read(settings(), S::Comport), "Com4");
+        // A half-typed text is no selection and saves nothing.
+        form->AvailComportComboBox->setEditText("Co");
+        form->AvailComportComboBoxChange();
+        EXPECT_EQ(S::read(settings(), S::Comport), "Com4");
+    }
+    auto next = makeForm();
+    EXPECT_EQ(next->AvailComportComboBox->currentText(), "Com4");
+}
+
+TEST_F(StartupForm, RefreshRescansAndReloads)
+{
+    setPorts({1});
+    auto form = makeForm();
+    setPorts({1, 8});
+    writeIni("[Defaults]\nComport=Com8\n[Settings]\nAddress=42\n");
+    QTest::mouseClick(form->RefreshComportList, Qt::LeftButton);
+    EXPECT_EQ(items(form->AvailComportComboBox), QStringList({"Com1", "Com8"}));
+    EXPECT_EQ(form->AvailComportComboBox->currentText(), "Com8");
+    EXPECT_EQ(form->AddressEditBox->text(), "42");
+    EXPECT_EQ(form->modbusAddressValue(), 42);
+}
+
+TEST_F(StartupForm, PreselectedPortFromTheCommandLine)
+{
+    setPorts({1, 3});
+    writeIni("[Defaults]\nComport=Com1\n");
+    auto form = makeForm();
+    form->PreselectPort(3);
+    EXPECT_EQ(form->AvailComportComboBox->currentText(), "Com3");
+    form->PreselectPort(77); // not present: the selection stays
+    EXPECT_EQ(form->AvailComportComboBox->currentText(), "Com3");
+}
+
+TEST_F(StartupForm, UnwritableSettingsAreReportedAndStopConnect)
+{
+    setPorts({1});
+    blockIni();
+    auto form = makeForm();
+    // The start-up save fails, is shown, and the window still comes up.
+    EXPECT_EQ(prompter.texts(), QStringList({refusedText()}));
+    EXPECT_EQ(form->AddressEditBox->text(), "1");
+    prompter.messages.clear();
+    type(form->AddressEditBox, "9");
+    EXPECT_EQ(form->modbusAddressValue(), 9); // kept in memory only
+    prompter.messages.clear();
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    EXPECT_EQ(prompter.texts(), QStringList({refusedText()}));
+    EXPECT_TRUE(connections.empty());
+}
+
+TEST_F(StartupForm, FailingMainWindowIsReportedAndTheWindowComesBack)
+{
+    setPorts({1});
+    auto form = makeForm();
+    form->show();
+    form->runMainWindow = [](TVRStartupForm &owner, const std::string &, uint16_t) {
+        owner.hide();
+        throw std::runtime_error("Cannot create data directory.");
+    };
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    EXPECT_EQ(prompter.texts(), QStringList({"Cannot create data directory."}));
+    EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(StartupForm, OpenDataFoldersBuildsTheTreeAndOpensTheDataFolder)
+{
+    writeIni("[Defaults]\nPathOptionIndex=1\n");
+    auto form = makeForm();
+    form->ExploreDatafolders1->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toLocalFile(), known(1) + "/Stelvanor/Vantoro/data/");
+    EXPECT_TRUE(QFileInfo(known(1) + "/Stelvanor/Vantoro/data").isDir());
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(StartupForm, OpenDataFoldersStopsWhenTheDataFolderCannotBeMade)
+{
+    auto form = makeForm();
+    writeIni(("[Defaults]\nPathOptionIndex=4\nCustomPath=" + dir.filePath("missing") + "\n").toUtf8());
+    form->ExploreDatafolders1->trigger();
+    EXPECT_EQ(prompter.texts(), QStringList({"unable to create directory", "unable to create directory",
+                                             "Cannot create data directory."}));
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(form->pathOptionIndexValue(), 4);
+}
+
+TEST_F(StartupForm, MenuOpensOptionsAndAbout)
+{
+    auto form = makeForm();
+    form->ProgramOptions1->trigger();
+    form->About1->trigger();
+    EXPECT_EQ(prompter.dialogTitles, QStringList({"Vantoro Program Options", "About"}));
+    form->show();
+    form->Exit2->trigger();
+    EXPECT_FALSE(form->isVisible());
+}
+
+} // namespace

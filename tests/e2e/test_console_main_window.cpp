@@ -1,0 +1,719 @@
+// The main window over the real link, a pty and the simulated meter: the
+// connection sequence, the status page's poll, login, the setup write-back and
+// closing while the meter is being waited for.
+#include "console/MonitorData.h"
+#include "console/TDlProgForm.h"
+#include "console/TStringQuery.h"
+#include "console/TVRStartupForm.h"
+#include "console/TZ960InterfaceForm.h"
+#include "config/ConfigFormUnit.h"
+#include "link/LinkClock.h"
+#include "link/Z960Port.h"
+#include "platform/KnownFolders.h"
+#include "platform/PortMap.h"
+#include "platform/SettingsFile.h"
+#include "platform/ShellOpen.h"
+#include "report/TTechMemoForm.h"
+#include "support/ScriptedPrompter.h"
+#include "z960sim/Z960Sim.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using z960sim::Bytes;
+using z960sim::Fault;
+using z960sim::Injection;
+using Platform::MsgResult;
+
+constexpr const char *kConnectFailed =
+    "Failed to establish reliable communication with the sensor. please check modbus address, power supply and "
+    "cable connections";
+constexpr const char *kLostLink = "Failed to communicate with flowmeter\nClick on Yes to close connection!";
+constexpr const char *kSetupFailed = "Failed to update flowmeter, Please check communications connectivity.";
+
+Bytes f32(float v)
+{
+    Bytes b(4);
+    std::memcpy(b.data(), &v, 4);
+    return b;
+}
+Bytes u16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
+Bytes u32(uint32_t v)
+{
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+Bytes f64(double v)
+{
+    Bytes b(8);
+    std::memcpy(b.data(), &v, 8);
+    return b;
+}
+
+// Image offsets the tests patch in the simulator.
+constexpr size_t kAlarmCause = 112 + 2; // configuration: alarm k at 112 + 12k
+constexpr size_t kReverseFlow = 276;    // configuration
+constexpr size_t kAlarmState = 305;     // status: alarm state k at 305 + 5k (active, value)
+constexpr size_t kSystemFault = 282;    // status
+constexpr size_t kMeterId = 2;          // calibration
+
+class MainWindowE2E : public ::testing::Test {
+public:
+    QTemporaryDir dir;
+    TestSupport::ScriptedPrompter prompter;
+    std::vector<QUrl> opened;
+    LinkClock::Scoped clock{20.0}; // a 1 s reply time-out lasts 50 ms
+    std::unique_ptr<z960sim::Simulator> sim;
+    std::unique_ptr<TZ960InterfaceForm> form;
+    std::vector<std::pair<std::string, int>> progress;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QCoreApplication::setApplicationName(QStringLiteral("Vantoro"));
+        Platform::Settings::setFilePath(dir.filePath(QStringLiteral("vantoro.ini")));
+        for (int i = 0; i < Platform::KnownFolderCount; ++i) {
+            const QString folder = dir.filePath(QStringLiteral("known%1").arg(i));
+            QDir().mkpath(folder);
+            Platform::setKnownFolderOverride(i, folder);
+        }
+        Platform::setShellOpenHandler([this](const QUrl &url) {
+            opened.push_back(url);
+            return true;
+        });
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        sim.reset();
+        Platform::Settings::setFilePath({});
+        Platform::clearKnownFolderOverrides();
+        Platform::setShellOpenHandler({});
+        qunsetenv(Platform::PortMapVariable);
+    }
+
+    void startSim(z960sim::Options options = {})
+    {
+        sim = std::make_unique<z960sim::Simulator>(options);
+        qputenv(Platform::PortMapVariable, QByteArray("1=") + QByteArray::fromStdString(sim->slavePath()));
+    }
+
+    QString dataRoot() const { return dir.filePath(QStringLiteral("known0/Stelvanor/Vantoro/")); }
+
+    static bool waitFor(const std::function<bool()> &done, int ms = 10000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!done()) {
+            if (t.elapsed() > ms)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(1);
+        }
+        return true;
+    }
+
+    // Creates and shows the window; returns once the connection has ended either way.
+    void open(const std::string &portText = "Com1")
+    {
+        form = std::make_unique<TZ960InterfaceForm>(nullptr, nullptr, portText, 1);
+        form->onProgress = [this](const std::string &text, int position) { progress.emplace_back(text, position); };
+        form->show();
+        ASSERT_TRUE(waitFor([this] {
+            return form->closingDown() || (form->link() && !form->deviceOperationRunning() && form->polling());
+        }));
+        // Polls run when a test calls them, not from the 5 s timer in the middle of a test.
+        form->StatusTimer->setInterval(600000);
+    }
+    void connect()
+    {
+        startSim();
+        open();
+        ASSERT_TRUE(form->polling()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    }
+
+    // The commands the PC sent since the last clearRecord: "19:5" for a
+    // structure read of 5, "81:f68" for an embedded comms-access frame.
+    std::vector<std::string> commands() const
+    {
+        std::vector<std::string> out;
+        for (const z960sim::Frame &f : sim->received()) {
+            if (f.kind != z960sim::Frame::Quillmere || f.control != 0x80 || f.payload.empty())
+                continue;
+            const int cmd = f.payload[0];
+            std::string s = std::to_string(cmd);
+            if ((cmd == 19 || cmd == 20 || cmd == 69) && f.payload.size() > 1)
+                s += ":" + std::to_string(f.payload[1]);
+            if (cmd == 81 && f.payload.size() > 2)
+                s += ":f" + std::to_string(f.payload[2]);
+            out.push_back(s);
+        }
+        return out;
+    }
+    static std::string join(const std::vector<std::string> &v)
+    {
+        std::string s;
+        for (const auto &x : v)
+            s += (s.empty() ? "" : " ") + x;
+        return s;
+    }
+
+    // One poll step as the status timer runs it.
+    void poll() { form->StatusTimerTimer(); }
+
+    // Answers the access-code query with `code` (empty: Cancel).
+    void queueCode(const QString &code)
+    {
+        prompter.dialogs.push_back([code](QDialog &d) {
+            auto &query = dynamic_cast<TStringQuery &>(d);
+            if (code.isEmpty())
+                return int(QDialog::Rejected);
+            query.Edit->setText(code);
+            return int(QDialog::Accepted);
+        });
+    }
+    void click(QToolButton *button)
+    {
+        button->click();
+        QCoreApplication::processEvents();
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Connection sequence
+
+TEST_F(MainWindowE2E, ConnectionReadsTheMeterBehindExactProgressAndStartsPolling)
+{
+    connect();
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"Initialising Sensor Communications", 0}, {"Retrieving Configuration data", 25},
+        {"Retrieving Calibration data", 50},       {"Retrieving Basic Calibration data", 75},
+        {"Retrieving Sensor Status", 90},          {"Retrieving System data", 95},
+        {"Done", 100}};
+    EXPECT_EQ(progress, expected);
+    EXPECT_EQ(join(commands()), "0 19:5 19:4 19:6 19:0 19:1");
+    EXPECT_TRUE(prompter.messages.empty());
+
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Stelvanor Vantoro Version 2.10  Flowmeter: 960123"));
+    EXPECT_EQ(form->dataDirPath(), dataRoot() + QStringLiteral("data/960123/"));
+    EXPECT_TRUE(QFileInfo(form->dataDirPath()).isDir());
+    EXPECT_EQ(form->progress(), nullptr);
+    EXPECT_EQ(form->PageControl->currentWidget(), form->Monitor);
+    EXPECT_EQ(form->PageControl1->currentWidget(), form->FlowTotalsSheet);
+    EXPECT_TRUE(form->StatusSB->isChecked());
+    EXPECT_TRUE(form->StatusTimer->isActive());
+    EXPECT_TRUE(form->ClockTimer->isActive());
+    ASSERT_NE(form->monitorLines(), nullptr);
+    EXPECT_EQ(*form->monitorLines(), QStringList{QString::fromLatin1(Console::StatusMonitorHeader)});
+    EXPECT_TRUE(form->GenerateReportSB->isVisibleTo(form.get()));
+    // Level 0: Status, Data, Login and Logout only.
+    EXPECT_FALSE(form->ClockSB->isEnabled());
+    EXPECT_FALSE(form->SetupSB->isEnabled());
+    for (QToolButton *b : {form->StatusSB, form->DataSB, form->LogginSB, form->LogoutSB})
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+}
+
+TEST_F(MainWindowE2E, NavigationIsRefusedWhileTheConnectionRuns)
+{
+    startSim();
+    form = std::make_unique<TZ960InterfaceForm>(nullptr, nullptr, "Com1", 1);
+    int checks = 0;
+    form->onProgress = [&](const std::string &, int position) {
+        if (position == 100)
+            return;
+        ++checks;
+        for (QToolButton *b : {form->StatusSB, form->DataSB, form->ClockSB, form->SetupSB, form->LogginSB,
+                               form->LogoutSB})
+            EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString() << " at " << position;
+        form->LogginSB->click(); // would open the access-code query
+    };
+    form->show();
+    ASSERT_TRUE(waitFor([&] { return form->polling(); }));
+    EXPECT_EQ(checks, 6);
+    EXPECT_TRUE(prompter.dialogTitles.isEmpty());
+    EXPECT_TRUE(form->LogginSB->isEnabled());
+}
+
+TEST_F(MainWindowE2E, AFailedStepShowsOneMessageAndClosesTheWindow)
+{
+    // The failing step (its progress position) and how the meter fails it.
+    struct Case {
+        int position;
+        std::function<void(MainWindowE2E &)> arrange;
+        std::string portText;
+    };
+    const auto refuseRead = [](int read) {
+        return [read](MainWindowE2E &t) {
+            t.startSim();
+            Injection refuse{Fault::Exception, 19};
+            refuse.occurrence = read;
+            refuse.times = 3; // every try of that read
+            t.sim->inject(refuse);
+        };
+    };
+    const Case cases[] = {
+        {0, [](MainWindowE2E &t) { t.startSim({/*address*/ 2}); }, "Com1"}, // nobody answers at address 1
+        {0, [](MainWindowE2E &t) { t.startSim(); }, "Com7"},               // no such port
+        {25, refuseRead(1), "Com1"},
+        {50, refuseRead(2), "Com1"},
+        {75, refuseRead(3), "Com1"},
+        {90, refuseRead(4), "Com1"},
+        {95, refuseRead(5), "Com1"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("position " + std::to_string(c.position) + " " + c.portText);
+        progress.clear();
+        prompter.messages.clear();
+        c.arrange(*this);
+        open(c.portText);
+        EXPECT_EQ(prompter.texts(), QStringList{QLatin1String(kConnectFailed)});
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back().second, c.position);
+        EXPECT_TRUE(form->closingDown());
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_EQ(form->link(), nullptr);
+        EXPECT_EQ(form->progress(), nullptr);
+        EXPECT_EQ(form->monitorLines(), nullptr);
+        form.reset();
+        sim.reset();
+    }
+}
+
+TEST_F(MainWindowE2E, AfterAFailedConnectionTheStartupWindowIsShownAgain)
+{
+    startSim({2});
+    TVRStartupForm startup;
+    startup.show();
+    ASSERT_GE(startup.AvailComportComboBox->findText(QStringLiteral("Com1")), 0);
+    startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
+    startup.ConnectBtnClick(); // runs the main window modally until it closes
+    EXPECT_EQ(prompter.texts(), QStringList{QLatin1String(kConnectFailed)});
+    EXPECT_TRUE(startup.isVisible());
+}
+
+TEST_F(MainWindowE2E, AMeterFolderThatCannotBeMadeEndsTheConnectionWithItsMessage)
+{
+    startSim();
+    QDir().mkpath(dataRoot() + QStringLiteral("data"));
+    QFile blocker(dataRoot() + QStringLiteral("data/960123")); // a file where the folder should go
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    open();
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("Cannot create data directory.")});
+    EXPECT_EQ(progress.back(), std::make_pair(std::string("Done"), 100));
+    EXPECT_TRUE(form->closingDown());
+    EXPECT_EQ(form->progress(), nullptr);
+    EXPECT_EQ(form->link(), nullptr);
+    EXPECT_FALSE(form->ClockTimer->isActive());
+}
+
+// ---------------------------------------------------------------------------
+// Status page
+
+TEST_F(MainWindowE2E, StatusLineShowsActiveAlarmsAndSystemFaultsFromTheMeter)
+{
+    startSim();
+    // Causes of alarms 1 to 4: pipe not full, none, forward flow, a value without a text.
+    const uint16_t causes[] = {2, 0, 6, 9};
+    for (int k = 0; k < 4; ++k)
+        sim->patchImage(5, kAlarmCause + 12 * k, u16(causes[k]));
+    open();
+    ASSERT_TRUE(form->polling());
+
+    struct Case {
+        const char *name;
+        std::vector<std::pair<int, float>> active; // alarm index, value
+        uint16_t faults;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"alarms 1 and 3", {{0, 1.5f}, {2, 0.25f}}, 0,
+         "Alarm1 = Pipe Not Full(1.500), Alarm3 = Forward Flow(0.250), "},
+        {"causes without text", {{1, 2.0f}, {3, -0.5f}}, 0, "Alarm2 = 2.000), Alarm4 = -0.500), "},
+        {"faults 2 and 12", {}, 0x1004, "SystemFault = Coil Resistance low,Temperature high, Signal Error, "},
+        {"fault 8 has no text", {}, 0x0100, "SystemFault = "},
+        {"alarm and fault", {{0, 3.0f}}, 0x0200, "Alarm1 = Pipe Not Full(3.000), SystemFault = Battery volts low, "},
+        {"nothing", {}, 0, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int k = 0; k < 4; ++k)
+            sim->patchImage(0, kAlarmState + 5 * k, Bytes(5, 0));
+        for (const auto &[k, value] : c.active) {
+            Bytes state{1};
+            const Bytes v = f32(value);
+            state.insert(state.end(), v.begin(), v.end());
+            sim->patchImage(0, kAlarmState + 5 * k, state);
+        }
+        sim->patchImage(0, kSystemFault, u16(c.faults));
+        form->PortFault(nullptr, "file:Z960Port line: 416"); // a fault text is overwritten by the poll
+        poll();
+        EXPECT_EQ(form->StatusTxt->text().toStdString(), c.line);
+    }
+}
+
+TEST_F(MainWindowE2E, PollShowsValuesAddsARowAndReArms)
+{
+    startSim();
+    sim->patchImage(0, 16, f32(-0.5f));     // flow rate
+    sim->patchImage(0, 100, f64(123.4567)); // forward total
+    sim->patchImage(0, 108, f64(7.0));      // reverse total
+    sim->patchImage(5, kReverseFlow, u16(0));
+    open();
+    ASSERT_TRUE(form->polling());
+    EXPECT_EQ(form->FlowRateEB->text(), QStringLiteral("-0.500"));
+    EXPECT_EQ(form->FlowRateUL->text(), QStringLiteral("L/second"));
+    EXPECT_EQ(form->ForwardTotalEB->text(), QStringLiteral("123.457"));
+    EXPECT_EQ(form->ForwardTotalUL->text(), QStringLiteral("KL"));
+    // Reverse flow off: its rows are hidden and keep their (empty) texts.
+    EXPECT_FALSE(form->ReverseTotalEB->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->YTDReverseTotalUL->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->ReverseTotalEB->text().isEmpty());
+
+    sim->clearRecord();
+    poll();
+    EXPECT_EQ(join(commands()), "0 19:0 19:1");
+    EXPECT_TRUE(form->StatusTimer->isActive());
+    ASSERT_EQ(form->monitorLines()->size(), 2);
+    const QString row = form->monitorLines()->at(1);
+    EXPECT_TRUE(row.endsWith(QLatin1Char(',')));
+    const QStringList fields = row.split(QLatin1Char(','));
+    ASSERT_EQ(fields.size(), 14); // 13 fields and the empty one after the last comma
+    EXPECT_EQ(fields[1], QStringLiteral("-0.500"));
+    EXPECT_EQ(fields[4], QStringLiteral("123.457"));
+
+    form->link()->configImage.setEnableReverseFlow(1);
+    form->ShowStatusValues();
+    EXPECT_TRUE(form->ReverseTotalEB->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->ReverseTotalUL->isVisibleTo(form.get()));
+    EXPECT_EQ(form->ReverseTotalEB->text(), QStringLiteral("7.000"));
+}
+
+TEST_F(MainWindowE2E, LostLinkQuestionNoKeepsPollingYesClosesWithoutFurtherCalls)
+{
+    connect();
+    sim->inject({Fault::Silence, 0, z960sim::kAny, 0, 1, 0}); // every ping goes unanswered
+    prompter.answers = {MsgResult::No, MsgResult::Yes};
+
+    poll();
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, QLatin1String(kLostLink));
+    EXPECT_EQ(prompter.messages[0].buttons, Platform::MsgButtons::YesNo);
+    EXPECT_EQ(prompter.messages[0].icon, Platform::MsgIcon::Warning);
+    EXPECT_TRUE(form->StatusTimer->isActive());
+    EXPECT_TRUE(form->polling());
+    ASSERT_NE(form->link(), nullptr);
+
+    sim->clearRecord();
+    poll();
+    EXPECT_EQ(prompter.messages.size(), 2u);
+    EXPECT_TRUE(form->closingDown());
+    EXPECT_EQ(form->link(), nullptr);
+    EXPECT_FALSE(form->StatusTimer->isActive());
+    const auto sent = commands();
+    for (const auto &c : sent)
+        EXPECT_EQ(c, "0") << "a device call after the lost link: " << join(sent);
+    // Later ticks do nothing.
+    poll();
+    EXPECT_EQ(prompter.messages.size(), 2u);
+}
+
+TEST_F(MainWindowE2E, AClickDuringAPollRunsAfterItsCurrentCallAndStopsPolling)
+{
+    connect();
+    sim->inject({Fault::Delay, 19, z960sim::kAny, 0, 1, 1, 150}); // the status read answers late
+    sim->clearRecord();
+    QTimer::singleShot(40, form.get(), [this] { form->LogoutSB->click(); });
+    poll();
+    EXPECT_EQ(join(commands()), "0 19:0 81:f68 81:f3"); // no system read: the click ended polling
+    EXPECT_FALSE(form->polling());
+    EXPECT_FALSE(form->StatusTimer->isActive());
+    EXPECT_EQ(form->PageControl->currentWidget(), form->Blank);
+}
+
+// ---------------------------------------------------------------------------
+// Login and logout
+
+TEST_F(MainWindowE2E, LoginLevelsEnableClockAndSetup)
+{
+    connect();
+    struct Case {
+        QString code;
+        int level;
+        bool sent;
+        bool clockAndSetup;
+    };
+    const Case cases[] = {
+        {QStringLiteral("3456"), 3, true, true}, {QStringLiteral("2345"), 2, true, true},
+        {QStringLiteral("1234"), 1, true, false}, {QStringLiteral("3456"), 3, true, true},
+        {QStringLiteral("9999"), 0, false, false}, // none of the codes: nothing is sent
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code.toStdString());
+        sim->clearRecord();
+        queueCode(c.code);
+        click(form->LogginSB);
+        EXPECT_EQ(join(commands()), c.sent ? "81:f68 81:f3" : "");
+        EXPECT_EQ(sim->accessLevel(), c.sent ? c.level : sim->accessLevel());
+        EXPECT_EQ(form->ClockSB->isEnabled(), c.clockAndSetup);
+        EXPECT_EQ(form->SetupSB->isEnabled(), c.clockAndSetup);
+        EXPECT_EQ(form->PageControl->currentWidget(), form->Blank);
+        EXPECT_FALSE(form->polling());
+    }
+}
+
+TEST_F(MainWindowE2E, LoginThatSendsNothingKeepsTheButtons)
+{
+    connect();
+    queueCode(QStringLiteral("3456"));
+    click(form->LogginSB);
+    ASSERT_TRUE(form->SetupSB->isEnabled());
+
+    sim->clearRecord();
+    queueCode(QString()); // Cancel
+    click(form->LogginSB);
+    prompter.dialogs.push_back([](QDialog &) { return int(QDialog::Accepted); }); // OK with an empty code
+    click(form->LogginSB);
+    queueCode(QStringLiteral("12ab")); // letters pass the query's filter
+    click(form->LogginSB);
+    EXPECT_EQ(join(commands()), "");
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("'12ab' is not a valid integer value")});
+    EXPECT_TRUE(form->SetupSB->isEnabled());
+    EXPECT_TRUE(form->LogginSB->isEnabled());
+
+    click(form->LogoutSB);
+    EXPECT_EQ(sim->accessLevel(), 0);
+    EXPECT_FALSE(form->ClockSB->isEnabled());
+    EXPECT_FALSE(form->SetupSB->isEnabled());
+}
+
+// ---------------------------------------------------------------------------
+// Setup write-back
+
+class SetupWriteBack : public MainWindowE2E {
+protected:
+    Bytes configBefore;
+
+    void SetUp() override
+    {
+        MainWindowE2E::SetUp();
+        connect();
+        queueCode(QStringLiteral("3456"));
+        click(form->LogginSB);
+        ASSERT_TRUE(form->SetupSB->isEnabled());
+        configBefore = sim->image(5);
+        sim->clearRecord();
+    }
+    // The setup dialog: edits the link's images as the dialog would, then closes.
+    void queueSetup(int result, uint32_t siteId, uint32_t meterId = 960123)
+    {
+        prompter.dialogs.push_back([=](QDialog &d) {
+            auto &setup = dynamic_cast<TConfigForm &>(d);
+            setup.port->configImage.setSiteID(siteId);
+            setup.port->calImage.setMeterID(meterId);
+            return result;
+        });
+    }
+};
+
+TEST_F(SetupWriteBack, OkWritesInOrderRereadsAndLogsOut)
+{
+    queueSetup(TConfigForm::mrOk, 777, 4242);
+    click(form->SetupSB);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(join(commands()), "81:f3 0 69:0 0 20:5 0 20:4 0 20:6 19:0 19:1 69:1 81:f68 81:f3");
+    // The meter holds the new values, and every reserved byte as it sent it.
+    Bytes expected = configBefore;
+    const Bytes site = u32(777);
+    std::copy(site.begin(), site.end(), expected.begin() + 4);
+    EXPECT_EQ(sim->image(5), expected);
+    EXPECT_EQ(sim->meterState(), 1);
+    EXPECT_EQ(sim->accessLevel(), 0);
+    EXPECT_FALSE(form->SetupSB->isEnabled());
+    // The folder and the caption follow the new meter ID; polling restarts with a new recording.
+    EXPECT_EQ(form->dataDirPath(), dataRoot() + QStringLiteral("data/4242/"));
+    EXPECT_TRUE(QFileInfo(form->dataDirPath()).isDir());
+    EXPECT_TRUE(form->windowTitle().endsWith(QStringLiteral("  Flowmeter: 4242")));
+    EXPECT_TRUE(form->polling());
+    EXPECT_EQ(form->PageControl->currentWidget(), form->Monitor);
+    EXPECT_EQ(form->monitorLines()->size(), 1);
+}
+
+TEST_F(SetupWriteBack, AFailedWriteRestoresTheImagesAndStillRestartsTheMeter)
+{
+    const Z960Data::sConfig configCopy = form->link()->configImage;
+    const Z960Data::sCal calCopy = form->link()->calImage;
+    Injection refuse{Fault::Exception, 20};
+    refuse.occurrence = 2; // the calibration write, every try
+    refuse.times = 3;
+    sim->inject(refuse);
+    queueSetup(TConfigForm::mrOk, 888);
+    click(form->SetupSB);
+    EXPECT_EQ(prompter.texts(), QStringList{QLatin1String(kSetupFailed)});
+    EXPECT_EQ(join(commands()), "81:f3 0 69:0 0 20:5 0 20:4 0 20:4 0 20:4 69:1 81:f68 81:f3");
+    EXPECT_TRUE(form->link()->configImage == configCopy);
+    EXPECT_TRUE(form->link()->calImage == calCopy);
+    EXPECT_EQ(sim->meterState(), 1);
+    EXPECT_TRUE(form->polling());
+}
+
+TEST_F(SetupWriteBack, CancelSendsOnlyTheLogout)
+{
+    const Z960Data::sConfig configCopy = form->link()->configImage;
+    queueSetup(TConfigForm::mrCancel, 999);
+    click(form->SetupSB);
+    EXPECT_TRUE(prompter.messages.empty());
+    EXPECT_EQ(join(commands()), "81:f3 81:f68 81:f3");
+    EXPECT_TRUE(form->link()->configImage == configCopy);
+    EXPECT_EQ(sim->image(5), configBefore);
+    EXPECT_TRUE(form->polling());
+    EXPECT_FALSE(form->SetupSB->isEnabled());
+}
+
+TEST_F(SetupWriteBack, AMeterFolderThatCannotBeMadeCountsAsAFailedRun)
+{
+    QFile blocker(dataRoot() + QStringLiteral("data/55"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const Z960Data::sCal calCopy = form->link()->calImage;
+    queueSetup(TConfigForm::mrOk, 123, 55);
+    click(form->SetupSB);
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("Cannot create data directory.")});
+    EXPECT_EQ(join(commands()), "81:f3 81:f68 81:f3"); // nothing written, logged out
+    EXPECT_TRUE(form->link()->calImage == calCopy);
+    EXPECT_TRUE(form->windowTitle().endsWith(QStringLiteral("  Flowmeter: 960123")));
+    EXPECT_TRUE(form->polling());
+}
+
+// ---------------------------------------------------------------------------
+// Monitor data, folder and report
+
+TEST_F(MainWindowE2E, ViewMonitorDataSavesTheRecordingAndKeepsIt)
+{
+    connect();
+    poll();
+    ASSERT_EQ(form->monitorLines()->size(), 2);
+    const QStringList lines = *form->monitorLines();
+    click(form->ViewMonitorDataSB);
+    QFile file(dataRoot() + QStringLiteral("Monitor.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLocal8Bit());
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toLocalFile(), file.fileName());
+    EXPECT_EQ(*form->monitorLines(), lines); // further rows go to the same recording
+    EXPECT_TRUE(form->polling());
+    EXPECT_TRUE(form->StatusSB->isChecked());
+
+    // A folder where the file should go: the save fails with its message, polling resumes.
+    file.close();
+    QFile::remove(file.fileName());
+    QDir().mkpath(file.fileName());
+    click(form->ViewMonitorDataSB);
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("Unable to open/create Monitor data file. If file is in "
+                                                           "use please close it before trying again.")});
+    EXPECT_TRUE(form->polling());
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)
+{
+    connect();
+    std::vector<ReportRequest> reports;
+    form->generateReport = [&](const ReportRequest &r) { reports.push_back(r); };
+    prompter.dialogs.push_back([](QDialog &d) {
+        auto &memo = dynamic_cast<TTechMemoForm &>(d);
+        memo.TechnicianNameEB->setText(QStringLiteral("Ann"));
+        memo.SiteNameEB->setText(QStringLiteral("Weir 4"));
+        memo.ValidatorLicenseNumberEB->setText(QStringLiteral("DAV12345"));
+        memo.Memo1->setPlainText(QStringLiteral("line one\nline two"));
+        return int(QDialog::Accepted);
+    });
+    click(form->GenerateReportSB);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].port, form->link());
+    EXPECT_EQ(reports[0].reportDir, form->dataDirPath());
+    EXPECT_EQ(reports[0].technicianName, "Ann");
+    EXPECT_EQ(reports[0].siteName, "Weir 4");
+    EXPECT_EQ(reports[0].validatorLicenseNumber, "DAV12345");
+    EXPECT_EQ(reports[0].notes, (QStringList{QStringLiteral("line one"), QStringLiteral("line two")}));
+    EXPECT_TRUE(form->technician().empty());
+    EXPECT_TRUE(form->notes()->isEmpty());
+    EXPECT_TRUE(form->polling());
+    EXPECT_EQ(form->PageControl->currentWidget(), form->Monitor);
+
+    // A report that cannot write its file.
+    form->generateReport = [](const ReportRequest &) { throw std::runtime_error("file in use"); };
+    prompter.dialogs.push_back([](QDialog &) { return int(QDialog::Accepted); });
+    click(form->GenerateReportSB);
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("Unable to open/create Report data file. If file is in "
+                                                           "use please close it before trying again.")});
+    EXPECT_TRUE(form->polling());
+}
+
+TEST_F(MainWindowE2E, OpenDataFolderOpensTheMeterFolderAndResumesPolling)
+{
+    connect();
+    click(form->OpenDataFolderSB);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(QDir(opened[0].toLocalFile()), QDir(form->dataDirPath()));
+    EXPECT_TRUE(form->polling());
+    EXPECT_TRUE(form->StatusSB->isChecked());
+}
+
+// ---------------------------------------------------------------------------
+// Closing while the meter is being waited for
+
+TEST_F(MainWindowE2E, ClosingWhileAStructureReadWaitsEndsCleanly)
+{
+    connect();
+    sim->inject({Fault::Silence, 19, z960sim::kAny, 0, 1, 0}); // structure reads go unanswered
+    sim->clearRecord();
+    QTimer::singleShot(30, form.get(), [this] { form->close(); });
+    poll();
+    EXPECT_TRUE(form->closingDown());
+    EXPECT_EQ(form->link(), nullptr);
+    EXPECT_EQ(form->monitorLines(), nullptr);
+    for (const auto &c : commands())
+        EXPECT_TRUE(c == "0" || c == "19:0") << join(commands());
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(MainWindowE2E, ClosingDuringTheConnectionStopsItWithoutAMessage)
+{
+    startSim();
+    sim->inject({Fault::Silence, 19, z960sim::kAny, 0, 1, 0});
+    form = std::make_unique<TZ960InterfaceForm>(nullptr, nullptr, "Com1", 1);
+    form->onProgress = [this](const std::string &, int position) {
+        if (position == 25)
+            QTimer::singleShot(20, form.get(), [this] { form->close(); });
+    };
+    form->show();
+    ASSERT_TRUE(waitFor([this] { return form->closingDown() && form->link() == nullptr; }));
+    EXPECT_TRUE(prompter.messages.empty());
+    EXPECT_EQ(form->progress(), nullptr);
+    EXPECT_EQ(join(commands()).find("19:4"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,469 @@
+// File downloads end to end: the real link on a pseudo-terminal against the
+// simulated meter, with the simulator's recorder checking every frame the
+// PC sent. Link time runs 20 times faster than real time (a 7 s re-send
+// takes 350 ms) and the simulator's own delays are scaled to match.
+#include "link/LinkClock.h"
+#include "link/Z960Port.h"
+#include "platform/PortMap.h"
+#include "serial/SerComm.h"
+#include "support/ScriptedPrompter.h"
+#include "z960sim/Z960Sim.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using z960sim::Bytes;
+using z960sim::Fault;
+using z960sim::Injection;
+
+constexpr int kCom = 93;              // a COM number of this test's own
+constexpr double kLinkSpeed = 20.0;   // link ms per real ms
+constexpr double kSimScale = 1.0 / kLinkSpeed;
+
+struct Progress {
+    int size, downloaded, temp;
+};
+
+Bytes pattern(std::size_t n, unsigned seed)
+{
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 31 + seed * 7) ^ (i >> 7));
+    return b;
+}
+
+// An acknowledgement as "8B" or "94:04" (control, then the payload bytes).
+std::string ackText(const z960sim::Frame &f)
+{
+    static const char *hex = "0123456789ABCDEF";
+    std::string s{hex[f.control >> 4], hex[f.control & 15]};
+    for (std::size_t i = 0; i < f.payload.size(); ++i) {
+        s += i == 0 ? ':' : '.';
+        s += hex[f.payload[i] >> 4];
+        s += hex[f.payload[i] & 15];
+    }
+    return s;
+}
+
+class TransferAgainstSim : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        const char *old = std::getenv(Platform::PortMapVariable);
+        hadMap = old != nullptr;
+        savedMap = old ? old : "";
+    }
+    void TearDown() override
+    {
+        port.reset();
+        sim.reset();
+        if (hadMap)
+            ::setenv(Platform::PortMapVariable, savedMap.c_str(), 1);
+        else
+            ::unsetenv(Platform::PortMapVariable);
+    }
+
+    // A fresh meter and link; the link is created under the fast clock so
+    // that its timers run at the same speed.
+    void start(z960sim::Options o = {})
+    {
+        port.reset();
+        o.timeScale = kSimScale;
+        sim = std::make_unique<z960sim::Simulator>(o);
+        ::setenv(Platform::PortMapVariable, (std::to_string(kCom) + "=" + sim->slavePath()).c_str(), 1);
+        port = std::make_unique<Z960Port>(nullptr, 1);
+        ASSERT_TRUE(port->OpenPort("Com" + std::to_string(kCom), 9600));
+        port->comm->SetClosePause(0);
+        port->OnPortDebugEvent = [this](QObject *, std::string text) {
+            faults.push_back(std::stoi(text.substr(text.rfind(' ') + 1)));
+        };
+        port->OnDownLoadEvent = [this](QObject *, int size, int downloaded, int temp) {
+            progress.push_back({size, downloaded, temp});
+        };
+        faults.clear();
+        progress.clear();
+    }
+
+    std::string local(const char *name) const { return dir.filePath(QString::fromLatin1(name)).toStdString(); }
+
+    static Bytes contents(const std::string &path)
+    {
+        QFile f(QString::fromStdString(path));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray b = f.readAll();
+        return Bytes(b.begin(), b.end());
+    }
+
+    // The transfer frames the PC sent (everything but requests).
+    std::vector<std::string> acks() const
+    {
+        std::vector<std::string> out;
+        for (const z960sim::Frame &f : sim->received())
+            if (f.kind == z960sim::Frame::Quillmere && f.control != 0x80)
+                out.push_back(ackText(f));
+        return out;
+    }
+    std::vector<Bytes> requests() const
+    {
+        std::vector<Bytes> out;
+        for (const z960sim::Frame &f : sim->received())
+            if (f.kind == z960sim::Frame::Quillmere && f.control == 0x80)
+                out.push_back(f.payload);
+        return out;
+    }
+    bool faulted(int line) const { return std::count(faults.begin(), faults.end(), line) > 0; }
+
+    // Pumps the link's events for the given link time.
+    void idle(unsigned linkMs) { port->DelayTicks(linkMs); }
+
+    QTemporaryDir dir;
+    const LinkClock::Scoped fast{kLinkSpeed};
+    TestSupport::ScriptedPrompter prompter;
+    std::unique_ptr<z960sim::Simulator> sim;
+    std::unique_ptr<Z960Port> port;
+    std::vector<int> faults;
+    std::vector<Progress> progress;
+    std::string savedMap;
+    bool hadMap = false;
+};
+
+std::vector<std::string> split(const std::string &s)
+{
+    std::vector<std::string> out;
+    std::string word;
+    for (char c : s + ' ') {
+        if (c != ' ') {
+            word += c;
+        } else if (!word.empty()) {
+            out.push_back(word);
+            word.clear();
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(TransferAgainstSim, FilesOfEveryBlockCountWithTheirAcknowledgements)
+{
+    // Blocks of 512 bytes; data blocks alternate 0x91/0x93, or are all 0x88.
+    const struct {
+        std::size_t size;
+        bool windowed;
+        bool code88;
+        const char *acks;
+    } cases[] = {
+        {0, false, false, "8B"},
+        {0, true, false, "8B"},
+        {1, false, false, "8B 92"},
+        {1, true, false, "8B 94:04"},
+        {2048, false, false, "8B 92 94 92 94"},
+        {2048, true, false, "8B 94:04"},
+        {2049, false, false, "8B 92 94 92 94 92"},
+        {2049, true, false, "8B 94:04 94:04"},
+        {4608, false, false, "8B 92 94 92 94 92 94 92 94 92"},
+        {4608, true, false, "8B 94:04 94:04 94:04"},
+        {2560, false, true, "8B 90 90 90 90 90"},
+        {2560, true, true, "8B 94:04 94:04"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size << " bytes" << (c.windowed ? " windowed" : " plain")
+                                        << (c.code88 ? " 0x88" : ""));
+        z960sim::Options o;
+        o.plainBlockCode = c.code88;
+        start(o);
+        const Bytes content = pattern(c.size, static_cast<unsigned>(c.size));
+        sim->addFile("LOG1.CSV", content);
+        const std::string path = local("LOG1.CSV");
+
+        ASSERT_TRUE(port->getLogFile("\\LOG1.CSV", path.c_str(), c.windowed));
+        EXPECT_EQ(contents(path), content);
+        EXPECT_EQ(requests(), (std::vector<Bytes>{{2, '\\', 'L', 'O', 'G', '1', '.', 'C', 'S', 'V', 0}}));
+        EXPECT_EQ(acks(), split(c.acks));
+        EXPECT_EQ(port->expectedSize, c.size);
+        EXPECT_TRUE(faults.empty());
+
+        // Progress: the opening step first, the end block last, never backwards.
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.front().size, static_cast<int>(c.size));
+        EXPECT_EQ(progress.front().downloaded, 0);
+        EXPECT_EQ(progress.front().temp, 0);
+        EXPECT_EQ(progress.back().downloaded, static_cast<int>(c.size));
+        for (std::size_t i = 1; i < progress.size(); ++i)
+            EXPECT_LE(progress[i - 1].downloaded, progress[i].downloaded);
+    }
+}
+
+TEST_F(TransferAgainstSim, FramingBytesArriveByteIdentical)
+{
+    z960sim::Options o;
+    o.blockSize = 300;
+    start(o);
+    Bytes content(2000, 0x10);
+    for (std::size_t i = 0; i < content.size(); i += 3)
+        content[i] = static_cast<std::uint8_t>(i % 2 ? 0x90 : 0x03);
+    content[1000] = 0x02;
+    sim->addFile("dle.bin", content, z960sim::DiagnosticFile);
+    for (bool windowed : {false, true}) {
+        const std::string path = local(windowed ? "w.bin" : "p.bin");
+        ASSERT_TRUE(port->getLogFile("\\dle.bin", path.c_str(), windowed));
+        EXPECT_EQ(contents(path), content) << windowed;
+    }
+}
+
+TEST_F(TransferAgainstSim, MeterAbortKeepsWhatArrived)
+{
+    start();
+    const Bytes content = pattern(4000, 3);
+    sim->addFile("a.csv", content);
+    sim->inject({Fault::AbortTransfer, 2, z960sim::kAny, 3});
+    const std::string path = local("a.csv");
+
+    EXPECT_FALSE(port->getLogFile("\\a.csv", path.c_str(), false));
+    EXPECT_EQ(contents(path), Bytes(content.begin(), content.begin() + 1024)); // blocks 1 and 2
+    EXPECT_EQ(acks(), split("8B 92 94")); // the abort itself is not acknowledged
+    idle(8000);
+    EXPECT_EQ(acks().size(), 3u) << "nothing is sent after the transfer ended";
+}
+
+TEST_F(TransferAgainstSim, SilenceResendsAfterSevenSecondsThenGivesUp)
+{
+    start();
+    const Bytes content = pattern(4000, 4);
+    sim->addFile("s.csv", content);
+    sim->inject({Fault::StallTransfer, 2, z960sim::kAny, 3});
+    const std::string path = local("s.csv");
+
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port->getLogFile("\\s.csv", path.c_str(), false));
+    const double linkSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() * kLinkSpeed;
+    EXPECT_GE(linkSeconds, 10.0);
+    EXPECT_LT(linkSeconds, 20.0);
+
+    EXPECT_EQ(contents(path), Bytes(content.begin(), content.begin() + 1024));
+    // The last acknowledgement (block 2, 0x93) went out once more after 7 s.
+    EXPECT_EQ(acks(), split("8B 92 94 94"));
+    EXPECT_TRUE(faulted(Z960Fault::TransferTimeout));
+
+    // Both timers stopped with the transfer: no later re-send, no later fault.
+    const std::size_t faultsAtEnd = faults.size();
+    EXPECT_FALSE(port->fileTransferTimer->isActive());
+    EXPECT_FALSE(port->commsTimer->isActive());
+    idle(15000);
+    EXPECT_EQ(acks().size(), 4u);
+    EXPECT_EQ(faults.size(), faultsAtEnd);
+}
+
+TEST_F(TransferAgainstSim, CorruptBlockIsRefusedThenTakenFromTheMetersResend)
+{
+    start();
+    const Bytes content = pattern(2000, 5);
+    sim->addFile("c.csv", content);
+    sim->inject({Fault::BadCrc, 2, z960sim::kAny, 2});
+    const std::string path = local("c.csv");
+
+    // The meter repeats block 2 after 8 s; the PC's 7 s tick has cleared the error by then.
+    ASSERT_TRUE(port->getLogFile("\\c.csv", path.c_str(), false));
+    EXPECT_EQ(contents(path), content);
+    EXPECT_TRUE(faulted(Z960Fault::QuillmereCrc));
+    EXPECT_TRUE(faulted(Z960Fault::TransferFrameError)); // the re-send refused while the error stood
+    EXPECT_TRUE(faulted(Z960Fault::TransferTimeout));
+}
+
+TEST_F(TransferAgainstSim, DroppedWindowBlockIsResumedByTheByteCount)
+{
+    start();
+    const Bytes content = pattern(9 * 512, 6);
+    sim->addFile("w.csv", content);
+    sim->inject({Fault::Silence, 2, z960sim::kAny, 5}); // block 5, the one that ends the window, is lost
+    const std::string path = local("w.csv");
+
+    ASSERT_TRUE(port->getLogFile("\\w.csv", path.c_str(), true));
+    EXPECT_EQ(contents(path), content);
+    // After 7 s the acknowledgement of block 1 is re-sent with the 1536 bytes
+    // of blocks 2 to 4; the meter resumes at block 5.
+    EXPECT_EQ(acks(), split("8B 94:04 94:01.00.06 94:04 94:04"));
+}
+
+TEST_F(TransferAgainstSim, ControlCodesTheMeterNeverSendsAreFaults)
+{
+    const struct {
+        int code;
+        unsigned short fault;
+    } cases[] = {{0x8A, Z960Fault::PcControlCode},
+                 {0x96, Z960Fault::PcControlCode},
+                 {0x84, Z960Fault::UnknownControlCode},
+                 {0x98, Z960Fault::UnknownControlCode}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        start();
+        const Bytes content = pattern(1500, 7);
+        sim->addFile("x.csv", content);
+        sim->inject({Fault::ExtraFrame, 2, z960sim::kAny, 2, 1, 1, c.code});
+        const std::string path = local("x.csv");
+        ASSERT_TRUE(port->getLogFile("\\x.csv", path.c_str(), false));
+        EXPECT_EQ(contents(path), content);
+        EXPECT_EQ(faults, std::vector<int>{c.fault});
+        EXPECT_EQ(acks(), split("8B 92 94 92"));
+    }
+}
+
+TEST_F(TransferAgainstSim, ImageFilesReplaceTheirImages)
+{
+    start();
+    const struct {
+        int image;
+        bool (Z960Port::*get)(const std::string &);
+        const unsigned char *(*bytes)(const Z960Port &);
+    } cases[] = {
+        {5, &Z960Port::getConfigFile, [](const Z960Port &p) { return p.configImage.data(); }},
+        {4, &Z960Port::getCalFile, [](const Z960Port &p) { return p.calImage.data(); }},
+        {6, &Z960Port::getBasicCalFile, [](const Z960Port &p) { return p.basicCalImage.data(); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.image);
+        const Bytes image = sim->image(c.image);
+        const std::string path = local("image.bin");
+        ASSERT_TRUE((port.get()->*c.get)(path));
+        EXPECT_EQ(Bytes(c.bytes(*port), c.bytes(*port) + image.size()), image);
+        EXPECT_EQ(contents(path), image);
+    }
+}
+
+TEST_F(TransferAgainstSim, ShortConfigurationFileIsRejected)
+{
+    start();
+    const Z960Data::sConfig before = port->configImage;
+    sim->inject({Fault::ShortPayload, 4, z960sim::kAny, 1, 1, 1, 331});
+    const std::string path = local("config.bin");
+
+    EXPECT_FALSE(port->getConfigFile(path));
+    EXPECT_TRUE(port->configImage == before);
+    EXPECT_EQ(contents(path).size(), 331u); // the download stays on disk
+}
+
+TEST_F(TransferAgainstSim, IndexListsTheFilesAndKeepsTheLastAnnouncedSize)
+{
+    start();
+    sim->addFile("first.csv", pattern(700, 1), z960sim::LogFile);
+    sim->addFile("alarm.csv", pattern(10, 2), z960sim::AlarmFile);
+    const std::string index = local("index.txt");
+
+    ASSERT_TRUE(port->getLogFileIndex(index.c_str(), z960sim::LogFile, false));
+    EXPECT_EQ(contents(index), sim->indexFile(z960sim::LogFile));
+    EXPECT_EQ(progress.front().size, 0) << "no log file announced its size yet";
+
+    ASSERT_TRUE(port->getLogFile("\\first.csv", local("first.csv").c_str(), true));
+    progress.clear();
+    ASSERT_TRUE(port->getLogFileIndex(index.c_str(), z960sim::AlarmFile, false));
+    EXPECT_EQ(contents(index), sim->indexFile(z960sim::AlarmFile));
+    EXPECT_EQ(progress.front().size, 700);
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(TransferAgainstSim, IndexRequestTriesFourTimes)
+{
+    const struct {
+        int silentReplies;
+        bool result;
+        std::size_t requests;
+        QStringList messages;
+    } cases[] = {
+        {3, true, 4, {}},
+        {4, false, 4, {QStringLiteral("getLogFileIndex failed")}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.silentReplies);
+        start();
+        prompter.messages.clear();
+        sim->inject({Fault::Silence, 80, z960sim::kAny, 0, 1, c.silentReplies});
+        const std::string index = local("tries.txt");
+        QFile::remove(QString::fromStdString(index));
+
+        EXPECT_EQ(port->getLogFileIndex(index.c_str(), z960sim::LogFile, false), c.result);
+        EXPECT_EQ(requests(), std::vector<Bytes>(c.requests, Bytes{80, 0}));
+        EXPECT_EQ(prompter.texts(), c.messages);
+        EXPECT_EQ(QFile::exists(QString::fromStdString(index)), c.result) << "no file without an answer";
+    }
+}
+
+TEST_F(TransferAgainstSim, FailedIndexTransferSaysSo)
+{
+    start();
+    sim->addFile("first.csv", pattern(10, 1));
+    sim->inject({Fault::AbortTransfer, 80, z960sim::kAny, 1});
+    EXPECT_FALSE(port->getLogFileIndex(local("index.txt").c_str(), z960sim::LogFile, false));
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("getFile failed")});
+}
+
+TEST_F(TransferAgainstSim, RealTimeLogSendsTypeAndRange)
+{
+    start();
+    const Bytes content = pattern(1200, 8);
+    sim->addFile("old.csv", pattern(50, 9), z960sim::SystemFile);
+    sim->addFile("new.csv", content, z960sim::SystemFile);
+    Z960Data::sTimestamp from, to;
+    const unsigned char f[6] = {24, 1, 2, 3, 4, 5}, t[6] = {24, 2, 3, 4, 5, 6};
+    from.assign(f, 6);
+    to.assign(t, 6);
+    const std::string path = local("rt.csv");
+
+    ASSERT_TRUE(port->getRTLogFile("ignored", path.c_str(), true, z960sim::SystemFile, &from, &to));
+    EXPECT_EQ(contents(path), content);
+    EXPECT_EQ(requests(), (std::vector<Bytes>{{100, 1, 24, 1, 2, 3, 4, 5, 24, 2, 3, 4, 5, 6}}));
+    EXPECT_EQ(port->expectedSize, content.size());
+}
+
+TEST_F(TransferAgainstSim, StaleFrameErrorDoesNotBlockTheNextDownload)
+{
+    start();
+    const Bytes content = pattern(600, 10);
+    sim->addFile("f.csv", content);
+    port->frameError = true; // left over from an earlier exchange
+    const std::string path = local("f.csv");
+    ASSERT_TRUE(port->getLogFile("\\f.csv", path.c_str(), false));
+    EXPECT_EQ(contents(path), content);
+    EXPECT_TRUE(faults.empty());
+}
+
+TEST_F(TransferAgainstSim, LocalWriteErrorAbortsTheTransfer)
+{
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        GTEST_SKIP() << "no /dev/full here";
+    start();
+    sim->addFile("big.csv", pattern(3000, 11));
+    EXPECT_FALSE(port->getLogFile("\\big.csv", "/dev/full", false));
+    EXPECT_EQ(acks(), split("8B 8E")); // the first block could not be stored
+    EXPECT_EQ(port->transferFile, nullptr);
+    const std::size_t sentAtEnd = sim->sent().size();
+    idle(9000); // past the meter's own 8 s re-send
+    EXPECT_EQ(sim->sent().size(), sentAtEnd) << "the meter stopped on the abort";
+    EXPECT_EQ(acks().size(), 2u);
+}
+
+TEST_F(TransferAgainstSim, LocalFileThatCannotBeCreatedSendsNothing)
+{
+    start();
+    sim->addFile("f.csv", pattern(10, 1));
+    const std::string path = local("no/such/folder/f.csv");
+    EXPECT_FALSE(port->getLogFile("\\f.csv", path.c_str(), false));
+    EXPECT_TRUE(faulted(Z960Fault::LocalFileOpen));
+    EXPECT_TRUE(acks().empty());
+}

@@ -1,0 +1,204 @@
+// The ini file: defaults, number forms, case, kept lines and refused writes.
+#include "platform/IniFile.h"
+#include "platform/IntConvert.h"
+#include "platform/SettingsFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <unistd.h>
+
+using Platform::IniFile;
+
+namespace {
+
+class IniFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath(QStringLiteral("vantoro.ini")); }
+
+    void writeRaw(const QByteArray &data) const
+    {
+        QFile f(path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(data);
+    }
+    QByteArray readRaw() const
+    {
+        QFile f(path());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+TEST(IntConvert, AcceptsDecimalAndHexFormsOnly)
+{
+    struct Case { const char *text; std::optional<int> value; };
+    const Case cases[] = {
+        {"17", 17}, {"0x11", 17}, {"0X1f", 31}, {"$10", 16}, {"-5", -5}, {"+7", 7}, {"  42", 42},
+        {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}, {"0xFFFFFFFF", -1},
+        {"2147483648", std::nullopt}, {"99999999999", std::nullopt}, {"0x100000000", std::nullopt},
+        {"", std::nullopt}, {"abc", std::nullopt}, {"12a", std::nullopt}, {"12 ", std::nullopt},
+        {"0x", std::nullopt}, {"-", std::nullopt}, {"1.5", std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Platform::tryStrToInt(QString::fromUtf8(c.text)), c.value) << c.text;
+}
+
+TEST(IntConvert, StrToIntNamesTheTextWhenItFails)
+{
+    try {
+        Platform::StrToInt(QStringLiteral("12x"));
+        FAIL() << "no exception";
+    } catch (const std::runtime_error &e) {
+        EXPECT_STREQ(e.what(), "'12x' is not a valid integer value");
+    }
+}
+
+TEST_F(IniFileTest, MissingFileYieldsDefaultsAndFirstWriteCreatesIt)
+{
+    IniFile ini(path());
+    EXPECT_EQ(ini.ReadString("Defaults", "Comport", "none"), "none");
+    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 1);
+    EXPECT_TRUE(ini.ReadBool("Defaults", "AutoOpenFile", true));
+    EXPECT_FALSE(ini.ValueExists("Defaults", "Comport"));
+
+    ini.WriteString("Defaults", "Comport", "Com3");
+    ini.WriteInteger("Settings", "Address", 17);
+    ini.WriteBool("ReportOptions", "CreatePDF", false);
+    EXPECT_EQ(readRaw(), "[Defaults]\nComport=Com3\n\n[Settings]\nAddress=17\n\n[ReportOptions]\nCreatePDF=0\n");
+}
+
+TEST_F(IniFileTest, ValueForms)
+{
+    writeRaw("[S]\nhex=0x11\nword=abc\nbig=99999999999\nempty=\nspaced =  12  \n"
+             "two=2\nzero=0\ntext=true\nneg=-1\n");
+    IniFile ini(path());
+    struct Case { const char *key; int integer; bool boolean; };
+    const Case cases[] = {
+        {"hex", 17, true}, {"word", -9, true}, {"big", -9, true}, {"empty", -9, true},
+        {"spaced", 12, true}, {"two", 2, true}, {"zero", 0, false}, {"text", -9, true},
+        {"neg", -1, true},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(ini.ReadInteger("S", c.key, -9), c.integer) << c.key;
+        EXPECT_EQ(ini.ReadBool("S", c.key, true), c.boolean) << c.key;
+    }
+    // A non-integer falls back to the default whichever it is.
+    EXPECT_FALSE(ini.ReadBool("S", "text", false));
+    // An empty value is a value, not a missing key.
+    EXPECT_EQ(ini.ReadString("S", "empty", "dflt"), "");
+    EXPECT_EQ(ini.ReadString("S", "spaced", ""), "12");
+}
+
+TEST_F(IniFileTest, SectionsAndKeysIgnoreCase)
+{
+    writeRaw("[defaults]\ncomport=Com7\n");
+    IniFile ini(path());
+    EXPECT_EQ(ini.ReadString("DEFAULTS", "ComPort", ""), "Com7");
+    ini.WriteString("Defaults", "Comport", "Com9");
+    // The key is rewritten in place, as the file spells it; no second entry.
+    EXPECT_EQ(readRaw(), "[defaults]\ncomport=Com9\n");
+}
+
+TEST_F(IniFileTest, WritesKeepEveryOtherLine)
+{
+    const QByteArray before = "; written by hand\n[Other]\nkeep=\xff\xfe raw bytes\n\n"
+                              "[Defaults]\n# note\nCustomPath=/old\n\n[Tail]\nx=1";
+    writeRaw(before);
+    IniFile ini(path());
+    ini.WriteString("Defaults", "CustomPath", "/new");
+    ini.WriteString("Defaults", "Comport", "Com1");
+    ini.WriteString("Tail", "y", "2");
+    EXPECT_EQ(readRaw(), "; written by hand\n[Other]\nkeep=\xff\xfe raw bytes\n\n"
+                         "[Defaults]\n# note\nCustomPath=/new\nComport=Com1\n\n[Tail]\nx=1\ny=2\n");
+}
+
+TEST_F(IniFileTest, CrLfFilesStayCrLf)
+{
+    writeRaw("[Settings]\r\nAddress=5\r\n");
+    IniFile ini(path());
+    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 5);
+    ini.WriteInteger("Settings", "Address", 6);
+    ini.WriteString("Defaults", "Comport", "Com2");
+    EXPECT_EQ(readRaw(), "[Settings]\r\nAddress=6\r\n\r\n[Defaults]\r\nComport=Com2\r\n");
+}
+
+TEST_F(IniFileTest, EachReadSeesTheFileAsItIsNow)
+{
+    IniFile ini(path());
+    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 1);
+    writeRaw("[Settings]\nAddress=33\n");
+    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 33);
+}
+
+TEST_F(IniFileTest, RefusedWritesThrowWithThePathAndKeepTheFile)
+{
+    const QString unreachable = dir.filePath(QStringLiteral("no/such/folder/x.ini"));
+    IniFile lost(unreachable);
+    try {
+        lost.WriteInteger("Settings", "Address", 2);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error &e) {
+        EXPECT_EQ(QString::fromUtf8(e.what()), QStringLiteral("Unable to write to ") + unreachable);
+    }
+
+    // A folder where the file should be is refused even for root.
+    EXPECT_THROW(IniFile(dir.path()).WriteString("Defaults", "Comport", "Com1"), std::runtime_error);
+
+    writeRaw("[Defaults]\nComport=Com1\n");
+    IniFile ini(path());
+    // A line break would smuggle a key of its own into the file.
+    EXPECT_THROW(ini.WriteString("Defaults", "CustomPath", "/a\n[Settings]\nAddress=99"), std::runtime_error);
+    EXPECT_EQ(readRaw(), "[Defaults]\nComport=Com1\n");
+}
+
+TEST_F(IniFileTest, ReadOnlyFileIsRefused)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write read-only files";
+    writeRaw("[Settings]\nAddress=5\n");
+    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner));
+    IniFile ini(path());
+    EXPECT_THROW(ini.WriteInteger("Settings", "Address", 6), std::runtime_error);
+    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 5);
+}
+
+TEST_F(IniFileTest, SettingsFileKeysAndDefaults)
+{
+    Platform::Settings::setFilePath(path());
+    namespace S = Platform::Settings;
+    {
+        const IniFile file = S::open();
+        EXPECT_EQ(S::read(file, S::Comport), "");
+        EXPECT_EQ(S::read(file, S::Address), 1);
+        EXPECT_EQ(S::read(file, S::CustomPath), "");
+        EXPECT_EQ(S::read(file, S::PathOptionIndex), 0);
+        EXPECT_TRUE(S::read(file, S::AutoOpenFile));
+    }
+    const auto none = S::readReportOptions();
+    EXPECT_TRUE(none.createPDF);
+    EXPECT_FALSE(none.createRTF || none.createCSV || none.openPDF || none.openRTF || none.openCSV);
+
+    S::ReportOptions o;
+    o.createPDF = false;
+    o.openCSV = true;
+    S::writeReportOptions(o);
+    EXPECT_EQ(readRaw(), "[ReportOptions]\nCreatePDF=0\nCreateRTF=0\nCreateCSV=0\nOpenPDF=0\nOpenRTF=0\nOpenCSV=1\n");
+    const auto back = S::readReportOptions();
+    EXPECT_FALSE(back.createPDF);
+    EXPECT_TRUE(back.openCSV);
+    S::setFilePath({});
+}
+
+TEST(SettingsFilePath, BesideTheExecutableWithIni)
+{
+    using Platform::Settings::filePathFor;
+    EXPECT_EQ(filePathFor("/opt/v/vantoro"), "/opt/v/vantoro.ini");
+    EXPECT_EQ(filePathFor("/opt/v/vantoro.bin"), "/opt/v/vantoro.ini");
+    EXPECT_EQ(filePathFor("/opt/v/my.tool.exe"), "/opt/v/my.tool.ini");
+    Platform::Settings::setFilePath({});
+    EXPECT_TRUE(Platform::Settings::filePath().endsWith(QStringLiteral("/platform_test_inifile.ini")));
+}
+
+} // namespace
