@@ -285,7 +285,7 @@ TEST_F(DiagAgainstSim, MaintenanceModeRecordsAndKeepsTheMeterInMaintenance)
 
 TEST_F(DiagAgainstSim, MonitoringLeavesTheStateAloneAndLostLinkQuestion)
 {
-    const LinkClock::Scoped fast{20.0}; // the silent pings' time-outs
+    const LinkClock::Scoped restore{1.0};
     page->MonBtn->click();
     ASSERT_EQ(page->MonBtn->text(), QStringLiteral("Stop Monitoring"));
     EXPECT_EQ(recording(), QStringList{QLatin1String(Console::MonitoringMonitorHeader)});
@@ -297,6 +297,7 @@ TEST_F(DiagAgainstSim, MonitoringLeavesTheStateAloneAndLostLinkQuestion)
     silent.command = 0;
     silent.times = 0;
     sim.inject(silent);
+    LinkClock::setSpeed(20.0); // the silent pings' time-outs pass fast
     page->MonTimerTimer(); // No: the mode goes on
     EXPECT_EQ(host->base.lostLinkQuestions, 1);
     EXPECT_TRUE(page->MonTimer->isActive());
@@ -315,14 +316,14 @@ namespace {
 
 class CommissioningAgainstSim : public DiagAgainstSim {
 protected:
-    const LinkClock::Scoped fast{20.0};
+    const LinkClock::Scoped realTime{1.0}; // the meter's answers get their real time-outs
     std::unique_ptr<CommissioningPage> commissioning;
 
     void SetUp() override
     {
         DiagAgainstSim::SetUp();
         commissioning = std::make_unique<CommissioningPage>(*host);
-        commissioning->rebootQuietMs = 200;
+        commissioning->rebootQuietMs = 20;
         commissioning->rebootLimitMs = 20000;
     }
     void TearDown() override
@@ -422,7 +423,7 @@ TEST_F(CommissioningAgainstSim, EachFailureEndsTheRunWithItsText)
 
 TEST_F(CommissioningAgainstSim, MeterThatNeverComesBackEndsTheWait)
 {
-    commissioning->rebootLimitMs = 3000;
+    commissioning->rebootLimitMs = 12000;
     // Once the logs are cleared the meter stays silent.
     QTimer watch;
     watch.setInterval(1);
@@ -430,6 +431,7 @@ TEST_F(CommissioningAgainstSim, MeterThatNeverComesBackEndsTheWait)
     QObject::connect(&watch, &QTimer::timeout, [this, &silenced] {
         if (!silenced && memo().contains(QStringLiteral("Rebooting board"))) {
             silenced = true;
+            LinkClock::setSpeed(50.0); // the silent pings' time-outs pass fast
             z960sim::Injection silent{z960sim::Fault::Silence};
             silent.command = 0;
             silent.times = 0;
