@@ -91,14 +91,15 @@ TEST(CommandSet, EachCommandGivesUpAfterItsTimeOut)
 {
     for (const CommandCase &c : commandCases()) {
         SCOPED_TRACE(c.name);
-        LinkClock::Scoped fast(200.0);
+        LinkClock::Scoped fast(100.0);
         Z960Port port(nullptr, 1);
         ScriptedMeter meter(port);
         const LinkClock::Tick start = LinkClock::now();
         EXPECT_FALSE(c.call(port));
         const LinkClock::Tick took = LinkClock::since(start);
         EXPECT_GE(took, c.timeoutSeconds * 1000u);
-        EXPECT_LT(took, c.timeoutSeconds * 1000u + 1500u);
+        // Slack for a loaded machine; a wrong time-out is off by far more.
+        EXPECT_LT(took, c.timeoutSeconds * 1250u + 3000u);
     }
 }
 
@@ -200,7 +201,7 @@ TEST(NullCommand, AnsweredAtOnceFlushesFirstAndSendsOnePing)
 
 TEST(NullCommand, NoMeterGivesUpAfterFiveTriesOfOneSecond)
 {
-    LinkClock::Scoped fast(200.0);
+    LinkClock::Scoped fast(50.0);
     Z960Port port(nullptr, 1);
     ScriptedMeter meter(port);
     const LinkClock::Tick start = LinkClock::now();
@@ -208,7 +209,7 @@ TEST(NullCommand, NoMeterGivesUpAfterFiveTriesOfOneSecond)
     const LinkClock::Tick took = LinkClock::since(start);
     EXPECT_EQ(meter.count(0), 5);
     EXPECT_GE(took, 5000u);
-    EXPECT_LT(took, 6500u);
+    EXPECT_LT(took, 8500u); // slack for a loaded machine
 }
 
 TEST(NullCommand, LaterTryAnsweredSucceeds)
