@@ -127,6 +127,7 @@ TConfigForm::TConfigForm(QWidget *owner, QWidget *mainForm_, Z960Port *port_, co
     if (!images_.config || !images_.cal || !images_.basicCal)
         throw std::invalid_argument("TConfigForm: no images to edit");
     buildWindow();
+    wireActionPages();
 
     // Opens on the configuration page, its "Units" tab.
     PageControl->setCurrentWidget(ConfigurationPage);
@@ -880,6 +881,10 @@ void TConfigForm::offPeakStartChange(QObject *Sender)
 
 bool TConfigForm::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ValidatorLicenseNumber && event->type() == QEvent::KeyRelease) {
+        int key = static_cast<QKeyEvent *>(event)->key();
+        ValidatorLicenseNumberKeyUp(watched, key);
+    }
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         const QString text = key->text();
@@ -895,7 +900,11 @@ bool TConfigForm::eventFilter(QObject *watched, QEvent *event)
             char c = u < 0x80 ? char(u) : char(0x7F); // no non-ASCII key is ever accepted
             if (text.size() > 1)
                 c = 0x7F;
-            if (!filterKey(watched, c))
+            if (watched == ValidatorLicenseNumber)
+                ValidatorLicenseNumberKeyPress(watched, c);
+            else
+                filterKey(watched, c);
+            if (c == 0)
                 return true;
         }
     }
@@ -1002,7 +1011,7 @@ void TConfigForm::showPage(QWidget *page, QAbstractButton *button)
 
 void TConfigForm::InformationSBClick(QObject *Sender)
 {
-    if (!ValidateAll()) {
+    if (actionRunning_ || !ValidateAll()) {
         // Stay on the current page: its button stays down.
         if (activeButton_)
             activeButton_->setChecked(true);
@@ -1051,13 +1060,18 @@ void TConfigForm::InformationSBClick(QObject *Sender)
 
 void TConfigForm::SaveBtnClick()
 {
-    if (ValidateAll())
+    if (!actionRunning_ && ValidateAll())
         done(mrOk);
 }
 
-void TConfigForm::CancelBtnClick() { done(mrCancel); }
+void TConfigForm::CancelBtnClick()
+{
+    if (!actionRunning_)
+        done(mrCancel);
+}
 
-// Escape and the window's close button end the dialog as Cancel does.
+// Escape and the window's close button end the dialog as Cancel does (and,
+// like Cancel, are refused while an action on the meter runs).
 void TConfigForm::reject() { CancelBtnClick(); }
 
 void TConfigForm::FormShow()

@@ -18,6 +18,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class QAbstractButton;
@@ -106,6 +107,31 @@ public:
     void coilZeroKeyPress(QObject *Sender, char &Key);
     void coilCurrentKeyPress(QObject *Sender, char &Key);
     void DO_Frequency1KeyPress(QObject *Sender, char &Key);
+
+    // ---- actions on the meter (run on the GUI thread, pumping messages) ----------
+    // Clears every data log; the meter reboots and is waited for. Ends with OK.
+    void ClearDataLogsBtnClick();
+    // Asks the meter to copy its logs to its SD card.
+    void BackupDataLogsBtnClick();
+    // Zeroes every totaliser with the scheduler stopped. Ends with Cancel.
+    void ClearTotalsBtnClick();
+    // True while one of the actions above runs: every other action, the page
+    // buttons, Save, Cancel and closing are refused meanwhile.
+    bool actionRunning() const { return actionRunning_; }
+    // Longest wait (link milliseconds) for the meter to answer again after
+    // clearing its logs, counted from the end of the reboot pause.
+    static constexpr unsigned long kRebootPauseMs = 20000;
+    static constexpr unsigned long kRebootAnswerLimitMs = 300000;
+
+    // ---- older-model conversion and detector type -------------------------------
+    void NominalBoreCBChange();
+    void Z640ConverionSiteIDChange(QObject *Sender);
+    void Z640ConversionSaveBtnClick();
+    void ValidatorLicenseNumberKeyPress(QObject *Sender, char &Key);
+    void ValidatorLicenseNumberKeyUp(QObject *Sender, int &Key);
+    bool CheckTubeFactor();
+    void DetectorGBClick();
+    void DetectorSaveBtnClick();
 
     // Change handlers, one per kind of field (the sender's name finds the field).
     void flowVolumeSpecFactChange(QObject *Sender);   // decimal edits (every image)
@@ -210,4 +236,17 @@ private:
     QButtonGroup *detectorItems_ = nullptr;
     int configTab_ = 0;                  // the tab the configuration page shows
     bool loading_ = false;
+
+    // Actions.
+    class ActionScope;
+    bool actionRunning_ = false;
+    void waitForRestartedMeter();
+    void endZeroing(const QString &failure, bool schedulerStopped, bool success);
+
+    // Older-model entries, held until the conversion writes them together:
+    // a conversion that is left writes nothing of them.
+    std::optional<uint32_t> z640MeterId_;
+    std::optional<float> z640TubeZero_;
+    std::optional<float> z640TubeFactor_;
+    void wireActionPages();
 };

@@ -1,11 +1,13 @@
-// The report launch: builds the meter report for the request and writes its
-// files. Until the report unit provides the report, no file is written and
-// the technician is told so.
+// The report launch: the meter report reads the meter and writes its files
+// from its constructor, so building it is the whole job; it is freed at once.
 #include "console/TZ960InterfaceForm.h"
 
-#include "platform/Prompter.h"
+#include "report/Z960ReportUnit.h"
 
 void RunMeterReport(const ReportRequest &request)
 {
-    Platform::showMessage(QStringLiteral("No report was generated!"), request.owner);
+    // The report names its folder with 8-bit text as the platform encodes paths.
+    const std::string reportDir = request.reportDir.toLocal8Bit().toStdString();
+    TZ960Report report(request.owner, request.port, reportDir, request.technicianName,
+                       request.validatorLicenseNumber, request.siteName, request.notes);
 }

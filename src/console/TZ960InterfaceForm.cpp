@@ -3,6 +3,7 @@
 #include "console/TZ960InterfaceForm.h"
 
 #include "console/ClockPage.h"
+#include "console/CommissioningPage.h"
 #include "console/DataFolders.h"
 #include "console/DataPage.h"
 #include "console/InfoPage.h"
@@ -132,7 +133,6 @@ TZ960InterfaceForm::TZ960InterfaceForm(QWidget *Owner, TVRStartupForm *startupFo
     LoadSettings();
     CreateDataRoot(); // "Cannot create data directory." ends the construction
 
-    DiagnosticPageControl->setCurrentWidget(ISTestTS);
     startupForm = startupForm_;
     SetClockPanel->setEnabled(false);
     SetClockPanel->setVisible(false);
@@ -340,15 +340,8 @@ void TZ960InterfaceForm::buildPages()
     SetClockPanel = clockPage->SetClockPanel;
     infoPage = new InfoPage(*this, Information);
 
-    auto *diagLayout = new QVBoxLayout(Diagnostics);
-    DiagnosticPageControl = new QStackedWidget(Diagnostics);
-    DiagnosticPageControl->setObjectName(QStringLiteral("DiagnosticPageControl"));
-    ECTestTS = page(DiagnosticPageControl, "ECTestTS");
-    ISTestTS = page(DiagnosticPageControl, "ISTestTS");
-    PNFTestTS = page(DiagnosticPageControl, "PNFTestTS");
-    MaintenanceTS = page(DiagnosticPageControl, "MaintenanceTS");
-    MonitorTS = page(DiagnosticPageControl, "MonitorTS");
-    diagLayout->addWidget(DiagnosticPageControl);
+    diagnosticsPage = new DiagnosticsPage(*this, Diagnostics);
+    commissioningPage = new CommissioningPage(*this, Commision);
 }
 
 void TZ960InterfaceForm::buildTimers()
@@ -356,11 +349,6 @@ void TZ960InterfaceForm::buildTimers()
     StatusTimer = timer(this, "StatusTimer", 5000);
     ClockTimer = timer(this, "ClockTimer", 1000);
     LedTimer = timer(this, "LedTimer", 100);
-    ECTestTimer = timer(this, "ECTestTimer", 3000);
-    ISTestTimer = timer(this, "ISTestTimer", 3000);
-    PNFTestTimer = timer(this, "PNFTestTimer", 3000);
-    MaintenanceTimer = timer(this, "MaintenanceTimer", 3000);
-    MonitorTimer = timer(this, "MonitorTimer", 3000);
     connect(StatusTimer, &QTimer::timeout, this, [this] { Platform::guarded([this] { StatusTimerTimer(); }); });
     connect(ClockTimer, &QTimer::timeout, this, [this] { Platform::guarded([this] { ClockTimerTimer(); }); });
     connect(LedTimer, &QTimer::timeout, this, [this] { LedTimerTimer(); });
@@ -565,9 +553,10 @@ void TZ960InterfaceForm::stopAllTimers()
 {
     if (startupTimer)
         startupTimer->stop();
-    for (QTimer *t : {StatusTimer, ClockTimer, LedTimer, ECTestTimer, ISTestTimer, PNFTestTimer, MaintenanceTimer,
-                      MonitorTimer})
+    for (QTimer *t : {StatusTimer, ClockTimer, LedTimer})
         t->stop();
+    if (diagnosticsPage)
+        diagnosticsPage->StopTimers();
 }
 
 // Frees the lists and the link once nothing of this window uses them.

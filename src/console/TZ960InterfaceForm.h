@@ -22,6 +22,7 @@
 #pragma once
 
 #include "console/Lamp.h"
+#include "console/DiagnosticsPage.h"
 #include "console/PageHost.h"
 
 #include <QString>
@@ -68,7 +69,7 @@ struct ReportRequest {
 // Builds the report for the request and writes its files (MainWindowReport.cpp).
 void RunMeterReport(const ReportRequest &request);
 
-class TZ960InterfaceForm : public QWidget, public PageHost {
+class TZ960InterfaceForm : public QWidget, public DiagnosticsHost {
     Q_OBJECT
 public:
     TZ960InterfaceForm(QWidget *Owner, TVRStartupForm *startupForm, const std::string &comPortText,
@@ -114,8 +115,8 @@ public:
     // The meter folder changed: the data page's folder lists follow it.
     void MeterDataDirChanged();
 
-    // The report launch; tests and the report unit replace it. The default
-    // is RunMeterReport (MainWindowReport.cpp).
+    // The report launch: RunMeterReport (MainWindowReport.cpp), which builds
+    // the meter report; tests put a recorder in its place.
     std::function<void(const ReportRequest &)> generateReport;
 
     // ---- the pages' host ------------------------------------------------------------
@@ -129,6 +130,8 @@ public:
     void setProgressForm(TDlProgForm *form) override { progressDlg = form; }
     bool LostLinkQuestion() override;
     void ShowMonitorPage() override;
+    QStringList *monitorRecording() override { return csvLines.get(); }
+    QString monitorDataRoot() const override { return dataRoot; }
     QLabel *pcClockText() const override { return TopPanelPcClockTxt; }
     QLabel *sensorClockText() const override { return TopPanelSensorClockTxt; }
 
@@ -163,8 +166,6 @@ public:
     QWidget *Monitor, *Configuration, *Clock, *Data, *Blank, *Diagnostics, *Commision;
     QTabWidget *PageControl1;
     QWidget *FlowTotalsSheet, *DiagnosticsSheet, *Information;
-    QStackedWidget *DiagnosticPageControl;
-    QWidget *ECTestTS, *ISTestTS, *PNFTestTS, *MaintenanceTS, *MonitorTS;
     DataPage *dataPage;
     ClockPage *clockPage;
     InfoPage *infoPage;
@@ -184,7 +185,9 @@ public:
     QSystemTrayIcon *TrayIcon1;
     QTimer *StatusTimer, *ClockTimer, *LedTimer;
     // The diagnostics pages' 3 s timers.
-    QTimer *ECTestTimer, *ISTestTimer, *PNFTestTimer, *MaintenanceTimer, *MonitorTimer;
+    // The diagnostics page brings its own five test timers.
+    DiagnosticsPage *diagnosticsPage = nullptr;
+    class CommissioningPage *commissioningPage = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -66,6 +66,25 @@ constexpr int kIndexTries = 4;
 constexpr int kEndPumps = 25;
 constexpr std::size_t kMaxNameLength = 1022; // the name and its NUL fill a request at most
 
+// The acknowledgement of each block code, outside and in windowed mode.
+struct AckRule {
+    unsigned char block, plain, windowed;
+};
+constexpr AckRule kAckRules[] = {
+    {Block::First, Ack::Open, Ack::Open},       {Block::Data, Ack::Plain, Ack::WindowA},
+    {Block::DataB, Ack::Open, Ack::Open},       {Block::DataC, Ack::WindowA, Ack::WindowA},
+    {Block::DataD, Ack::WindowB, Ack::WindowB}, {Block::NoData, Ack::NoData, Ack::NoData},
+    {Block::NoDataB, Ack::NoData, Ack::NoData},
+};
+
+const AckRule *ackRuleFor(unsigned char block)
+{
+    for (const AckRule &r : kAckRules)
+        if (r.block == block)
+            return &r;
+    return nullptr;
+}
+
 void sleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void pump() { QCoreApplication::processEvents(); }
@@ -194,20 +213,14 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
 
     resetRxTxFrame(true);
     unsigned char code = frame.control;
-    switch (blockCode) {
-    case Block::First: code = Ack::Open; windowCounter = 0; break;
-    case Block::Data: code = windowedAck ? Ack::WindowA : Ack::Plain; break;
-    case Block::DataB: code = Ack::Open; break;
-    case Block::DataC: code = Ack::WindowA; break;
-    case Block::DataD: code = Ack::WindowB; break;
-    case Block::NoData:
-    case Block::NoDataB:
-        code = Ack::NoData;
-        windowedAck = false;
-        break;
-    default:
+    if (const AckRule *rule = ackRuleFor(blockCode)) {
+        code = windowedAck ? rule->windowed : rule->plain;
+        if (blockCode == Block::First)
+            windowCounter = 0;
+        if (code == Ack::NoData)
+            windowedAck = false; // no more windows in this transfer
+    } else {
         fault(Z960Fault::NoAckForBlock);
-        break;
     }
 
     fileTransferTimer->start();

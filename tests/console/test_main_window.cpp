@@ -43,7 +43,7 @@ TEST_F(MainWindow, IsBuiltWithItsPagesButtonsAndTimers)
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Stelvanor Vantoro Version 2.10"));
     EXPECT_EQ(form->size(), QSize(794, 572));
     EXPECT_EQ(form->PageControl->currentWidget(), form->Blank);
-    EXPECT_EQ(form->DiagnosticPageControl->currentWidget(), form->ISTestTS);
+    EXPECT_EQ(form->diagnosticsPage->DiagnosticPageControl->currentWidget(), form->diagnosticsPage->ISTestTS);
     QStringList tabs;
     for (int i = 0; i < form->PageControl1->count(); ++i)
         tabs << form->PageControl1->tabText(i);

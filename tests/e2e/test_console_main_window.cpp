@@ -35,6 +35,8 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -445,7 +447,17 @@ TEST_F(MainWindowE2E, AClickDuringAPollRunsAfterItsCurrentCallAndStopsPolling)
     connect();
     sim->inject({Fault::Delay, 19, z960sim::kAny, 0, 1, 1, 150}); // the status read answers late
     sim->clearRecord();
-    QTimer::singleShot(40, form.get(), [this] { form->LogoutSB->click(); });
+    // Click once the late status read is on its way, whatever the machine's load.
+    QTimer clicker;
+    clicker.setInterval(1);
+    QObject::connect(&clicker, &QTimer::timeout, form.get(), [this, &clicker] {
+        const auto sent = commands();
+        if (std::find(sent.begin(), sent.end(), "19:0") != sent.end()) {
+            clicker.stop();
+            form->LogoutSB->click();
+        }
+    });
+    clicker.start();
     poll();
     EXPECT_EQ(join(commands()), "0 19:0 81:f68 81:f3"); // no system read: the click ended polling
     EXPECT_FALSE(form->polling());
