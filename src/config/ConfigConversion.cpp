@@ -71,16 +71,6 @@ const char *const kSelectBoreFirst = "Please select a value for Nominal Bore fir
 const char *const kUnknownBore = "Unknown value for Nominal Bore";
 const char *const kLicencePrefix = "DAV";
 
-void paint(QLineEdit *edit, bool invalid)
-{
-    QPalette pal = edit->palette();
-    pal.setColor(QPalette::Text, invalid ? QColor(Qt::red) : QColor(Qt::black));
-    edit->setPalette(pal);
-    QFont font = edit->font();
-    font.setBold(invalid);
-    edit->setFont(font);
-    edit->update();
-}
 
 bool isSignOnly(const QString &text) { return text == QLatin1String("+") || text == QLatin1String("-"); }
 
@@ -147,7 +137,7 @@ void TConfigForm::Z640ConverionSiteIDChange(QObject *Sender)
     if (edit == Z640ConverionMeterID) {
         const std::optional<int32_t> id = Config::parseInt32(text);
         if (!id) {
-            paint(edit, true);
+            MarkEdit(edit, true);
         } else if (CheckIntRange(edit, *id, 0, kMeterIdMax)) {
             z640MeterId_ = uint32_t(*id);
         }
@@ -156,7 +146,7 @@ void TConfigForm::Z640ConverionSiteIDChange(QObject *Sender)
         const std::optional<float> zero = Config::parseFloat32(text);
         const double whole = zero ? std::trunc(double(*zero)) : 0.0;
         if (!zero || std::fabs(whole) >= 2147483648.0)
-            paint(edit, true);
+            MarkEdit(edit, true);
         else if (CheckIntRange(edit, int(whole), kTubeZeroMin, kTubeZeroMax))
             z640TubeZero_ = *zero;
     } else if (edit == Z640ConverionFlowTubeFactor) {
@@ -166,7 +156,7 @@ void TConfigForm::Z640ConverionSiteIDChange(QObject *Sender)
         }
         const std::optional<float> factor = Config::parseFloat32(text);
         if (!factor)
-            paint(edit, true);
+            MarkEdit(edit, true);
         else if (CheckFloatRange(edit, *factor, tubeFactorMin, tubeFactorMax))
             z640TubeFactor_ = *factor;
     }
@@ -186,7 +176,7 @@ bool TConfigForm::CheckTubeFactor()
         return false;
     const BoreRow *row = boreRow(*bore);
     const bool ok = row && row->min <= *value && *value <= row->max;
-    paint(Z640ConverionFlowTubeFactor, !ok);
+    MarkEdit(Z640ConverionFlowTubeFactor, !ok);
     return ok;
 }
 

@@ -54,16 +54,6 @@ QString labelOf(const FieldDesc &f)
     return cut < 0 ? hint : hint.left(cut);
 }
 
-void setMarked(QWidget *edit, bool invalid)
-{
-    QPalette pal = edit->palette();
-    pal.setColor(QPalette::Text, invalid ? QColor(Qt::red) : QColor(Qt::black));
-    edit->setPalette(pal);
-    QFont font = edit->font();
-    font.setBold(invalid);
-    edit->setFont(font);
-    edit->update();
-}
 
 bool isMarkedRed(const QWidget *edit) { return edit->palette().color(QPalette::Text) == QColor(Qt::red); }
 
@@ -100,6 +90,17 @@ T *named(T *widget, const char *name)
 }
 
 } // namespace
+
+void MarkEdit(QWidget *edit, bool invalid)
+{
+    QPalette pal = edit->palette();
+    pal.setColor(QPalette::Text, invalid ? QColor(Qt::red) : QColor(Qt::black));
+    edit->setPalette(pal);
+    QFont font = edit->font();
+    font.setBold(invalid);
+    edit->setFont(font);
+    edit->update();
+}
 
 template <class Fn>
 decltype(auto) TConfigForm::onImage(Image image, Fn &&fn) const
@@ -241,7 +242,7 @@ QLineEdit *TConfigForm::createEdit(const QString &name, const QString &hint, Fil
     e->setObjectName(name);
     e->setToolTip(hint);
     e->setFixedWidth(kEditWidth);
-    setMarked(e, false);
+    MarkEdit(e, false);
     if (filter != Filter::None) {
         e->setProperty("keyFilter", int(filter));
         e->installEventFilter(this);
@@ -711,14 +712,14 @@ void TConfigForm::loadDetectorType()
 bool TConfigForm::CheckIntRange(QWidget *edit, int value, int min, int max)
 {
     const bool ok = min <= value && value <= max;
-    setMarked(edit, !ok);
+    MarkEdit(edit, !ok);
     return ok;
 }
 
 bool TConfigForm::CheckFloatRange(QWidget *edit, float value, float min, float max)
 {
     const bool ok = min <= value && value <= max; // false for NaN
-    setMarked(edit, !ok);
+    MarkEdit(edit, !ok);
     return ok;
 }
 
@@ -790,9 +791,9 @@ void TConfigForm::checkDecimal(const FieldDesc &f, QLineEdit *edit, Origin origi
     const std::optional<float> value = parseFloat32(text);
     bool ok = false;
     if (!value) {
-        setMarked(edit, true);
+        MarkEdit(edit, true);
     } else if (f.kind == Kind::FreeDecimal) {
-        setMarked(edit, false);
+        MarkEdit(edit, false);
         ok = true;
     } else if (f.kind == Kind::TubeZero) {
         // The whole part is checked; the value is stored as typed.
@@ -800,7 +801,7 @@ void TConfigForm::checkDecimal(const FieldDesc &f, QLineEdit *edit, Origin origi
         if (std::fabs(whole) < 2147483648.0) {
             ok = CheckIntRange(edit, int(whole), int(f.min), int(f.max));
         } else {
-            setMarked(edit, true);
+            MarkEdit(edit, true);
         }
     } else {
         ok = CheckFloatRange(edit, *value, float(f.min), float(f.max));
@@ -816,7 +817,7 @@ void TConfigForm::checkInteger(const FieldDesc &f, QLineEdit *edit, Origin origi
         return;
     const std::optional<int32_t> value = parseInt32(text);
     if (!value) {
-        setMarked(edit, true);
+        MarkEdit(edit, true);
         return;
     }
     if (!CheckIntRange(edit, *value, int(f.min), int(f.max)) || origin == Origin::Load)
@@ -828,7 +829,7 @@ void TConfigForm::checkAccessCode(const FieldDesc &f, QLineEdit *edit, Origin or
 {
     const std::optional<int32_t> value = parseInt32(edit->text());
     if (!value) {
-        setMarked(edit, true);
+        MarkEdit(edit, true);
         return;
     }
     if (*value > 9999 || *value == 0) {

@@ -53,6 +53,9 @@ SetupImages setupImagesOf(Z960Port &port);
 
 } // namespace Config
 
+// Marks an entry field as invalid (red, bold) or valid (black, regular).
+void MarkEdit(QWidget *edit, bool invalid);
+
 class TConfigForm : public QDialog {
     Q_OBJECT
 

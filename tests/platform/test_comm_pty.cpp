@@ -3,6 +3,7 @@
 // its cancel, purges and a hang-up of the far end.
 #include "platform/CommApi.h"
 #include "platform/KernelObjects.h"
+#include "support/ProcessProbe.h"
 #include "support/PtyPair.h"
 
 #include <QTemporaryDir>
@@ -24,16 +25,7 @@ using TestSupport::PtyPair;
 
 namespace {
 
-int openDescriptors()
-{
-    int n = 0;
-    if (DIR *d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
-}
+using TestSupport::openDescriptors;
 
 double threadCpuMs()
 {

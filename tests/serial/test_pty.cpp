@@ -3,6 +3,7 @@
 // end hanging up, reopening as another user and descriptor hygiene.
 #include "SerTestUtil.h"
 
+#include "support/ProcessProbe.h"
 #include "support/PtyPair.h"
 
 #include <QElapsedTimer>
@@ -41,16 +42,7 @@ std::unique_ptr<TSerComm> linkStyleComm(int port)
     return comm;
 }
 
-int openDescriptors()
-{
-    int n = 0;
-    if (DIR *d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
-}
+using TestSupport::openDescriptors;
 
 double cpuSeconds()
 {
