@@ -14,6 +14,7 @@
 #include "platform/SettingsFile.h"
 #include "platform/ShellOpen.h"
 #include "report/TTechMemoForm.h"
+#include "e2e/ConsoleSimFixture.h"
 #include "support/ScriptedPrompter.h"
 #include "z960sim/Z960Sim.h"
 
@@ -80,62 +81,11 @@ constexpr size_t kAlarmState = 305;     // status: alarm state k at 305 + 5k (ac
 constexpr size_t kSystemFault = 282;    // status
 constexpr size_t kMeterId = 2;          // calibration
 
-class MainWindowE2E : public ::testing::Test {
+class MainWindowE2E : public TestSupport::ConsoleSimTest {
 public:
-    QTemporaryDir dir;
-    TestSupport::ScriptedPrompter prompter;
-    std::vector<QUrl> opened;
-    LinkClock::Scoped clock{20.0}; // a 1 s reply time-out lasts 50 ms
-    std::unique_ptr<z960sim::Simulator> sim;
-    std::unique_ptr<TZ960InterfaceForm> form;
     std::vector<std::pair<std::string, int>> progress;
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        QCoreApplication::setApplicationName(QStringLiteral("Vantoro"));
-        Platform::Settings::setFilePath(dir.filePath(QStringLiteral("vantoro.ini")));
-        for (int i = 0; i < Platform::KnownFolderCount; ++i) {
-            const QString folder = dir.filePath(QStringLiteral("known%1").arg(i));
-            QDir().mkpath(folder);
-            Platform::setKnownFolderOverride(i, folder);
-        }
-        Platform::setShellOpenHandler([this](const QUrl &url) {
-            opened.push_back(url);
-            return true;
-        });
-    }
-
-    void TearDown() override
-    {
-        form.reset();
-        sim.reset();
-        Platform::Settings::setFilePath({});
-        Platform::clearKnownFolderOverrides();
-        Platform::setShellOpenHandler({});
-        qunsetenv(Platform::PortMapVariable);
-    }
-
-    void startSim(z960sim::Options options = {})
-    {
-        sim = std::make_unique<z960sim::Simulator>(options);
-        qputenv(Platform::PortMapVariable, QByteArray("1=") + QByteArray::fromStdString(sim->slavePath()));
-    }
-
     QString dataRoot() const { return dir.filePath(QStringLiteral("known0/Stelvanor/Vantoro/")); }
-
-    static bool waitFor(const std::function<bool()> &done, int ms = 10000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!done()) {
-            if (t.elapsed() > ms)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        return true;
-    }
 
     // Creates and shows the window; returns once the connection has ended either way.
     void open(const std::string &portText = "Com1")
@@ -143,11 +93,7 @@ public:
         form = std::make_unique<TZ960InterfaceForm>(nullptr, nullptr, portText, 1);
         form->onProgress = [this](const std::string &text, int position) { progress.emplace_back(text, position); };
         form->show();
-        ASSERT_TRUE(waitFor([this] {
-            return form->closingDown() || (form->link() && !form->deviceOperationRunning() && form->polling());
-        }));
-        // Polls run when a test calls them, not from the 5 s timer in the middle of a test.
-        form->StatusTimer->setInterval(600000);
+        waitForConnection();
     }
     void connect()
     {

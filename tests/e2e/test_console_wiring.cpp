@@ -12,6 +12,7 @@
 #include "platform/SettingsFile.h"
 #include "platform/ShellOpen.h"
 #include "report/TTechMemoForm.h"
+#include "e2e/ConsoleSimFixture.h"
 #include "support/ScriptedPrompter.h"
 #include "z960sim/Z960Sim.h"
 
@@ -49,58 +50,16 @@ uint32_t u32At(const Bytes &b, size_t offset)
     return v;
 }
 
-class ConsoleWiring : public ::testing::Test {
+class ConsoleWiring : public TestSupport::ConsoleSimTest {
 protected:
-    QTemporaryDir dir;
-    TestSupport::ScriptedPrompter prompter;
-    LinkClock::Scoped clock{20.0}; // a 1 s reply time-out lasts 50 ms
-    std::unique_ptr<z960sim::Simulator> sim;
-    std::unique_ptr<TZ960InterfaceForm> form;
-
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        QCoreApplication::setApplicationName(QStringLiteral("Vantoro"));
-        Platform::Settings::setFilePath(dir.filePath(QStringLiteral("vantoro.ini")));
-        for (int i = 0; i < Platform::KnownFolderCount; ++i) {
-            const QString folder = dir.filePath(QStringLiteral("known%1").arg(i));
-            QDir().mkpath(folder);
-            Platform::setKnownFolderOverride(i, folder);
-        }
-        Platform::setShellOpenHandler([](const QUrl &) { return true; });
-
-        sim = std::make_unique<z960sim::Simulator>();
-        qputenv(Platform::PortMapVariable, QByteArray("1=") + QByteArray::fromStdString(sim->slavePath()));
+        ConsoleSimTest::SetUp();
+        startSim();
         form = std::make_unique<TZ960InterfaceForm>(nullptr, nullptr, "Com1", 1);
         form->show();
-        ASSERT_TRUE(waitFor([this] {
-            return form->closingDown() || (form->link() && !form->deviceOperationRunning() && form->polling());
-        }));
+        waitForConnection();
         ASSERT_TRUE(form->polling()) << prompter.texts().join(QLatin1Char('|')).toStdString();
-        form->StatusTimer->setInterval(600000); // no poll from the timer in the middle of a test
-    }
-
-    void TearDown() override
-    {
-        form.reset();
-        sim.reset();
-        Platform::Settings::setFilePath({});
-        Platform::clearKnownFolderOverrides();
-        Platform::setShellOpenHandler({});
-        qunsetenv(Platform::PortMapVariable);
-    }
-
-    static bool waitFor(const std::function<bool()> &done, int ms = 10000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!done()) {
-            if (t.elapsed() > ms)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        return true;
     }
 
     void click(QToolButton *button)
