@@ -468,17 +468,26 @@ TEST(SerSettings, ReadDcbOnAnOpenPortRaisesForChangedLimits)
     EXPECT_EQ(serError([&] { comm->ReadDCB(dcb); }), SerMsg::PortOpen);
 }
 
-// The defaults come from the comm layer itself: a pty through the termios driver.
-TEST(SerSettings, ResetPortParametersReadsTheDefaultConfiguration)
-{
-    TestSupport::PtyPair pty(9);
-    ASSERT_TRUE(pty.ok()) << pty.error();
+// Resetting to the defaults the comm layer itself gives: a pty through the
+// termios driver, with a component whose settings differ from them.
+class SerSettingsOnPty : public testing::Test {
+protected:
+    SerSettingsOnPty()
+    {
+        comm.SetPortNum(pty.comNumber());
+        comm.SetClosePause(0);
+        comm.SetBaudrate(br38400);
+        comm.Buffers().SetXonLimit(10);
+        comm.Buffers().SetXoffLimit(20);
+    }
+    void SetUp() override { ASSERT_TRUE(pty.ok()) << pty.error(); }
+
+    TestSupport::PtyPair pty{9};
     TSerComm comm;
-    comm.SetPortNum(9);
-    comm.SetClosePause(0);
-    comm.SetBaudrate(br38400);
-    comm.Buffers().SetXonLimit(10);
-    comm.Buffers().SetXoffLimit(20);
+};
+
+TEST_F(SerSettingsOnPty, ResetPortParametersReadsTheDefaultConfiguration)
+{
     comm.ResetPortParameters();
     EXPECT_EQ(comm.Baudrate(), br9600);
     EXPECT_EQ(comm.Databits(), db8);
@@ -495,15 +504,8 @@ TEST(SerSettings, ResetPortParametersReadsTheDefaultConfiguration)
 
 // On an open port a reset that would change the Xon/Xoff limits is refused
 // before any setting changes, in the component or on the device.
-TEST(SerSettings, ResetPortParametersOnAnOpenPortIsRefusedBeforeAnythingChanges)
+TEST_F(SerSettingsOnPty, ResetPortParametersOnAnOpenPortIsRefusedBeforeAnythingChanges)
 {
-    TestSupport::PtyPair pty(9);
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    TSerComm comm;
-    comm.SetPortNum(9);
-    comm.SetClosePause(0);
-    comm.SetBaudrate(br38400);
-    comm.Buffers().SetXonLimit(10);
     comm.Open();
     DCB before;
     ASSERT_TRUE(GetCommState(comm.Handle(), &before));
@@ -519,6 +521,7 @@ TEST(SerSettings, ResetPortParametersOnAnOpenPortIsRefusedBeforeAnythingChanges)
     // With the limits the defaults have, the reset reaches the open port.
     comm.Close();
     comm.Buffers().SetXonLimit(1024);
+    comm.Buffers().SetXoffLimit(1024);
     comm.Open();
     comm.ResetPortParameters();
     ASSERT_TRUE(GetCommState(comm.Handle(), &after));
