@@ -15,6 +15,7 @@
 #include "platform/ShellOpen.h"
 #include "report/TTechMemoForm.h"
 #include "e2e/ConsoleSimFixture.h"
+#include "support/FreshHome.h"
 #include "support/ScriptedPrompter.h"
 #include "z960sim/Z960Sim.h"
 
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -258,6 +260,43 @@ TEST_F(MainWindowE2E, AfterAFailedConnectionTheStartupWindowIsShownAgain)
     startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
     startup.ConnectBtnClick(); // runs the main window modally until it closes
     EXPECT_EQ(prompter.texts(), QStringList{QLatin1String(kConnectFailed)});
+    EXPECT_TRUE(startup.isVisible());
+}
+
+TEST_F(MainWindowE2E, ANewAccountWithoutItsDataFolderConnectsAtTheFirstTry)
+{
+    const QString home = dir.filePath(QStringLiteral("newuser"));
+    ASSERT_TRUE(QDir().mkpath(home)); // no .local/share below it
+    TestSupport::FreshHome fresh(home);
+    startSim();
+    TVRStartupForm startup;
+    startup.show();
+    startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
+
+    // Looks at the main window once it polls, then closes it as the technician would.
+    bool shown = false;
+    QString meterDir;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto *main = startup.findChild<TZ960InterfaceForm *>();
+        if (main == nullptr || main->closingDown())
+            return;
+        if (main->polling()) {
+            shown = main->isVisible();
+            meterDir = main->dataDirPath();
+        }
+        if (main->polling() || elapsed.elapsed() > 10000)
+            main->close();
+    });
+    watch.start(5);
+    startup.ConnectBtnClick(); // runs the main window modally until it closes
+
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(meterDir, home + QStringLiteral("/.local/share/Stelvanor/Vantoro/data/960123/"));
+    EXPECT_TRUE(QFileInfo(meterDir).isDir());
     EXPECT_TRUE(startup.isVisible());
 }
 
