@@ -634,6 +634,33 @@ TEST_F(MainWindowE2E, ViewMonitorDataSavesTheRecordingAndKeepsIt)
     EXPECT_EQ(opened.size(), 1u);
 }
 
+TEST_F(MainWindowE2E, WhatTheDesktopCannotOpenIsNamedAndPollingResumes)
+{
+    connect();
+    poll();
+    openRefused = true;
+    const QString monitorFile = dataRoot() + QStringLiteral("Monitor.csv");
+    struct Case {
+        QToolButton *button;
+        QString target;
+    };
+    const Case cases[] = {
+        {form->ViewMonitorDataSB, monitorFile},
+        {form->OpenDataFolderSB, form->dataDirPath()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.button->objectName().toStdString());
+        prompter.messages.clear();
+        click(c.button);
+        EXPECT_EQ(prompter.texts(), QStringList{unopenedText(c.target)});
+        EXPECT_TRUE(form->polling());
+        EXPECT_TRUE(form->StatusSB->isChecked());
+    }
+    QFile file(monitorFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), (form->monitorLines()->join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLocal8Bit());
+}
+
 TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)
 {
     connect();
