@@ -280,6 +280,7 @@ bool TZ960Report::exportThrough(TRptExportFilter &filter, const QString &path, b
 {
     filter.FileName = path;
     filter.OpenAfterExport = openAfter;
+    filter.Opener = [this](const QString &written) { openWritten(written); };
     if (rptReport1.Export(filter))
         return true;
     Platform::showMessage(QString::fromLatin1(kWriteFailed), ownerForm);
@@ -338,11 +339,20 @@ bool TZ960Report::ExportReport()
             if (writeCsv(*path)) {
                 result = true;
                 if (openCSV)
-                    Platform::shellOpen(*path);
+                    openWritten(*path);
             }
         } else {
             Platform::showMessage(QStringLiteral("Csv report cancelled."), ownerForm);
         }
     }
+    // Every file that did not open in one message: the files stay written.
+    Platform::tellUnopened(unopened_, ownerForm);
+    unopened_.clear();
     return result;
+}
+
+void TZ960Report::openWritten(const QString &path)
+{
+    if (!Platform::shellOpen(path))
+        unopened_ << path;
 }

@@ -169,6 +169,17 @@ TEST_F(DiagPageTest, SavedFileHoldsTheLinesWithCrLfAndIsOpened)
     EXPECT_EQ(opened.size(), 2u);
 }
 
+TEST_F(DiagPageTest, ASavedFileTheDesktopCannotOpenIsNamedAndKept)
+{
+    openRefused = true;
+    recording() = {QStringLiteral("Date/time, EC Value,")};
+    page->OpenMonDataFileClick(page->OpenMonDataFile);
+    const QString path = dir.filePath(QStringLiteral("Monitor.csv"));
+    EXPECT_EQ(prompter.texts(), QStringList{unopenedText(path)});
+    EXPECT_EQ(fileBytes(path), QByteArray("Date/time, EC Value,\r\n"));
+    EXPECT_EQ(recording().size(), 1);
+}
+
 TEST_F(DiagPageTest, FailedSaveIsReportedAndKeepsTheEarlierFile)
 {
     const QString path = dir.filePath(QStringLiteral("Monitor.csv"));

@@ -332,6 +332,16 @@ TEST_F(DataPageTest, FolderActionsOpenThroughTheShell)
     EXPECT_EQ(opened[0].toLocalFile(), meterDir + "report.csv");
     EXPECT_EQ(opened[1].toLocalFile(), meterDir + "report.csv");
     EXPECT_EQ(QDir(opened[2].toLocalFile()), QDir(meterDir));
+    EXPECT_TRUE(prompter.messages.empty());
+
+    // Without a program to open them, each action names what it tried.
+    openRefused = true;
+    page->OpenFileBtnClick(page->OpenFileBtn);
+    page->DlFileListBoxDblClick(page->DlFileListBox);
+    page->ExplorerBtnClick(page->ExplorerBtn);
+    EXPECT_EQ(prompter.texts(), (QStringList{unopenedText(meterDir + "report.csv"),
+                                             unopenedText(meterDir + "report.csv"), unopenedText(meterDir)}));
+    EXPECT_TRUE(QFile::exists(meterDir + "report.csv"));
 }
 
 TEST_F(DataPageTest, Screenshot)

@@ -49,6 +49,7 @@ protected:
     QString meterDir;
     TestSupport::ScriptedPrompter prompter;
     std::vector<QUrl> opened;
+    bool openRefused = false; // a desktop without a program for the file
     std::unique_ptr<TestSupport::PageTestHost> host;
     std::unique_ptr<Z960Port> port;
     std::unique_ptr<DataPage> data;
@@ -68,7 +69,7 @@ protected:
         ::setenv(Platform::PortMapVariable, (std::to_string(kCom) + "=" + sim.slavePath()).c_str(), 1);
         Platform::setShellOpenHandler([this](const QUrl &url) {
             opened.push_back(url);
-            return true;
+            return !openRefused;
         });
 
         host = std::make_unique<TestSupport::PageTestHost>(meterDir);
@@ -236,6 +237,19 @@ TEST_F(PagesAgainstSim, UntickedOpenDownloadedFilesOnlyStoresTheFile)
     data->DownLoadBtnClick(data->DownLoadBtn);
     EXPECT_EQ(read(meterDir + "a.csv"), "x,y\r\n");
     EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(PagesAgainstSim, ADownloadTheDesktopCannotOpenIsNamedAndStays)
+{
+    sim.addFile("c.csv", bytesOf("1,2\r\n"));
+    data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+    openRefused = true;
+    data->DownLoadBtnClick(data->DownLoadBtn);
+    EXPECT_EQ(prompter.texts(),
+              QStringList{QStringLiteral("Could not open %1: no program to open it.").arg(meterDir + "c.csv")});
+    EXPECT_EQ(read(meterDir + "c.csv"), "1,2\r\n");
+    EXPECT_EQ(host->progress, nullptr);
+    EXPECT_TRUE(data->DownLoadBtn->isEnabled());
 }
 
 TEST_F(PagesAgainstSim, MeterAbortFailsAndKeepsTheEarlierCopy)

@@ -29,7 +29,7 @@ protected:
         port.portOpen = true;
         Platform::setShellOpenHandler([this](const QUrl &url) {
             opened << url.toLocalFile();
-            return true;
+            return !openRefused;
         });
     }
     ~ReportRun() override { Platform::setShellOpenHandler({}); }
@@ -64,6 +64,7 @@ protected:
     Z960Port port;
     FakeMeter meter;
     QStringList opened;
+    bool openRefused = false; // a desktop without a program for the files
 };
 
 QString line(const char *caption, const QString &sep, const QString &value)
@@ -173,6 +174,22 @@ TEST_F(ReportRun, WritesTheChosenFilesAndOpensThoseAsked)
     run();
     EXPECT_EQ(opened, (QStringList{env.path(QStringLiteral("a.pdf")), env.path(QStringLiteral("a.rtf"))}));
     EXPECT_TRUE(file("a.pdf").startsWith("%PDF-"));
+}
+
+TEST_F(ReportRun, FilesTheDesktopCannotOpenAreNamedInOneMessageAndStayWritten)
+{
+    env.options(true, true, true, true, true, true);
+    openRefused = true;
+    answer({"r.pdf", "r.rtf", "r.csv"});
+    EXPECT_TRUE(run()->generated());
+    EXPECT_EQ(opened.size(), 3);
+    QStringList lines;
+    for (const char *name : {"r.pdf", "r.rtf", "r.csv"})
+        lines << QStringLiteral("Could not open %1: no program to open it.").arg(env.path(QString::fromLatin1(name)));
+    EXPECT_EQ(prompter.texts(), QStringList{lines.join(QStringLiteral("\n\n"))});
+    EXPECT_TRUE(file("r.pdf").startsWith("%PDF-"));
+    EXPECT_TRUE(file("r.rtf").startsWith("{\\rtf1"));
+    EXPECT_TRUE(file("r.csv").startsWith("Z960 Report MeterID - 123456"));
 }
 
 TEST_F(ReportRun, AFileThatCannotBeWrittenIsReportedAndTheNextFormatStillOffered)
