@@ -4,6 +4,7 @@
 #include "link/Z960Port.h"
 #include "platform/Prompter.h"
 #include "platform/SettingsFile.h"
+#include "platform/SaveWhole.h"
 #include "platform/ShellOpen.h"
 
 #include <QCoreApplication>
@@ -296,8 +297,7 @@ bool TZ960Report::writeCsv(const QString &path)
     // failure keeps any earlier file whole.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        file.cancelWriting();
+    if (!file.open(QIODevice::WriteOnly) || !Platform::commitWhole(file, bytes)) {
         Platform::showMessage(QString::fromLatin1(kWriteFailed), ownerForm);
         return false;
     }

@@ -7,6 +7,7 @@
 #include "console/PageControls.h"
 #include "link/LinkClock.h"
 #include "support/PageTestHost.h"
+#include "support/Screenshot.h"
 #include "support/ScriptedTransport.h"
 
 #include <QCheckBox>
@@ -344,7 +345,7 @@ TEST_F(DataPageTest, FolderActionsOpenThroughTheShell)
     EXPECT_TRUE(QFile::exists(meterDir + "report.csv"));
 }
 
-TEST_F(DataPageTest, Screenshot)
+TEST_F(DataPageTest, ListsShowTheMeterFilesAndTheDownloadedOne)
 {
     listMeterFile("LOG0001.CSV");
     listMeterFile("LOG0002.CSV");
@@ -352,5 +353,17 @@ TEST_F(DataPageTest, Screenshot)
     page->PointFolderLists();
     page->resize(690, 460);
     page->show();
-    page->grab().save(QStringLiteral("/tmp/pages-data.png"));
+    ASSERT_FALSE(TestSupport::screenshot(*page, QStringLiteral("pages-data")).isNull());
+    const struct {
+        QListWidget *list;
+        QStringList names;
+    } lists[] = {{page->FileList, {"LOG0001.CSV", "LOG0002.CSV"}}, {page->DlFileListBox, {"LOG0001.CSV"}}};
+    for (const auto &l : lists) {
+        ASSERT_EQ(l.list->count(), l.names.size()) << l.list->objectName().toStdString();
+        for (int row = 0; row < l.list->count(); ++row) {
+            EXPECT_EQ(l.list->item(row)->text().toStdString(), l.names[row].toStdString());
+            EXPECT_TRUE(TestSupport::rowShown(*l.list, l.list->visualItemRect(l.list->item(row))))
+                << l.list->objectName().toStdString() << " row " << row;
+        }
+    }
 }
