@@ -16,8 +16,14 @@ endfunction()
 # Every test_*.cpp in the calling folder becomes one test executable that
 # links the given libraries (never their sources), the shared support
 # fixtures and GoogleTest, and carries the subsystem's ctest label.
+# Tests run headless (offscreen); those labelled x11 read windows back from a
+# real X server and use the xcb platform on the display they are given.
 function(vantoro_tests)
   cmake_parse_arguments(ARG "" "LABEL" "LIBS" ${ARGN})
+  set(platform offscreen)
+  if(ARG_LABEL STREQUAL "x11")
+    set(platform xcb)
+  endif()
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
   foreach(src ${tests})
     get_filename_component(base ${src} NAME_WE)
@@ -27,6 +33,6 @@ function(vantoro_tests)
                           GTest::gtest Qt6::Test)
     add_test(NAME ${target} COMMAND ${target})
     set_tests_properties(${target} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
+      ENVIRONMENT "QT_QPA_PLATFORM=${platform};ASAN_OPTIONS=detect_leaks=0")
   endforeach()
 endfunction()

@@ -110,11 +110,13 @@ void TConfigForm::NominalBoreCBChange()
         Z640ConverionFlowTubeFactor->setToolTip(QString::fromLatin1(row->hint));
         tubeFactorMin = row->min;
         tubeFactorMax = row->max;
-        return;
+    } else {
+        tubeFactorMin = 0.0f;
+        tubeFactorMax = 0.0f;
+        Platform::showMessage(QString::fromLatin1(kUnknownBore), this);
     }
-    tubeFactorMin = 0.0f;
-    tubeFactorMax = 0.0f;
-    Platform::showMessage(QString::fromLatin1(kUnknownBore), this);
+    // A factor entered for the previous bore is held, or refused, by this one.
+    Z640ConverionSiteIDChange(Z640ConverionFlowTubeFactor);
 }
 
 void TConfigForm::Z640ConverionSiteIDChange(QObject *Sender)

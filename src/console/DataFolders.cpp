@@ -40,6 +40,10 @@ QString DataBaseFolder(int pathOptionIndex, const QString &customPath)
 
 QString CreateDataRoot(int pathOptionIndex, const QString &customPath)
 {
+    // A new account may lack its own base folder; it is made first. When that
+    // fails, the levels below fail in turn and say so.
+    if (pathOptionIndex != CustomPathOption)
+        Platform::ensureKnownFolder(pathOptionIndex);
     const QString maker = DataBaseFolder(pathOptionIndex, customPath) + QLatin1Char('/') + QLatin1String(MakerName);
     ensureOrReport(maker);
     const QString title = maker + QLatin1Char('/') + Platform::applicationTitle();

@@ -3,7 +3,8 @@
 //   base/Stelvanor/<application title>/data/   data folder
 //   .../data/<meter ID>/                       one folder per meter
 // The base is the known folder of the path choice (0 to 3) or the custom
-// folder (4). Folders are made one level at a time and never removed.
+// folder (4). A missing base of the user's own is made with its parents;
+// below it folders are made one level at a time. Nothing is ever removed.
 #pragma once
 
 #include <QString>

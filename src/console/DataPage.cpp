@@ -304,7 +304,7 @@ void DataPage::DownLoadBtnClick(QObject *)
                     host_.LostLinkQuestion();
             } else if (downloadInto(QByteArray("\\") + name, localPath)) {
                 if (DlCheckBox->isChecked())
-                    Platform::shellOpen(localPath);
+                    Platform::shellOpenOrTell(localPath, host_.hostWindow());
             } else if (!host_.closingDown()) {
                 Platform::showMessage(QStringLiteral("Failed to download file"), host_.hostWindow());
             }
@@ -359,7 +359,7 @@ void DataPage::OpenFileBtnClick(QObject *)
 {
     const QString path = DlFileListBox->selectedPath();
     if (!path.isEmpty())
-        Platform::shellOpen(path);
+        Platform::shellOpenOrTell(path, host_.hostWindow());
 }
 
 void DataPage::DlFileListBoxDblClick(QObject *Sender)
@@ -369,10 +369,10 @@ void DataPage::DlFileListBoxDblClick(QObject *Sender)
         return;
     const QString path = list->selectedPath();
     if (!path.isEmpty())
-        Platform::shellOpen(path);
+        Platform::shellOpenOrTell(path, host_.hostWindow());
 }
 
-void DataPage::ExplorerBtnClick(QObject *) { Platform::shellOpen(host_.meterDataDir()); }
+void DataPage::ExplorerBtnClick(QObject *) { Platform::shellOpenOrTell(host_.meterDataDir(), host_.hostWindow()); }
 
 void DataPage::BackupLogsBtnClick(QObject *)
 {

@@ -570,7 +570,7 @@ void DiagnosticsPage::PNFChartClearBtnClick(QObject *Sender)
 void DiagnosticsPage::OpenMonDataFileClick(QObject *)
 {
     QString error;
-    if (!Console::SaveAndOpenMonitorData(host_.monitorRecording(), host_.monitorDataRoot(), &error))
+    if (!Console::SaveAndOpenMonitorData(host_.monitorRecording(), host_.monitorDataRoot(), &error, this))
         Platform::showMessage(QLatin1String(kMonitorFileFailed) + QLatin1Char('\n') + error, this);
 }
 

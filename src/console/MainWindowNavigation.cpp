@@ -352,7 +352,7 @@ void TZ960InterfaceForm::ViewMonitorData()
             Console::SaveMonitorLines(*csvLines, path);
             pump();
             if (QFileInfo::exists(path))
-                Platform::shellOpen(path);
+                Platform::shellOpenOrTell(path, this);
         }
     } catch (const std::exception &) {
         failed = true;
@@ -368,7 +368,7 @@ void TZ960InterfaceForm::ViewMonitorData()
 
 void TZ960InterfaceForm::OpenDataFolder()
 {
-    Platform::shellOpen(dataDir);
+    Platform::shellOpenOrTell(dataDir, this);
     ResumePolling();
     StatusSB->setChecked(true);
 }

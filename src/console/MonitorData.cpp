@@ -1,5 +1,7 @@
 #include "console/MonitorData.h"
 
+#include "platform/SaveWhole.h"
+
 #include <QLocale>
 #include <QSaveFile>
 #include <stdexcept>
@@ -36,11 +38,10 @@ void SaveMonitorLines(const QStringList &lines, const QString &path)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error("Unable to create " + path.toStdString() + ": " + file.errorString().toStdString());
-    for (const QString &line : lines) {
-        file.write(line.toLocal8Bit());
-        file.write("\r\n", 2);
-    }
-    if (!file.commit())
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += line.toLocal8Bit() + "\r\n";
+    if (!Platform::commitWhole(file, bytes))
         throw std::runtime_error("Unable to write " + path.toStdString() + ": " + file.errorString().toStdString());
 }
 

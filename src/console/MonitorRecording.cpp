@@ -38,7 +38,7 @@ void AppendMonitorRow(QStringList *lines, const QStringList &values)
         lines->append(MonitorRow(QDateTime::currentDateTime(), values));
 }
 
-bool SaveAndOpenMonitorData(const QStringList *lines, const QString &dataRoot, QString *error)
+bool SaveAndOpenMonitorData(const QStringList *lines, const QString &dataRoot, QString *error, QWidget *parent)
 {
     if (lines == nullptr || lines->isEmpty())
         return true;
@@ -56,7 +56,7 @@ bool SaveAndOpenMonitorData(const QStringList *lines, const QString &dataRoot, Q
     }
     QCoreApplication::processEvents();
     if (QFileInfo::exists(path))
-        Platform::shellOpen(path);
+        Platform::shellOpenOrTell(path, parent);
     return true;
 }
 

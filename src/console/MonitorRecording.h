@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 namespace Console {
 
 inline constexpr const char *EcMonitorHeader = "Date/time, EC Value,";
@@ -34,9 +36,10 @@ void StartMonitorRecording(QStringList *lines, const char *header);
 void AppendMonitorRow(QStringList *lines, const QStringList &values);
 
 // Writes the lines to dataRoot + "Monitor.csv" and has the desktop open the
-// file once it is completely written. Nothing happens for an empty or null
-// list. Never throws: a failed save leaves any earlier file untouched and
-// returns false with the reason in *error.
-bool SaveAndOpenMonitorData(const QStringList *lines, const QString &dataRoot, QString *error);
+// file once it is completely written; a file the desktop cannot open is named
+// in a message box over `parent` (it stays saved). Nothing happens for an
+// empty or null list. Never throws: a failed save leaves any earlier file
+// untouched and returns false with the reason in *error.
+bool SaveAndOpenMonitorData(const QStringList *lines, const QString &dataRoot, QString *error, QWidget *parent);
 
 } // namespace Console

@@ -77,7 +77,7 @@ void TAboutBox::FormCreate()
 
 void TAboutBox::LinkLabel1LinkClick(const QString &Link)
 {
-    Platform::shellOpen(Link);
+    Platform::shellOpenOrTell(Link, this);
 }
 
 QPixmap TAboutBox::productPicture(const QSize &size)

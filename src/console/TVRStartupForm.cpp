@@ -273,7 +273,7 @@ void TVRStartupForm::ExploreDatafolders1Click()
 {
     LoadSettings();
     const QString dataRoot = Console::CreateDataRoot(pathOptionIndex, customPath);
-    Platform::shellOpen(Console::DataFolderOf(dataRoot));
+    Platform::shellOpenOrTell(Console::DataFolderOf(dataRoot), this);
 }
 
 void TVRStartupForm::ProgramOptions1Click()

@@ -7,6 +7,11 @@
 // A block belongs to a transfer only while getFile runs; any other block is
 // answered with the abort code, so a meter still sending after we gave up
 // stops, and nothing of ours (file, timers, progress) is touched.
+//
+// A block lost on the line (bad CRC, or a frame start destroyed so that the
+// frame never shows) is asked for again: after 7 s without a block the last
+// acknowledgement is repeated, in windowed mode after the file was cut back
+// to it. A log file that ends short of its announced size is a failure.
 #include "link/Z960Port.h"
 
 #include "platform/Prompter.h"
@@ -20,6 +25,8 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace Z960Frames;
 
@@ -65,6 +72,7 @@ constexpr unsigned long kIndexPauseMs = 100; // pause between the index request 
 constexpr int kIndexTries = 4;
 constexpr int kEndPumps = 25;
 constexpr std::size_t kMaxNameLength = 1022; // the name and its NUL fill a request at most
+constexpr unsigned short kAnnouncingReplyLength = 10; // a reply that carries the file size in bytes 6 to 9
 
 // The acknowledgement of each block code, outside and in windowed mode.
 struct AckRule {
@@ -125,6 +133,7 @@ public:
             }
         }
         port_.transferPhase_ = TransferPhase::Idle;
+        port_.announcedSize_.reset();
     }
     TransferScope(const TransferScope &) = delete;
     TransferScope &operator=(const TransferScope &) = delete;
@@ -166,6 +175,14 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     }
 
     if (resend) {
+        // Windowed, the meter is asked for everything after the last
+        // acknowledgement again: blocks carry no numbers, so the blocks
+        // taken since then may stand in the place of one that was lost.
+        if (windowedAck && !rollBackToLastAck()) {
+            failLocalFile();
+            return false;
+        }
+        dropPartialFrame();
         fileTransferTimer->start();
         const auto since = static_cast<std::uint32_t>(bytesReceived) - bytesAtLastAck;
         const unsigned char progress[3] = {1, static_cast<unsigned char>(since & 0xFF),
@@ -201,6 +218,10 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
         sleepMs(2);
         if (!closed) {
             failLocalFile(); // the last bytes never reached the disk
+            return true;
+        }
+        if (announcedSize_ && static_cast<std::uint32_t>(bytesReceived) < *announcedSize_) {
+            transferAbort = true; // blocks are missing: never a shortened file taken for the whole
             return true;
         }
         transferComplete = true;
@@ -320,6 +341,27 @@ bool Z960Port::writeBlock()
     return true;
 }
 
+void Z960Port::dropPartialFrame()
+{
+    rxTimeoutTimer->stop();
+    rxCountdown = 0;
+    startFrame();
+    rxState = RX_IDLE;
+}
+
+bool Z960Port::rollBackToLastAck()
+{
+    windowCounter = 0; // the meter resumes one block at a time: acknowledge the next one at once
+    if (transferFile == nullptr || static_cast<std::uint32_t>(bytesReceived) == bytesAtLastAck)
+        return true;
+    const auto keep = static_cast<off_t>(bytesAtLastAck);
+    if (std::fflush(transferFile) != 0 || ::ftruncate(::fileno(transferFile), keep) != 0
+        || std::fseek(transferFile, static_cast<long>(keep), SEEK_SET) != 0)
+        return false;
+    bytesReceived = static_cast<std::int32_t>(bytesAtLastAck);
+    return true;
+}
+
 bool Z960Port::closeTransferFile()
 {
     if (transferFile == nullptr)
@@ -346,10 +388,11 @@ void Z960Port::failLocalFile()
 void Z960Port::fileTransferTimeoutTimerEvent(QObject * /*Sender*/)
 {
     fault(Z960Fault::TransferTimeout);
-    if (--windowCounter <= 0) {
-        receiveFile(lastAckCode, true);
-        frameError = false;
-    }
+    // The last acknowledgement goes out again at the first expiry, whatever
+    // was lost: a meter may send again only when asked, and the transfer is
+    // given up before a second expiry could come.
+    frameError = false;
+    receiveFile(lastAckCode, true);
 }
 
 void Z960Port::commsTimeoutTimerEvent(QObject * /*Sender*/)
@@ -413,6 +456,8 @@ bool Z960Port::requestFile(unsigned char command, const unsigned char *args, uns
     TransferScope requested(*this, TransferPhase::Requested);
     if (!sendQuillmereFrame(command, buf, &len, timeoutSeconds))
         return false;
+    if ((command == Cmd::LogFile || command == Cmd::RealTimeLog) && len >= kAnnouncingReplyLength)
+        announcedSize_ = expectedSize;
     return getFile(path);
 }
 

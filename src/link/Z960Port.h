@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QTimer;
@@ -366,6 +367,14 @@ private:
     void answerStrayBlock(unsigned char blockCode);
     // Appends the block in the frame record to the file; false on a write error.
     bool writeBlock();
+    // Before the last acknowledgement is repeated: the meter sends nothing
+    // until it has it, so a partial frame in the receiver (the rest of a
+    // frame whose start was lost, read as the start of another framing)
+    // is no block, and must not swallow the block that answers.
+    void dropPartialFrame();
+    // Cuts the file back to the bytes at the last acknowledgement, so that
+    // the meter can send everything after it again; false on a file error.
+    bool rollBackToLastAck();
     // Flushes and closes the file; false when either failed.
     bool closeTransferFile();
     // The local file failed: abort to the meter, close the file, end the transfer.
@@ -377,6 +386,9 @@ private:
     bool getImageFile(unsigned char command, const std::string &path, unsigned char *image, std::size_t size);
 
     TransferPhase transferPhase_ = TransferPhase::Idle;
+    // The size the meter announced for the file being downloaded; none for
+    // files whose request announces none (the index, the images).
+    std::optional<std::uint32_t> announcedSize_;
     int transferStepDepth_ = 0; // transfer steps sending right now (a block arriving then is not taken)
 
     Z960Transport *transport_ = nullptr;

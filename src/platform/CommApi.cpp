@@ -211,6 +211,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFirstRecheckMs = 2;
 constexpr int kCounterRecheckMs = 50;
 
+// Xon/Xoff limits of the default configuration: those of a new serial
+// component, so resetting a port to its defaults does not zero them.
+constexpr uint16_t kDefaultFlowLimit = 1024;
+
 struct Port {
     int fd = -1;
     bool pty = false;
@@ -462,6 +466,8 @@ private:
         d.StopBits = ONESTOPBIT;
         d.XonChar = 17;
         d.XoffChar = 19;
+        d.XonLim = kDefaultFlowLimit;
+        d.XoffLim = kDefaultFlowLimit;
         return d;
     }
 

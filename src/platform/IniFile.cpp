@@ -1,6 +1,7 @@
 #include "platform/IniFile.h"
 
 #include "platform/IntConvert.h"
+#include "platform/SaveWhole.h"
 
 #include <QFile>
 #include <QList>
@@ -119,7 +120,7 @@ void save(const QString &fileName, const Lines &file)
     // leaves the old settings whole. A read-only file is refused, not replaced.
     QSaveFile out(fileName);
     out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, data))
         refuse(fileName);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/KnownFolders.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <array>
 #include <optional>
@@ -46,6 +47,43 @@ QString knownFolderPath(int index)
         return {};
     const auto &o = overrides()[index];
     return withoutTrailingSeparator(o ? *o : systemFolder(index));
+}
+
+bool isUserKnownFolder(int index)
+{
+    switch (static_cast<KnownFolder>(index)) {
+    case KnownFolder::UserAppData:
+    case KnownFolder::UserDocuments:
+    case KnownFolder::CommonDocuments: // the user's public share folder here
+        return true;
+    case KnownFolder::CommonAppData:
+        return false;
+    }
+    return false;
+}
+
+bool ensureKnownFolder(int index)
+{
+    const QString path = knownFolderPath(index);
+    if (path.isEmpty())
+        return false;
+    if (QFileInfo(path).isDir())
+        return true;
+    if (!isUserKnownFolder(index))
+        return false;
+    // The missing levels, outermost first: each is made owner-only, which
+    // QDir::mkpath cannot do.
+    QStringList missing;
+    for (QString level = QDir::cleanPath(path); !QFileInfo::exists(level); level = QFileInfo(level).path()) {
+        missing.prepend(level);
+        if (QFileInfo(level).path() == level)
+            break;
+    }
+    const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    for (const QString &level : missing)
+        if (!QDir().mkdir(level, ownerOnly))
+            return false;
+    return QFileInfo(path).isDir();
 }
 
 void setKnownFolderOverride(int index, const QString &path)

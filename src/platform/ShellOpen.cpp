@@ -1,5 +1,7 @@
 #include "platform/ShellOpen.h"
 
+#include "platform/Prompter.h"
+
 #include <QDesktopServices>
 #include <QRegularExpression>
 
@@ -32,6 +34,28 @@ bool shellOpen(const QString &target)
     if (handler())
         return handler()(url);
     return QDesktopServices::openUrl(url);
+}
+
+bool shellOpenOrTell(const QString &target, QWidget *parent)
+{
+    if (target.isEmpty())
+        return false;
+    const bool opened = shellOpen(target);
+    if (!opened)
+        tellUnopened({target}, parent);
+    return opened;
+}
+
+void tellUnopened(const QStringList &targets, QWidget *parent)
+{
+    if (targets.isEmpty())
+        return;
+    // The desktop's opener answers only yes or no: a refusal means that no
+    // program is set up (or installed) for this kind of file or folder.
+    QStringList lines;
+    for (const QString &target : targets)
+        lines << QStringLiteral("Could not open %1: no program to open it.").arg(target);
+    showMessage(lines.join(QStringLiteral("\n\n")), parent);
 }
 
 void setShellOpenHandler(ShellOpenHandler h) { handler() = std::move(h); }

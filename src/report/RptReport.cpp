@@ -1,5 +1,6 @@
 #include "report/RptReport.h"
 
+#include "platform/SaveWhole.h"
 #include "platform/ShellOpen.h"
 
 #include <QFileInfo>
@@ -371,9 +372,8 @@ bool TRptExportFilter::exportReport(const Rpt::PreparedReport &report)
         lastError = file.errorString();
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!Platform::commitWhole(file, bytes)) {
         lastError = file.errorString();
-        file.cancelWriting();
         return false;
     }
     if (OpenAfterExport && Opener)

@@ -84,7 +84,9 @@ public:
 private:
     QByteArray row(const std::vector<const PlacedMemo *> &memos, double height) const
     {
-        QByteArray def = "\\trowd\\trgaph28\\trleft-28\\trrh-" + n(twips(height));
+        // An at-least height: a reader whose font is wider than the report's
+        // wraps the text and grows the row instead of hiding what overflows.
+        QByteArray def = "\\trowd\\trgaph28\\trleft-28\\trrh" + n(twips(height));
         QByteArray cells;
         double x = marginLeft_;
         for (const PlacedMemo *m : memos) {

@@ -1,6 +1,6 @@
 // RTF export filter: the prepared pages as an RTF document, each band a
-// table row of exact height with the memos' frames and fills, one page
-// break between pages and no page header or footer.
+// table row of at least the memos' height with their frames and fills, one
+// page break between pages and no page header or footer.
 #pragma once
 
 #include "report/RptReport.h"

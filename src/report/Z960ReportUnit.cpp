@@ -4,6 +4,7 @@
 #include "link/Z960Port.h"
 #include "platform/Prompter.h"
 #include "platform/SettingsFile.h"
+#include "platform/SaveWhole.h"
 #include "platform/ShellOpen.h"
 
 #include <QCoreApplication>
@@ -280,6 +281,7 @@ bool TZ960Report::exportThrough(TRptExportFilter &filter, const QString &path, b
 {
     filter.FileName = path;
     filter.OpenAfterExport = openAfter;
+    filter.Opener = [this](const QString &written) { openWritten(written); };
     if (rptReport1.Export(filter))
         return true;
     Platform::showMessage(QString::fromLatin1(kWriteFailed), ownerForm);
@@ -295,8 +297,7 @@ bool TZ960Report::writeCsv(const QString &path)
     // failure keeps any earlier file whole.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        file.cancelWriting();
+    if (!file.open(QIODevice::WriteOnly) || !Platform::commitWhole(file, bytes)) {
         Platform::showMessage(QString::fromLatin1(kWriteFailed), ownerForm);
         return false;
     }
@@ -338,11 +339,20 @@ bool TZ960Report::ExportReport()
             if (writeCsv(*path)) {
                 result = true;
                 if (openCSV)
-                    Platform::shellOpen(*path);
+                    openWritten(*path);
             }
         } else {
             Platform::showMessage(QStringLiteral("Csv report cancelled."), ownerForm);
         }
     }
+    // Every file that did not open in one message: the files stay written.
+    Platform::tellUnopened(unopened_, ownerForm);
+    unopened_.clear();
     return result;
+}
+
+void TZ960Report::openWritten(const QString &path)
+{
+    if (!Platform::shellOpen(path))
+        unopened_ << path;
 }

@@ -88,6 +88,9 @@ private:
     std::optional<QString> askFile(const char *ext, const QString &name, const char *filter);
     bool exportThrough(TRptExportFilter &filter, const QString &path, bool openAfter);
     bool writeCsv(const QString &path);
+    // Hands a written file to the desktop; one it cannot open is kept for the
+    // export's single message.
+    void openWritten(const QString &path);
 
     Z960Port *port;
     LinkOps ops_;
@@ -99,4 +102,5 @@ private:
     std::string technicianName, siteName, validatorLicenseNumber;
     QWidget *ownerForm;
     bool result_ = false;
+    QStringList unopened_;
 };

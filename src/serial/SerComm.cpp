@@ -253,6 +253,10 @@ void TSerCustomComm::ApplyDCB()
 
 void TSerCustomComm::ReadDCB(const DCB &dcb)
 {
+    // The limits cannot change on an open port; refuse before any other
+    // setting reaches the device, so a refusal leaves everything as it was.
+    if (Active() && (dcb.XonLim != FBuffers.XonLimit() || dcb.XoffLim != FBuffers.XoffLimit()))
+        throw ESerCommError(SerMsg::PortOpen);
     const auto *rate = std::find(std::begin(SerTables::BaudRates), std::end(SerTables::BaudRates), dcb.BaudRate);
     if (rate != std::end(SerTables::BaudRates)) {
         FBaudrate = TSerBaudrate(rate - std::begin(SerTables::BaudRates));

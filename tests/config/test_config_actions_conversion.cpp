@@ -126,20 +126,45 @@ TEST_F(Conversion, TubeFactorKeysAreRefusedUntilABoreIsChosen)
     EXPECT_EQ(form.Z640ConverionFlowTubeFactor->text(), "3000.5");
 }
 
-TEST_F(Conversion, ABoreChangedAfterTheFactorIsCaughtByTheConversion)
+// A held tube factor is checked again against each newly chosen bore, so the
+// conversion converts or refuses by the bore it is given.
+TEST_F(Conversion, ChangingTheBoreChecksTheEnteredFactorAgain)
 {
-    fillValid();
-    chooseBore("50");
-    form.Z640ConverionFlowTubeFactor->setText("4000");
-    chooseBore("420");
-    EXPECT_TRUE(ConfigTest::Dialog::isBlack(form.Z640ConverionFlowTubeFactor));
-    d.prompter.messages.clear();
-    form.Z640ConversionSaveBtn->click();
-    EXPECT_TRUE(ConfigTest::Dialog::isRed(form.Z640ConverionFlowTubeFactor));
-    EXPECT_EQ(d.prompter.texts(), QStringList{"Error, Tube Factor valid range from 2380.0 to 3680.0"});
-    EXPECT_FALSE(form.conversionDone);
-    EXPECT_EQ(form.result(), 0);
-    EXPECT_TRUE(d.unchangedExcept());
+    const struct {
+        const char *name;
+        const char *firstBore, *factor, *secondBore;
+        bool red;
+        QStringList messages;  // after "Perform conversion"
+    } cases[] = {
+        {"unknown bore, then one that fits", "151", "3500", "150", false, {}},
+        {"fitting bore, then one that does not", "50", "4000", "420",
+         true, {"Error, Tube Factor valid range from 2380.0 to 3680.0"}},
+        {"fitting bore, then an unknown one", "400", "1870", "151",
+         true, {"Error, Tube Factor valid range from 1870.0 to 5635.0"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigTest::Dialog dialog;
+        TConfigForm &f = *dialog.form;
+        QTest::keyClicks(f.Z640ConverionMeterID, "640123");
+        QTest::keyClicks(f.Z640ConverionFlowTubeZero, "0");
+        QTest::keyClicks(f.TechnicianName, "T");
+        QTest::keyClicks(f.SiteName, "S");
+        f.NotesMemo->setPlainText("n");
+        f.NominalBoreCB->setCurrentText(c.firstBore);
+        f.Z640ConverionFlowTubeFactor->setText(c.factor);
+        f.NominalBoreCB->setCurrentText(c.secondBore);
+        EXPECT_EQ(ConfigTest::Dialog::isRed(f.Z640ConverionFlowTubeFactor), c.red);
+        EXPECT_EQ(f.Z640ConverionFlowTubeFactor->text(), c.factor) << "the entry is kept";
+        dialog.prompter.messages.clear();
+        f.Z640ConversionSaveBtn->click();
+        EXPECT_EQ(dialog.prompter.texts(), c.messages);
+        EXPECT_EQ(f.conversionDone, c.messages.isEmpty());
+        if (f.conversionDone)
+            EXPECT_EQ(getF32(dialog.at(Config::Image::Cal, kTubeFactor4)), QString(c.factor).toFloat());
+        else
+            EXPECT_TRUE(dialog.unchangedExcept());
+    }
 }
 
 // ---- the conversion -------------------------------------------------------------------------

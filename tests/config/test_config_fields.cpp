@@ -50,9 +50,166 @@ bool bytesAre(const uint8_t *p, std::initializer_list<uint8_t> expect)
     return true;
 }
 
+// How an edit checks and stores its text.
+enum class Entry {
+    Decimal,  // float32, range-checked
+    TubeZero, // float32, its whole part range-checked
+    Free,     // float32 stored as typed, never red
+    U16,
+    U32,
+    I16,
+};
+
+struct RangeRow {
+    std::string name;
+    Image image;
+    std::size_t offset;
+    Entry entry;
+    const char *low;  // the lowest text accepted
+    const char *high; // the highest text accepted
+    std::string hint;
+};
+
+// The edits' ranges, hints and places, written out here rather than taken
+// from the dialog's own field tables, so a wrong entry there shows.
+std::vector<RangeRow> expectedRanges()
+{
+    using E = Entry;
+    const Image C = Image::Config, K = Image::Cal;
+    std::vector<RangeRow> rows = {
+        {"flowTimeSpecFact", C, 58, E::Decimal, "-1000000.0", "10000000.0",
+         "Flow Time Special Factor valid range from -1000000.0 to 10000000.0"},
+        {"flowVolumeSpecFact", C, 52, E::Decimal, "-1000000.0", "10000000.0",
+         "Flow Volume Special Factor valid range from -1000000.0 to 10000000.0"},
+        {"totaliserSpecFact", C, 64, E::Decimal, "0.0", "10000000.0",
+         "Totaliser Special Factor valid range from 0.0 to 10000000.0"},
+        {"zeroFlowCutOff", C, 34, E::Decimal, "0.0", "80.0", "Zero Flow Cutoff valid range from 0.0 to 80.0"},
+        {"lowFlowSetpoint", C, 30, E::Decimal, "0.0", "80.0", "Low Flow Setpoint valid range from 0.0 to 80.0"},
+        {"responseTime", C, 38, E::U16, "1", "100", "Response Time valid range from 1 to 100"},
+        {"pnfThreshold", C, 20, E::Decimal, "0.0", "10.0", "Pnf Threshold valid range from 0.0 to 10.0"},
+        {"ecThreshold", C, 24, E::Decimal, "0.0", "10.0", "Ec Threshold valid range from 0.0 to 10.0"},
+        {"simulationVal", C, 12, E::Decimal, "-999.0", "999.0", "Simulation value valid range from -999.0 to 999.0"},
+        // Its hint gives a range the edit does not check.
+        {"batteryAlarmLevel", C, 282, E::Free, "2", "50", "Battery Alarm Level valid range from 4.0 to 30.0"},
+        {"onTime", C, 40, E::U16, "20", "3600", "Scan Duration valid range from 20 to 3600"},
+        {"offTime", C, 42, E::U16, "0", "3600", "Scan Off Time valid range from 0 to 3600"},
+        {"logPeriod", C, 44, E::U16, "60", "43200", "Logging Interval valid range from 60 to 43200"},
+        {"scansPerDiag", C, 46, E::U16, "1", "20", "Number of Scans Per Diagnostic log valid range from 1 to 20"},
+        {"zeroFlowOffTime", C, 48, E::U16, "0", "3600", "Zero Flow Off Time valid range from 0 to 3600"},
+        {"registerLogInterval", C, 274, E::U16, "900", "43200", "RT Log Interval valid range from 900 to 43200"},
+        {"SiteID", C, 4, E::U32, "0", "999999", "Site ID valid range from 0 to 999999"},
+        {"backlightTimeOut", C, 8, E::U16, "0", "999", "LCD Backlight Time Out valid range from 0 to 999"},
+        {"lcdTimeOut", C, 10, E::U16, "0", "999", "LCD Time Out valid range from 0 to 999"},
+        {"lcdContrast", C, 248, E::U16, "0", "100", "LCD Contrast valid range from 0 to 100"},
+        {"modemOnDuration", C, 250, E::U16, "0", "1440", "Modem On Duration valid range from 0 to 1440"},
+        {"modemInterval", C, 252, E::U16, "0", "1440", "Modem Interval valid range from 0 to 1440"},
+
+        {"meterID", K, 2, E::U32, "0", "999999", "Meter ID valid range from 0 to 999999"},
+        {"density", K, 60, E::Decimal, "0.0", "5.0", "Density valid range from 0.0 to 5.0"},
+        {"pipeDiam", K, 18, E::U16, "0", "2000", "Pipe Diam valid range from 0 to 2000"},
+        {"flowFullScale", K, 6, E::Decimal, "0.0", "99999.0", "Flow Full Scale valid range from 0.0 to 99999.0"},
+        {"flowTubeZero", K, 48, E::TubeZero, "-100.9", "100.9", "Flow Tube Zero valid range from -100.0 to 100.0"},
+        {"flowTubeFactor1", K, 32, E::Decimal, "0.0", "10000.0", "Tube Factor valid range from 0.0 to 10000.0"},
+        {"flowTubeFactor2", K, 36, E::Decimal, "0.0", "10000.0", "Tube Factor valid range from 0.0 to 10000.0"},
+        {"flowTubeFactor3", K, 40, E::Decimal, "0.0", "10000.0", "Tube Factor valid range from 0.0 to 10000.0"},
+        {"flowTubeFactor4", K, 44, E::Decimal, "0.0", "10000.0", "Tube Factor valid range from 0.0 to 10000.0"},
+        {"tubeSetSelect1", K, 20, E::Decimal, "-40.0", "40.0", "Changeover valid range from -40.0 to 40.0"},
+        {"tubeSetSelect2", K, 24, E::Decimal, "-40.0", "40.0", "Changeover valid range from -40.0 to 40.0"},
+        {"tubeSetSelect3", K, 28, E::Decimal, "-40.0", "40.0", "Changeover valid range from -40.0 to 40.0"},
+        {"coilCurrent", K, 14, E::U16, "80", "300", "Coil Current valid range from 80 to 300"},
+        {"coilFreq", K, 64, E::Decimal, "0.0", "8.0", "Coil Frequency valid range from 0.0 to 8.0"},
+        {"zero4_20_1", K, 76, E::Decimal, "-10.0", "10.0", "Zero 4_20mA valid range from -10.0 to 10.0"},
+        {"span4_20_1", K, 68, E::Decimal, "-10.0", "10.0", "Span 4_20mA valid range from -10.0 to 10.0"},
+        {"zero4_20_2", K, 80, E::Decimal, "-10.0", "10.0", "Zero 4_20mA valid range from -10.0 to 10.0"},
+        {"span4_20_2", K, 72, E::Decimal, "-10.0", "10.0", "Span 4_20mA valid range from -10.0 to 10.0"},
+    };
+    // Basic calibration: each hint is the label followed by the range.
+    const struct {
+        const char *name;
+        std::size_t offset;
+        const char *label;
+        const char *low;
+        const char *high;
+    } trims[] = {
+        {"coilZero", 82, "Coil Zero", "-10.0", "10.0"},
+        {"coilSpan", 86, "Coil Span", "-10.0", "10.0"},
+        {"coilVoltageZero", 90, "Coil Voltage Zero", "-10.0", "10.0"},
+        {"coilVoltageSpan", 94, "Coil Voltage Span", "-10.0", "10.0"},
+        {"coilCurrentZero", 98, "Coil Current Zero", "-10.0", "10.0"},
+        {"coilCurrentSpan", 102, "Coil Current Span", "-10.0", "10.0"},
+        {"batVoltageZero", 106, "Battery Voltage Zero", "-10.0", "10.0"},
+        {"batVoltageSpan", 110, "Battery Voltage Span", "-10.0", "10.0"},
+        {"batChargeCurrentZero", 114, "Battery Charge Current Zero", "-10.0", "10.0"},
+        {"batChargeCurrentSpan", 118, "Battery Charge Current Span", "-10.0", "10.0"},
+        {"solarVoltageZero", 122, "Solar Voltage Zero", "-10.0", "10.0"},
+        {"solarVoltageSpan", 126, "Solar Voltage Span", "-10.0", "10.0"},
+        {"temperatureZero", 130, "Temperature Zero", "-10.0", "10.0"},
+        {"temperatureSpan", 134, "Temperature Span", "-10.0", "10.0"},
+        {"loBatterySafetyLimit", 168, "Low Battery Safety Limit", "1.0", "30.0"},
+        {"loBatteryAlarmLevel", 172, "Low Battery Alarm Level", "1.0", "30.0"},
+    };
+    for (const auto &t : trims)
+        rows.push_back({t.name, Image::BasicCal, t.offset, E::Decimal, t.low, t.high,
+                        std::string(t.label) + " valid range from " + t.low + " to " + t.high});
+    // One row for each output k: digital output k at 200 + 10(k-1), analog
+    // output k at 160 + 20(k-1), the field at its place in the record.
+    const struct {
+        const char *prefix;
+        int outputs;
+        std::size_t first;
+        std::size_t stride;
+        std::size_t field;
+        Entry entry;
+        const char *low;
+        const char *high;
+        const char *hint;
+    } outputs[] = {
+        {"DO_Frequency", 4, 200, 10, 2, E::I16, "-1000", "1000", "Frequency valid range from -1000 to1000"},
+        {"DO_PulseScale", 4, 200, 10, 6, E::U16, "1", "50000", "Pulse Scale valid range from 1 to 50000"},
+        {"DO_PulseWidth", 4, 200, 10, 8, E::U16, "20", "125", "Pulse Width valid range from 20 to 125"},
+        {"AnalogOut_damping", 2, 160, 20, 4, E::Decimal, "0.0", "1000.0", "Damping valid range from 0.0 to 1000.0"},
+        {"AnalogOut_zero", 2, 160, 20, 8, E::Decimal, "0.0", "1000.0", "Zero 4-20mA valid range from 0.0 to 1000.0"},
+        {"AnalogOut_span", 2, 160, 20, 12, E::Decimal, "0.0", "99999.0", "Span 4-20mA valid range from 0.0 to 99999.0"},
+        {"AnalogOut_limit", 2, 160, 20, 16, E::Decimal, "20.0", "120.0", "Alarm Limit valid range from 20.0 to 120.0"},
+    };
+    for (const auto &o : outputs)
+        for (int k = 1; k <= o.outputs; ++k)
+            rows.push_back({o.prefix + std::to_string(k), C, o.first + o.stride * std::size_t(k - 1) + o.field, o.entry,
+                            o.low, o.high, o.hint});
+    return rows;
+}
+
+// Texts just outside the row's range: the neighbouring float of a decimal
+// bound, the next whole number past an integer one. A free edit has none.
+QStringList outsideTexts(const RangeRow &r)
+{
+    const QString low = QString::fromLatin1(r.low), high = QString::fromLatin1(r.high);
+    switch (r.entry) {
+    case Entry::Decimal: return {nextFloatText(low.toDouble(), -1), nextFloatText(high.toDouble(), +1)};
+    case Entry::TubeZero: return {QStringLiteral("-101"), QStringLiteral("101")};
+    case Entry::Free: return {};
+    default: return {QString::number(low.toLongLong() - 1), QString::number(high.toLongLong() + 1)};
+    }
+}
+
+// The images after the row's edit accepted the text.
+Images stored(Images im, const RangeRow &r, const QString &text)
+{
+    uint8_t *p = im.of(r.image) + r.offset;
+    switch (r.entry) {
+    case Entry::Decimal:
+    case Entry::TubeZero:
+    case Entry::Free: putF32(p, text.toFloat()); break;
+    case Entry::U32: putU32(p, uint32_t(text.toLongLong())); break;
+    case Entry::U16:
+    case Entry::I16: putU16(p, uint16_t(text.toInt())); break;
+    }
+    return im;
+}
+
 } // namespace
 
-TEST(ConfigFields, EveryFieldHasItsControlHintAndPlaceInTheImage)
+TEST(ConfigFields, EveryFieldHasItsControlAndPlaceInTheImage)
 {
     Dialog d;
     std::set<std::string> names;
@@ -62,10 +219,6 @@ TEST(ConfigFields, EveryFieldHasItsControlHintAndPlaceInTheImage)
         QWidget *w = d.form->fieldControl(QString::fromLatin1(f->name));
         ASSERT_NE(w, nullptr) << f->name;
         EXPECT_EQ(w->objectName(), QString::fromLatin1(f->name));
-        if (Config::isEdit(f->kind)) {
-            EXPECT_EQ(w->toolTip(), f->hint ? QString::fromLatin1(f->hint) : QString()) << f->name;
-            EXPECT_EQ(f->kind == Kind::AccessCode, f->hint == nullptr) << f->name;
-        }
         // No two fields share a byte, except the two bits of the flags word.
         if (f->kind == Kind::FlagBit)
             continue;
@@ -170,53 +323,48 @@ TEST(ConfigFields, LoadingShowsAndMarksValuesButStoresNothing)
     EXPECT_TRUE(d.unchangedExcept());
 }
 
-TEST(ConfigFields, RangeBoundariesOfEveryEdit)
+TEST(ConfigFields, RangesHintsAndMessagesOfEveryEdit)
 {
+    const std::vector<RangeRow> rows = expectedRanges();
     Dialog d;
+    // Every edit with a range or hint is in the table, and the access codes have none.
+    std::set<std::string> listed;
+    for (const RangeRow &r : rows)
+        listed.insert(r.name);
     for (const FieldDesc *f : allFields()) {
-        if (!Config::isEdit(f->kind) || f->kind == Kind::FreeDecimal)
+        if (!Config::isEdit(f->kind))
             continue;
-        const bool decimal = f->kind == Kind::Decimal;
-        const bool tubeZero = f->kind == Kind::TubeZero;
-        struct Case {
-            QString text;
-            bool accepted;
-        };
-        std::vector<Case> cases;
-        if (decimal) {
-            cases = {{QString::number(f->min, 'f', 1), true},
-                     {QString::number(f->max, 'f', 1), true},
-                     {nextFloatText(f->min, -1), false},
-                     {nextFloatText(f->max, +1), false}};
-        } else if (tubeZero) {
-            cases = {{"100.9", true}, {"-100.9", true}, {"100.0001", true}, {"101", false}, {"-101.0", false}};
-        } else if (f->kind == Kind::AccessCode) {
-            cases = {{"1", true}, {QString::number(f->max), true}}; // 0 and 10000: see AccessCodes
-        } else {
-            cases = {{QString::number(f->min), true},
-                     {QString::number(f->max), true},
-                     {QString::number(f->max + 1), false},
-                     {QString::number(f->min - 1), false}};
+        if (f->kind == Kind::AccessCode)
+            EXPECT_TRUE(d.edit(f->name)->toolTip().isEmpty()) << f->name;
+        else
+            EXPECT_EQ(listed.count(f->name), 1u) << f->name << " is missing from the table";
+    }
+
+    for (const RangeRow &r : rows) {
+        const char *name = r.name.c_str();
+        ASSERT_NE(d.edit(name), nullptr) << name;
+        EXPECT_EQ(d.edit(name)->toolTip().toStdString(), r.hint) << name;
+        for (const QString &text : {QString::fromLatin1(r.low), QString::fromLatin1(r.high)}) {
+            const std::string where = r.name + " '" + text.toStdString() + "'";
+            d.paste(name, QString()); // start from an empty edit
+            const Images before = d.now();
+            d.paste(name, text);
+            EXPECT_FALSE(d.red(name)) << where;
+            EXPECT_TRUE(d.now() == stored(before, r, text)) << where << ": not stored as typed, or other bytes changed";
         }
-        for (const Case &c : cases) {
-            d.paste(f->name, QString()); // start from an empty edit
+        for (const QString &text : outsideTexts(r)) {
+            const std::string where = r.name + " '" + text.toStdString() + "'";
+            d.paste(name, QString());
             const Images before = d.now();
             d.prompter.messages.clear();
-            d.paste(f->name, c.text);
-            const std::string where = std::string(f->name) + " '" + c.text.toStdString() + "'";
-            EXPECT_EQ(d.red(f->name), !c.accepted) << where;
+            d.paste(name, text);
+            EXPECT_TRUE(d.red(name)) << where;
+            EXPECT_TRUE(d.now() == before) << where << ": stored";
             EXPECT_TRUE(d.prompter.messages.empty()) << where;
-            Images expect = before;
-            if (c.accepted) {
-                uint8_t *p = expect.at(*f);
-                if (decimal || tubeZero)
-                    putF32(p, c.text.toFloat());
-                else if (f->width == Config::Width::U32)
-                    putU32(p, uint32_t(c.text.toLongLong()));
-                else
-                    putU16(p, uint16_t(c.text.toInt()));
-            }
-            EXPECT_TRUE(d.now() == expect) << where << (c.accepted ? ": wrong bytes stored" : ": stored");
+            EXPECT_FALSE(d.form->ValidateAll()) << where;
+            EXPECT_EQ(d.prompter.texts().join(QLatin1Char('|')).toStdString(), "Error, " + r.hint)
+                << where;
+            d.paste(name, QString::fromLatin1(r.low)); // black again for the next row
         }
     }
 }

@@ -1,5 +1,6 @@
 // A console test's private world: its own settings file, known folders, a
-// fake port map, a scripted prompter and a shell opener that records.
+// fake port map, a scripted prompter and a shell opener that records (and
+// refuses while `openRefused` is set, as a desktop without an opener does).
 #pragma once
 
 #include "platform/KnownFolders.h"
@@ -24,6 +25,7 @@ protected:
     QTemporaryDir dir;
     ScriptedPrompter prompter;
     std::vector<QUrl> opened;
+    bool openRefused = false;
 
     void SetUp() override
     {
@@ -37,7 +39,7 @@ protected:
         }
         Platform::setShellOpenHandler([this](const QUrl &url) {
             opened.push_back(url);
-            return true;
+            return !openRefused;
         });
         setPorts({});
     }
@@ -82,6 +84,11 @@ protected:
     // Makes the settings file unwritable (a folder stands in its place).
     void blockIni() const { QDir().mkpath(iniPath()); }
     QString refusedText() const { return QStringLiteral("Unable to write to ") + iniPath(); }
+    // What the technician is told about a file or folder the desktop could not open.
+    static QString unopenedText(const QString &path)
+    {
+        return QStringLiteral("Could not open ") + path + QStringLiteral(": no program to open it.");
+    }
 };
 
 } // namespace TestSupport

@@ -2,8 +2,8 @@
 // headers and rows, the saved file's bytes and a failed save, the memo of
 // alarms and faults, the channel choices, the value fields and their rows,
 // starts that get no answer, ticks after the window closed, and the reboot
-// progress. Screenshots of the pages with points in their charts go to
-// /tmp/diag-*.png.
+// progress, and the charts' points as they are painted (pictures in the
+// build tree's screenshots folder).
 #include "ConsoleFixture.h"
 
 #include "console/CommissioningPage.h"
@@ -12,8 +12,11 @@
 #include "console/MonitorRecording.h"
 #include "link/Z960Port.h"
 #include "support/DiagnosticsTestHost.h"
+#include "support/FileSizeLimit.h"
+#include "support/Screenshot.h"
 #include "support/ScriptedTransport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -33,6 +36,10 @@
 using TestSupport::DiagnosticsTestHost;
 
 namespace {
+
+// A drawn line of a dozen points covers far more pixels than this; an empty
+// plot area has none of the series colours.
+constexpr int kDrawnLine = 80;
 
 QStringList memoLines(const QPlainTextEdit *memo)
 {
@@ -80,6 +87,14 @@ protected:
     {
         for (QToolButton *b : {page->ISSB, page->ECSB, page->PNFSB, page->MaintenanceSB, page->MonitorSB})
             EXPECT_EQ(b->isEnabled(), enabled) << b->objectName().toStdString();
+    }
+    // Pixels in the series' colour inside the chart's plot area, as painted.
+    int seriesPixels(TDiagChart &chart, int series)
+    {
+        QCoreApplication::processEvents();
+        const QImage shot = chart.grab().toImage();
+        const QRect plot = chart.mapFromScene(chart.chart()->plotArea()).boundingRect();
+        return TestSupport::pixelsNear(shot, plot, chart.series(series)->color());
     }
     void fillStatus()
     {
@@ -169,6 +184,17 @@ TEST_F(DiagPageTest, SavedFileHoldsTheLinesWithCrLfAndIsOpened)
     EXPECT_EQ(opened.size(), 2u);
 }
 
+TEST_F(DiagPageTest, ASavedFileTheDesktopCannotOpenIsNamedAndKept)
+{
+    openRefused = true;
+    recording() = {QStringLiteral("Date/time, EC Value,")};
+    page->OpenMonDataFileClick(page->OpenMonDataFile);
+    const QString path = dir.filePath(QStringLiteral("Monitor.csv"));
+    EXPECT_EQ(prompter.texts(), QStringList{unopenedText(path)});
+    EXPECT_EQ(fileBytes(path), QByteArray("Date/time, EC Value,\r\n"));
+    EXPECT_EQ(recording().size(), 1);
+}
+
 TEST_F(DiagPageTest, FailedSaveIsReportedAndKeepsTheEarlierFile)
 {
     const QString path = dir.filePath(QStringLiteral("Monitor.csv"));
@@ -176,14 +202,19 @@ TEST_F(DiagPageTest, FailedSaveIsReportedAndKeepsTheEarlierFile)
     page->OpenMonDataFileClick(page->OpenMonDataFile);
     ASSERT_EQ(fileBytes(path), QByteArray("Date/time, EC Value,\r\n"));
 
-    // The data root cannot be written: the old file stays, nothing is opened.
-    host->root = dir.filePath(QStringLiteral("missing/folder/"));
-    recording() << QStringLiteral("row,");
-    EXPECT_NO_THROW(page->OpenMonDataFileClick(page->Button5));
+    // The disk takes no more than a few bytes: the save into the same folder
+    // fails part way, and the file written before stays whole.
+    recording() << QStringLiteral("1/2/21 10:00:00,0.125,");
+    {
+        const TestSupport::FileSizeLimit full(8);
+        EXPECT_NO_THROW(page->OpenMonDataFileClick(page->Button5));
+    }
     ASSERT_EQ(prompter.messages.size(), 1u);
     EXPECT_TRUE(prompter.messages[0].text.startsWith(QLatin1String("Unable to open/create Monitor data file.")));
-    EXPECT_TRUE(prompter.messages[0].text.contains(QLatin1String("Monitor.csv")));
+    EXPECT_TRUE(prompter.messages[0].text.contains(path));
     EXPECT_EQ(fileBytes(path), QByteArray("Date/time, EC Value,\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Monitor.csv")})
+        << "no partial file left beside it";
     EXPECT_EQ(opened.size(), 1u);
     EXPECT_EQ(recording().size(), 2);
 }
@@ -489,7 +520,7 @@ TEST_F(DiagPageTest, CommissioningDeclinedOrSilentMeter)
     EXPECT_EQ(host->base.progressFormsSet, 0);
 }
 
-TEST_F(DiagPageTest, ScreenshotsWithCharts)
+TEST_F(DiagPageTest, ChartsShowTheirPointsInThePicture)
 {
     host->base.port = link.get();
     fillStatus();
@@ -500,9 +531,11 @@ TEST_F(DiagPageTest, ScreenshotsWithCharts)
     page->ECMemo->appendPlainText(QStringLiteral("Scheduler Stopped\nCalibration Mode Set\n0.412"));
     page->ECSB->setChecked(true);
     page->DiagnosticPageControl->setCurrentWidget(page->ECTestTS);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(page->grab().save(QStringLiteral("/tmp/diag-ec.png")));
+    ASSERT_FALSE(TestSupport::screenshot(*page, QStringLiteral("diag-ec")).isNull());
+    EXPECT_GT(seriesPixels(*page->ECChart, 0), kDrawnLine);
+    EXPECT_TRUE(page->ECMemo->isVisible());
 
+    // The input signals: both series, each in its own colour.
     page->ECSBClick(page->MonitorSB);
     page->monChanSelection->setCurrentRow(8);
     for (int i = 0; i < 10; ++i) {
@@ -510,12 +543,18 @@ TEST_F(DiagPageTest, ScreenshotsWithCharts)
         link->statusImage.setInpNeg(-1.2f - 0.05f * i);
         page->ShowMonitorValues();
     }
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(page->grab().save(QStringLiteral("/tmp/diag-monitor.png")));
+    ASSERT_FALSE(TestSupport::screenshot(*page, QStringLiteral("diag-monitor")).isNull());
+    EXPECT_GT(seriesPixels(*page->monChart, 0), kDrawnLine);
+    EXPECT_GT(seriesPixels(*page->monChart, 1), kDrawnLine);
+
+    // A cleared chart draws no line.
+    page->monChartClearBtn->click();
+    EXPECT_LT(seriesPixels(*page->monChart, 0), kDrawnLine / 4);
 
     CommissioningPage commissioning(*host);
     commissioning.resize(500, 300);
     commissioning.show();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(commissioning.grab().save(QStringLiteral("/tmp/diag-commissioning.png")));
+    ASSERT_FALSE(TestSupport::screenshot(commissioning, QStringLiteral("diag-commissioning")).isNull());
+    EXPECT_TRUE(commissioning.StartCommisioningBtn->isVisible());
+    EXPECT_TRUE(commissioning.CommisioningMemo->isVisible());
 }

@@ -9,6 +9,7 @@
 #include "console/PageControls.h"
 #include "link/LinkClock.h"
 #include "support/PageTestHost.h"
+#include "support/Screenshot.h"
 #include "support/ScriptedTransport.h"
 
 #include <QDateEdit>
@@ -171,10 +172,16 @@ TEST_F(ClockPageTest, FailedUpdateStillShowsTheStatusPage)
     EXPECT_TRUE(line.written.isEmpty());
 }
 
-TEST_F(ClockPageTest, Screenshot)
+TEST_F(ClockPageTest, ManualEntryShowsThePcClockOnScreen)
 {
-    page->SetClockRadioGroup->item(1)->click();
     page->resize(690, 460);
     page->show();
-    page->grab().save(QStringLiteral("/tmp/pages-clock.png"));
+    page->SetClockRadioGroup->item(1)->click();
+    ASSERT_FALSE(TestSupport::screenshot(*page, QStringLiteral("pages-clock")).isNull());
+    for (QWidget *w : std::initializer_list<QWidget *>{page->SetClockPanel, page->SetClockDatePicker,
+                                                      page->SetClockTimePicker, page->UpdateTimeBtn})
+        EXPECT_TRUE(TestSupport::shownWhole(*page, *w)) << w->objectName().toStdString();
+    EXPECT_EQ(page->SetClockTimePicker->text().toStdString(), "13:45:10");
+    EXPECT_EQ(page->SetClockDatePicker->text().toStdString(),
+              QDate(2021, 6, 7).toString(page->SetClockDatePicker->displayFormat()).toStdString());
 }

@@ -7,6 +7,7 @@
 #include "console/PageControls.h"
 #include "link/LinkClock.h"
 #include "support/PageTestHost.h"
+#include "support/Screenshot.h"
 #include "support/ScriptedTransport.h"
 
 #include <QCheckBox>
@@ -332,9 +333,19 @@ TEST_F(DataPageTest, FolderActionsOpenThroughTheShell)
     EXPECT_EQ(opened[0].toLocalFile(), meterDir + "report.csv");
     EXPECT_EQ(opened[1].toLocalFile(), meterDir + "report.csv");
     EXPECT_EQ(QDir(opened[2].toLocalFile()), QDir(meterDir));
+    EXPECT_TRUE(prompter.messages.empty());
+
+    // Without a program to open them, each action names what it tried.
+    openRefused = true;
+    page->OpenFileBtnClick(page->OpenFileBtn);
+    page->DlFileListBoxDblClick(page->DlFileListBox);
+    page->ExplorerBtnClick(page->ExplorerBtn);
+    EXPECT_EQ(prompter.texts(), (QStringList{unopenedText(meterDir + "report.csv"),
+                                             unopenedText(meterDir + "report.csv"), unopenedText(meterDir)}));
+    EXPECT_TRUE(QFile::exists(meterDir + "report.csv"));
 }
 
-TEST_F(DataPageTest, Screenshot)
+TEST_F(DataPageTest, ListsShowTheMeterFilesAndTheDownloadedOne)
 {
     listMeterFile("LOG0001.CSV");
     listMeterFile("LOG0002.CSV");
@@ -342,5 +353,17 @@ TEST_F(DataPageTest, Screenshot)
     page->PointFolderLists();
     page->resize(690, 460);
     page->show();
-    page->grab().save(QStringLiteral("/tmp/pages-data.png"));
+    ASSERT_FALSE(TestSupport::screenshot(*page, QStringLiteral("pages-data")).isNull());
+    const struct {
+        QListWidget *list;
+        QStringList names;
+    } lists[] = {{page->FileList, {"LOG0001.CSV", "LOG0002.CSV"}}, {page->DlFileListBox, {"LOG0001.CSV"}}};
+    for (const auto &l : lists) {
+        ASSERT_EQ(l.list->count(), l.names.size()) << l.list->objectName().toStdString();
+        for (int row = 0; row < l.list->count(); ++row) {
+            EXPECT_EQ(l.list->item(row)->text().toStdString(), l.names[row].toStdString());
+            EXPECT_TRUE(TestSupport::rowShown(*l.list, l.list->visualItemRect(l.list->item(row))))
+                << l.list->objectName().toStdString() << " row " << row;
+        }
+    }
 }

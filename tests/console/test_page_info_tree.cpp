@@ -5,6 +5,7 @@
 #include "link/DeviceTime.h"
 #include "link/Z960Port.h"
 #include "support/PageTestHost.h"
+#include "support/Screenshot.h"
 
 #include <QImage>
 #include <QTreeWidget>
@@ -232,8 +233,12 @@ TEST(InfoPageTree, BuildsExpandedTreeUnderTheRootFromTheLink)
     EXPECT_TRUE(tree->font().fixedPitch());
     EXPECT_EQ(tree->font().pixelSize(), 13);
 
+    // On screen: the root and its first entries, from the top of the tree.
     host.window->show();
-    host.window->grab().save(QStringLiteral("/tmp/pages-info.png"));
+    ASSERT_FALSE(TestSupport::screenshot(*host.window, QStringLiteral("pages-info")).isNull());
+    EXPECT_TRUE(TestSupport::shownWhole(*host.window, *tree));
+    EXPECT_TRUE(TestSupport::rowShown(*tree, tree->visualItemRect(root)));
+    EXPECT_TRUE(TestSupport::rowShown(*tree, tree->visualItemRect(root->child(0))));
 
     // Without a link the tree is only cleared.
     host.port = nullptr;

@@ -103,10 +103,11 @@ TEST_F(SmallDialogs, AboutBoxTextsPictureAndLink)
     box.LinkLabel1LinkClick("https://www.stelvanor.example/");
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], QUrl("https://www.stelvanor.example/"));
-    // A link nothing can open is ignored.
-    Platform::setShellOpenHandler([](const QUrl &) { return false; });
-    box.LinkLabel1LinkClick("https://www.stelvanor.example/");
     EXPECT_TRUE(prompter.messages.empty());
+    // A link nothing can open is named in a message.
+    openRefused = true;
+    box.LinkLabel1LinkClick("https://www.stelvanor.example/");
+    EXPECT_EQ(prompter.texts(), QStringList{unopenedText("https://www.stelvanor.example/")});
 }
 
 } // namespace

@@ -318,6 +318,16 @@ TEST_F(StartupForm, OpenDataFoldersBuildsTheTreeAndOpensTheDataFolder)
     EXPECT_TRUE(prompter.messages.empty());
 }
 
+TEST_F(StartupForm, OpenDataFoldersThatTheDesktopCannotOpenAreNamed)
+{
+    openRefused = true;
+    auto form = makeForm();
+    form->ExploreDatafolders1->trigger();
+    const QString folder = known(0) + "/Stelvanor/Vantoro/data/";
+    EXPECT_EQ(prompter.texts(), QStringList{unopenedText(folder)});
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
 TEST_F(StartupForm, OpenDataFoldersStopsWhenTheDataFolderCannotBeMade)
 {
     auto form = makeForm();

@@ -15,6 +15,7 @@
 #include "platform/ShellOpen.h"
 #include "report/TTechMemoForm.h"
 #include "e2e/ConsoleSimFixture.h"
+#include "support/FreshHome.h"
 #include "support/ScriptedPrompter.h"
 #include "z960sim/Z960Sim.h"
 
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -258,6 +260,43 @@ TEST_F(MainWindowE2E, AfterAFailedConnectionTheStartupWindowIsShownAgain)
     startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
     startup.ConnectBtnClick(); // runs the main window modally until it closes
     EXPECT_EQ(prompter.texts(), QStringList{QLatin1String(kConnectFailed)});
+    EXPECT_TRUE(startup.isVisible());
+}
+
+TEST_F(MainWindowE2E, ANewAccountWithoutItsDataFolderConnectsAtTheFirstTry)
+{
+    const QString home = dir.filePath(QStringLiteral("newuser"));
+    ASSERT_TRUE(QDir().mkpath(home)); // no .local/share below it
+    TestSupport::FreshHome fresh(home);
+    startSim();
+    TVRStartupForm startup;
+    startup.show();
+    startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
+
+    // Looks at the main window once it polls, then closes it as the technician would.
+    bool shown = false;
+    QString meterDir;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto *main = startup.findChild<TZ960InterfaceForm *>();
+        if (main == nullptr || main->closingDown())
+            return;
+        if (main->polling()) {
+            shown = main->isVisible();
+            meterDir = main->dataDirPath();
+        }
+        if (main->polling() || elapsed.elapsed() > 10000)
+            main->close();
+    });
+    watch.start(5);
+    startup.ConnectBtnClick(); // runs the main window modally until it closes
+
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(meterDir, home + QStringLiteral("/.local/share/Stelvanor/Vantoro/data/960123/"));
+    EXPECT_TRUE(QFileInfo(meterDir).isDir());
     EXPECT_TRUE(startup.isVisible());
 }
 
@@ -593,6 +632,33 @@ TEST_F(MainWindowE2E, ViewMonitorDataSavesTheRecordingAndKeepsIt)
                                                            "use please close it before trying again.")});
     EXPECT_TRUE(form->polling());
     EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(MainWindowE2E, WhatTheDesktopCannotOpenIsNamedAndPollingResumes)
+{
+    connect();
+    poll();
+    openRefused = true;
+    const QString monitorFile = dataRoot() + QStringLiteral("Monitor.csv");
+    struct Case {
+        QToolButton *button;
+        QString target;
+    };
+    const Case cases[] = {
+        {form->ViewMonitorDataSB, monitorFile},
+        {form->OpenDataFolderSB, form->dataDirPath()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.button->objectName().toStdString());
+        prompter.messages.clear();
+        click(c.button);
+        EXPECT_EQ(prompter.texts(), QStringList{unopenedText(c.target)});
+        EXPECT_TRUE(form->polling());
+        EXPECT_TRUE(form->StatusSB->isChecked());
+    }
+    QFile file(monitorFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), (form->monitorLines()->join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLocal8Bit());
 }
 
 TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)

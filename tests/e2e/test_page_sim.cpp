@@ -6,6 +6,7 @@
 #include "console/PageControls.h"
 #include "console/TDlProgForm.h"
 #include "link/DeviceTime.h"
+#include "link/LinkClock.h"
 #include "link/Z960Port.h"
 #include "platform/PortMap.h"
 #include "platform/ShellOpen.h"
@@ -37,18 +38,30 @@ constexpr int kCom = 91; // a COM number of this test's own
 
 z960sim::Bytes bytesOf(const QByteArray &b) { return z960sim::Bytes(b.begin(), b.end()); }
 
+z960sim::Options smallBlocks()
+{
+    z960sim::Options o;
+    o.blockSize = 64; // several blocks for a small file
+    o.resendTimeoutMs = 800;
+    return o;
+}
+
 class PagesAgainstSim : public testing::Test {
 protected:
-    z960sim::Simulator sim{[] {
-        z960sim::Options o;
-        o.blockSize = 64; // several blocks for a small file
-        o.resendTimeoutMs = 800;
-        return o;
-    }()};
+    // The link clock runs at linkSpeed from before the link is made, so that
+    // its timers take the same speed.
+    explicit PagesAgainstSim(z960sim::Options options = smallBlocks(), double linkSpeed = 1.0)
+        : clockSpeed(linkSpeed), sim(options)
+    {
+    }
+
+    LinkClock::Scoped clockSpeed;
+    z960sim::Simulator sim;
     QTemporaryDir dir;
     QString meterDir;
     TestSupport::ScriptedPrompter prompter;
     std::vector<QUrl> opened;
+    bool openRefused = false; // a desktop without a program for the file
     std::unique_ptr<TestSupport::PageTestHost> host;
     std::unique_ptr<Z960Port> port;
     std::unique_ptr<DataPage> data;
@@ -68,7 +81,7 @@ protected:
         ::setenv(Platform::PortMapVariable, (std::to_string(kCom) + "=" + sim.slavePath()).c_str(), 1);
         Platform::setShellOpenHandler([this](const QUrl &url) {
             opened.push_back(url);
-            return true;
+            return !openRefused;
         });
 
         host = std::make_unique<TestSupport::PageTestHost>(meterDir);
@@ -238,6 +251,19 @@ TEST_F(PagesAgainstSim, UntickedOpenDownloadedFilesOnlyStoresTheFile)
     EXPECT_TRUE(opened.empty());
 }
 
+TEST_F(PagesAgainstSim, ADownloadTheDesktopCannotOpenIsNamedAndStays)
+{
+    sim.addFile("c.csv", bytesOf("1,2\r\n"));
+    data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+    openRefused = true;
+    data->DownLoadBtnClick(data->DownLoadBtn);
+    EXPECT_EQ(prompter.texts(),
+              QStringList{QStringLiteral("Could not open %1: no program to open it.").arg(meterDir + "c.csv")});
+    EXPECT_EQ(read(meterDir + "c.csv"), "1,2\r\n");
+    EXPECT_EQ(host->progress, nullptr);
+    EXPECT_TRUE(data->DownLoadBtn->isEnabled());
+}
+
 TEST_F(PagesAgainstSim, MeterAbortFailsAndKeepsTheEarlierCopy)
 {
     sim.addFile("b.csv", bytesOf(pattern(64 * 4)));
@@ -256,6 +282,68 @@ TEST_F(PagesAgainstSim, MeterAbortFailsAndKeepsTheEarlierCopy)
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(host->progress, nullptr);
     EXPECT_TRUE(data->FilelistRefreshBtn->isEnabled());
+}
+
+// A meter that sends a block again only when the PC repeats its
+// acknowledgement; link time runs 20 times faster (a 7 s re-send takes 350 ms).
+class DownloadsFromAMeterThatWaits : public PagesAgainstSim {
+protected:
+    DownloadsFromAMeterThatWaits() : PagesAgainstSim(waitingMeter(), kLinkSpeed) {}
+
+    static constexpr double kLinkSpeed = 20.0;
+    static z960sim::Options waitingMeter()
+    {
+        z960sim::Options o = smallBlocks();
+        o.resendOnlyWhenAsked = true;
+        o.timeScale = 1.0 / kLinkSpeed;
+        return o;
+    }
+};
+
+TEST_F(DownloadsFromAMeterThatWaits, SpoiledBlockIsAskedForAgainOrTheEarlierCopyStays)
+{
+    using z960sim::Fault;
+    // Eight blocks of 64 bytes: windows of block 1, blocks 2 to 5, blocks 6 to 8 and the end block.
+    const QByteArray contents = pattern(64 * 8);
+    const struct {
+        const char *what;
+        std::vector<z960sim::Injection> faults;
+        bool stored;
+        long repeatedAcks; // acknowledgements repeated after 7 s without a block
+    } cases[] = {
+        {"one corrupted block", {{Fault::BadCrc, 2, z960sim::kAny, 3}}, true, 1},
+        // The opening is acknowledgement 1, block 1's is 2, the re-send 3.
+        {"the re-send is ignored too", {{Fault::BadCrc, 2, z960sim::kAny, 3}, {Fault::IgnoreAck, 2, z960sim::kAny, 3}}, false, 1},
+        // The end block comes after the blocks of its window: the file is short.
+        {"a block of the last window lost", {{Fault::Silence, 2, z960sim::kAny, 7}}, false, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        prompter.messages.clear();
+        sim.clearInjections();
+        sim.addFile("c.csv", bytesOf(contents));
+        QFile old(meterDir + "c.csv");
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("good copy");
+        old.close();
+        data->DlCheckBox->setChecked(false);
+        data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+        sim.clearRecord();
+        for (const z960sim::Injection &i : c.faults)
+            sim.inject(i);
+
+        data->DownLoadBtnClick(data->DownLoadBtn);
+
+        EXPECT_EQ(read(meterDir + "c.csv"), c.stored ? contents : QByteArray("good copy"));
+        EXPECT_EQ(prompter.texts(), c.stored ? QStringList{} : QStringList{"Failed to download file"});
+        EXPECT_FALSE(QFile::exists(meterDir + "c.csv.part"));
+        EXPECT_EQ(host->progress, nullptr);
+        EXPECT_TRUE(data->DownLoadBtn->isEnabled());
+        const auto frames = sim.received();
+        EXPECT_EQ(std::count_if(frames.begin(), frames.end(),
+                                [](const z960sim::Frame &f) { return f.payload == z960sim::Bytes{1, 0, 0}; }),
+                  c.repeatedAcks);
+    }
 }
 
 TEST_F(PagesAgainstSim, HostileNamesFromTheIndexAreRefused)

@@ -69,7 +69,7 @@ TEST(SimFaults, RepliesAreSpoiledAsAsked)
     }
 }
 
-TEST(SimFaults, TruncationOversizeAndDelay)
+TEST(SimFaults, TruncationLostStartOversizeAndDelay)
 {
     z960sim::Options o;
     o.timeScale = 0.1;
@@ -82,6 +82,18 @@ TEST(SimFaults, TruncationOversizeAndDelay)
     EXPECT_FALSE(pc.next(r, 150ms));
     const Bytes whole = qframe(1, 0x81, {0x80, 0});
     EXPECT_EQ(pc.pendingBytes(), Bytes(whole.begin(), whole.begin() + 4));
+
+    // A lost start: everything after DLE STX arrives, and no frame in it.
+    Simulator sim3;
+    Client pc3(sim3.slavePath());
+    sim3.inject(on(Fault::LostStart, 0));
+    pc3.write(qframe(1, 0x80, {0}));
+    EXPECT_FALSE(pc3.next(r, 150ms));
+    Bytes arrived = pc3.noise();
+    const Bytes unread = pc3.pendingBytes();
+    arrived.insert(arrived.end(), unread.begin(), unread.end());
+    EXPECT_EQ(arrived, Bytes(whole.begin() + 2, whole.end()));
+    EXPECT_FALSE(sim3.sent().at(0).valid);
 
     Simulator sim2;
     Client pc2(sim2.slavePath());

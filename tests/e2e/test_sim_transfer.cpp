@@ -23,6 +23,15 @@ z960sim::Options fastResends()
     return o;
 }
 
+// Requests a file of two blocks, opens the transfer and takes block 1.
+bool openAndTakeFirstBlock(Simulator &sim, Client &pc, Reply &block)
+{
+    sim.addFile("f", pattern(600));
+    pc.request(1, 2, nameArg("f"));
+    pc.write(qframe(1, 0x8B, {}));
+    return pc.next(block);
+}
+
 }  // namespace
 
 TEST(SimTransfer, FilesOfEveryBlockCountInBothModes)
@@ -161,11 +170,8 @@ TEST(SimTransfer, MeterReSendsAfterSilenceThenGivesUp)
 {
     Simulator sim(fastResends());
     Client pc(sim.slavePath());
-    sim.addFile("f", pattern(600));
-    pc.request(1, 2, nameArg("f"));
-    pc.write(qframe(1, 0x8B, {}));
     Reply first, r;
-    ASSERT_TRUE(pc.next(first));
+    ASSERT_TRUE(openAndTakeFirstBlock(sim, pc, first));
     for (int i = 0; i < 3; ++i) {  // maxResends
         ASSERT_TRUE(pc.next(r, 1000ms));
         EXPECT_EQ(r.raw, first.raw);
@@ -173,6 +179,23 @@ TEST(SimTransfer, MeterReSendsAfterSilenceThenGivesUp)
     ASSERT_TRUE(pc.next(r, 1000ms));
     EXPECT_EQ(r.control, 0x8D);
     EXPECT_TRUE(pc.quiet(200ms));
+}
+
+TEST(SimTransfer, MeterThatWaitsSendsAgainOnlyWhenAsked)
+{
+    z960sim::Options o = fastResends();
+    o.resendOnlyWhenAsked = true;
+    Simulator sim(o);
+    Client pc(sim.slavePath());
+    Reply first, r;
+    ASSERT_TRUE(openAndTakeFirstBlock(sim, pc, first));
+    EXPECT_TRUE(pc.quiet(500ms));  // past several of its own re-send times and the abort
+    pc.write(qframe(1, 0x8B, {}));  // the opening again: block 1 did not arrive
+    ASSERT_TRUE(pc.next(r));
+    EXPECT_EQ(r.raw, first.raw);
+    pc.write(qframe(1, 0x92, {}));
+    ASSERT_TRUE(pc.next(r));
+    EXPECT_EQ(r.control, 0x93);
 }
 
 TEST(SimTransfer, NewRequestEndsARunningTransfer)

@@ -224,14 +224,20 @@ TEST(NullCommand, LaterTryAnsweredSucceeds)
     EXPECT_EQ(meter.count(0), 3);
 }
 
-TEST(NullCommand, AbortDuringTheFirstTryEndsAfterIt)
+TEST(NullCommand, AbortEndsTheTriesOfAWaitingPingOnly)
 {
     LinkClock::Scoped fast(200.0);
     Z960Port port(nullptr, 1);
-    ScriptedMeter meter(port);
+    ScriptedMeter meter(port); // silent: every try runs out
+    // An abort while the first try waits for its answer: no further try.
     QTimer::singleShot(1, &port, [&port] { port.abortCommand(); });
     EXPECT_FALSE(port.sendNullCommand());
     EXPECT_EQ(meter.count(0), 1);
+
+    // An abort while no ping runs is forgotten: the next ping makes all five tries.
+    port.abortCommand();
+    EXPECT_FALSE(port.sendNullCommand());
+    EXPECT_EQ(meter.count(0), 1 + 5);
 }
 
 TEST(NullCommand, SerialFailureEndsTheTriesWithFalse)

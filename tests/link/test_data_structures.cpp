@@ -263,6 +263,16 @@ template <class S> void checkDescriptorsMatchRows(const std::vector<Row<S>> &row
     EXPECT_EQ(seen.size(), rows.size()) << "accessor rows without a descriptor";
 }
 
+// The number of the leaf field that starts at the offset (not a flag bit).
+template <class S> double numberAt(const S &s, std::size_t offset)
+{
+    for (const FieldDesc &leaf : leafFields(S::kLayout))
+        if (leaf.offset == offset && leaf.bitMask == 0)
+            return s.number(leaf);
+    ADD_FAILURE() << "no field at " << offset;
+    return 0.0;
+}
+
 template <class S> void checkAll(const std::vector<Row<S>> &rows)
 {
     checkReads(rows);
@@ -358,6 +368,46 @@ TEST(DataStructures, WireBytesOfDocumentedValues)
     EXPECT_EQ(Bytes(cal.data() + 56, cal.data() + 60), (Bytes{0x0A, 0xD7, 0x63, 0x3F}));
     cal.setNumber(CalField::detectorType, 0.89); // the dialog's double lands on the same float
     EXPECT_EQ(Bytes(cal.data() + 56, cal.data() + 60), (Bytes{0x0A, 0xD7, 0x63, 0x3F}));
+}
+
+// Fields the meter sends as signed 16-bit values read back negative, through
+// their accessor and through their descriptor. Every byte is 0xFF, so each
+// holds -1 (65535 were it read unsigned).
+TEST(DataStructures, SignedSixteenBitFieldsReadNegative)
+{
+    sConfig cfg;
+    sSystem sys;
+    sBasicCal basic;
+    std::memset(cfg.data(), 0xFF, cfg.size());
+    std::memset(sys.data(), 0xFF, sys.size());
+    std::memset(basic.data(), 0xFF, basic.size());
+    // Each field with its element count; the descriptor is found by offset.
+    struct Case {
+        const char *name;
+        int count;
+        std::function<double(int)> read;
+        std::function<double(int)> byDescriptor;
+    };
+    const Case cases[] = {
+        {"baudRate", 1, [&](int) { return cfg.baudRate(); }, [&](int) { return numberAt(cfg, 244); }},
+        {"serialMode", 1, [&](int) { return cfg.serialMode(); }, [&](int) { return numberAt(cfg, 240); }},
+        {"optionCard", 3, [&](int i) { return sys.optionCard(i); }, [&](int i) { return numberAt(sys, 96 + 2 * i); }},
+        {"compensation formula", 3, [&](int i) { return basic.compensation(i).formula(); },
+         [&](int i) { return numberAt(basic, 10 + 24 * i); }},
+        {"analogOut mode", 2, [&](int i) { return cfg.analogOut(i).mode(); },
+         [&](int i) { return numberAt(cfg, 160 + 20 * i); }},
+        {"analogOut channel", 2, [&](int i) { return cfg.analogOut(i).channel(); },
+         [&](int i) { return numberAt(cfg, 162 + 20 * i); }},
+        {"digitalOut type", 4, [&](int i) { return cfg.digitalOut(i).type(); },
+         [&](int i) { return numberAt(cfg, 200 + 10 * i); }},
+        {"digitalOut frequency", 4, [&](int i) { return cfg.digitalOut(i).frequency(); },
+         [&](int i) { return numberAt(cfg, 202 + 10 * i); }},
+    };
+    for (const Case &c : cases)
+        for (int i = 0; i < c.count; ++i) {
+            EXPECT_EQ(c.read(i), -1.0) << c.name << " " << i;
+            EXPECT_EQ(c.byDescriptor(i), -1.0) << c.name << " " << i;
+        }
 }
 
 TEST(DataStructures, FlagBitsChangeOnlyTheirOwnBit)

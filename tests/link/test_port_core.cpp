@@ -129,14 +129,6 @@ TEST(PortByteIo, EveryByteGoesToTheTransportWithOneTxEvent)
     EXPECT_EQ(port.GetChar(), 0);
 }
 
-TEST(PortAbort, AbortCommandOnlySetsTheFlag)
-{
-    Z960Port port(nullptr, 1);
-    port.abortCommand();
-    EXPECT_TRUE(port.abortFlag);
-    EXPECT_EQ(port.rxState, Z960Port::RX_IDLE);
-}
-
 TEST(PortWaits, DelayOfZeroReturnsWithoutPumping)
 {
     Z960Port port(nullptr, 1);

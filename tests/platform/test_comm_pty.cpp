@@ -459,6 +459,8 @@ TEST(CommPty, DefaultConfigurationAndClosedHandles)
     EXPECT_EQ(cc.dcb.XonChar, 17);
     EXPECT_EQ(cc.dcb.XoffChar, 19);
     EXPECT_EQ(cc.dcb.dtrControl(), DTR_CONTROL_ENABLE);
+    EXPECT_EQ(cc.dcb.XonLim, 1024);
+    EXPECT_EQ(cc.dcb.XoffLim, 1024);
     EXPECT_FALSE(GetDefaultCommConfig("/dev/nonexistent-tty", &cc, &size));
     EXPECT_EQ(GetLastError(), ENOENT);
 

@@ -1,8 +1,10 @@
-// The ini file: defaults, number forms, case, kept lines and refused writes.
+// The ini file: defaults, number forms, case, kept lines and refused or failed writes.
 #include "platform/IniFile.h"
 #include "platform/IntConvert.h"
 #include "platform/SettingsFile.h"
+#include "support/FileSizeLimit.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -162,6 +164,20 @@ TEST_F(IniFileTest, ReadOnlyFileIsRefused)
     IniFile ini(path());
     EXPECT_THROW(ini.WriteInteger("Settings", "Address", 6), std::runtime_error);
     EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 5);
+}
+
+TEST_F(IniFileTest, AWriteThatFailsPartWayKeepsTheOldFile)
+{
+    const QByteArray old = "[Settings]\nAddress=5\nComport=Com1\n";
+    writeRaw(old);
+    IniFile ini(path());
+    {
+        // Room for a few bytes only, as on a full disk.
+        const TestSupport::FileSizeLimit full(8);
+        EXPECT_THROW(ini.WriteString("Settings", "Comport", "Com2"), std::runtime_error);
+    }
+    EXPECT_EQ(readRaw(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("vantoro.ini")});
 }
 
 TEST_F(IniFileTest, SettingsFileKeysAndDefaults)

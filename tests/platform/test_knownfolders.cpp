@@ -1,6 +1,7 @@
 // The base folders and the shell opener's test seam.
 #include "platform/KnownFolders.h"
 #include "platform/ShellOpen.h"
+#include "support/ScriptedPrompter.h"
 
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -44,6 +45,36 @@ TEST(ShellOpen, PathsBecomeFileUrlsAndLinksStayLinks)
     EXPECT_TRUE(opened[0].isLocalFile());
     EXPECT_EQ(opened[0].toLocalFile(), "/tmp/x y/a; rm -rf ~ &");
     EXPECT_EQ(opened[1].scheme(), "https");
+}
+
+TEST(ShellOpen, ATargetTheDesktopRefusesIsNamedInOneMessage)
+{
+    TestSupport::ScriptedPrompter prompter;
+    bool accept = true;
+    int asked = 0;
+    Platform::setShellOpenHandler([&](const QUrl &) { ++asked; return accept; });
+
+    EXPECT_TRUE(Platform::shellOpenOrTell("/tmp/a b/Monitor.csv"));
+    EXPECT_TRUE(prompter.messages.empty());
+
+    accept = false;
+    EXPECT_FALSE(Platform::shellOpenOrTell("/tmp/a b/Monitor.csv"));
+    EXPECT_FALSE(Platform::shellOpenOrTell("https://www.stelvanor.example/"));
+    EXPECT_FALSE(Platform::shellOpenOrTell("")); // nothing asked, nothing said
+    EXPECT_EQ(asked, 3);
+    ASSERT_EQ(prompter.messages.size(), 2u);
+    EXPECT_EQ(prompter.messages[0].text, "Could not open /tmp/a b/Monitor.csv: no program to open it.");
+    EXPECT_EQ(prompter.messages[0].caption, Platform::applicationTitle());
+    EXPECT_EQ(prompter.messages[1].text, "Could not open https://www.stelvanor.example/: no program to open it.");
+
+    // Several targets: one message, a line for each; none: no message.
+    prompter.messages.clear();
+    Platform::tellUnopened({});
+    Platform::tellUnopened({"/r/a.pdf", "/r/a.csv"});
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, "Could not open /r/a.pdf: no program to open it.\n\n"
+                                         "Could not open /r/a.csv: no program to open it.");
+    Platform::setShellOpenHandler({});
 }
 
 } // namespace

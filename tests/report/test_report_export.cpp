@@ -4,6 +4,7 @@
 #include "ToolRunner.h"
 #include "Z960ReportFixture.h"
 #include "platform/ShellOpen.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedPrompter.h"
 
 #include <QDir>
@@ -12,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
+#include <vector>
 
 using namespace Z960ReportFixture;
 using Fault = FakeMeter::Fault;
@@ -29,7 +32,7 @@ protected:
         port.portOpen = true;
         Platform::setShellOpenHandler([this](const QUrl &url) {
             opened << url.toLocalFile();
-            return true;
+            return !openRefused;
         });
     }
     ~ReportRun() override { Platform::setShellOpenHandler({}); }
@@ -64,6 +67,7 @@ protected:
     Z960Port port;
     FakeMeter meter;
     QStringList opened;
+    bool openRefused = false; // a desktop without a program for the files
 };
 
 QString line(const char *caption, const QString &sep, const QString &value)
@@ -175,6 +179,22 @@ TEST_F(ReportRun, WritesTheChosenFilesAndOpensThoseAsked)
     EXPECT_TRUE(file("a.pdf").startsWith("%PDF-"));
 }
 
+TEST_F(ReportRun, FilesTheDesktopCannotOpenAreNamedInOneMessageAndStayWritten)
+{
+    env.options(true, true, true, true, true, true);
+    openRefused = true;
+    answer({"r.pdf", "r.rtf", "r.csv"});
+    EXPECT_TRUE(run()->generated());
+    EXPECT_EQ(opened.size(), 3);
+    QStringList lines;
+    for (const char *name : {"r.pdf", "r.rtf", "r.csv"})
+        lines << QStringLiteral("Could not open %1: no program to open it.").arg(env.path(QString::fromLatin1(name)));
+    EXPECT_EQ(prompter.texts(), QStringList{lines.join(QStringLiteral("\n\n"))});
+    EXPECT_TRUE(file("r.pdf").startsWith("%PDF-"));
+    EXPECT_TRUE(file("r.rtf").startsWith("{\\rtf1"));
+    EXPECT_TRUE(file("r.csv").startsWith("Z960 Report MeterID - 123456"));
+}
+
 TEST_F(ReportRun, AFileThatCannotBeWrittenIsReportedAndTheNextFormatStillOffered)
 {
     env.options(true, true, true);
@@ -194,6 +214,32 @@ TEST_F(ReportRun, AFileThatCannotBeWrittenIsReportedAndTheNextFormatStillOffered
     answer({"missing/a.pdf", "missing/a.rtf", "missing/a.csv"});
     EXPECT_FALSE(run()->generated());
     EXPECT_EQ(prompter.texts(), (QStringList{failed, failed, failed, QString::fromLatin1(TZ960Report::kNoReport)}));
+}
+
+TEST_F(ReportRun, AFullDiskKeepsTheEarlierFilesWhole)
+{
+    env.options(true, true, true);
+    answer({"r.pdf", "r.rtf", "r.csv"});
+    ASSERT_TRUE(run()->generated());
+    const char *const names[] = {"r.pdf", "r.rtf", "r.csv"};
+    std::vector<QByteArray> before;
+    for (const char *name : names)
+        before.push_back(file(name));
+
+    // Each file fails part way through its write.
+    prompter.messages.clear();
+    answer({"r.pdf", "r.rtf", "r.csv"});
+    bool generated = true;
+    {
+        const TestSupport::FileSizeLimit full(64);
+        generated = run()->generated();
+    }
+    EXPECT_FALSE(generated);
+    const QString failed = QString::fromLatin1(TZ960Report::kWriteFailed);
+    EXPECT_EQ(prompter.texts(), (QStringList{failed, failed, failed, QString::fromLatin1(TZ960Report::kNoReport)}));
+    for (std::size_t i = 0; i < std::size(names); ++i)
+        EXPECT_TRUE(file(names[i]) == before[i]) << names[i] << " changed";
+    EXPECT_EQ(QDir(env.dir.path()).entryList({QStringLiteral("r.*")}, QDir::Files).size(), 3);
 }
 
 TEST_F(ReportRun, RegisterReadsRetryAndShortOrFaultyRepliesAreFailedTries)
@@ -347,14 +393,17 @@ TEST_F(ReportRun, NoNotesNoValidatorAndAFlagLineInTheRightColumn)
             EXPECT_TRUE(b.memos[0].text().isEmpty());
         }
     EXPECT_TRUE(flagSeen);
-    // The value callback matches names without regard to case; unknown names give nothing.
+    // The value callback matches names without regard to case. An unknown
+    // name, and the footer without a validator, leave the value as it was.
     QVariant v;
     report->rptReport1GetValue(QStringLiteral("reporttitle"), v);
     EXPECT_EQ(v.toString(), QStringLiteral("Z960 Report MeterID - 123456"));
-    QVariant none;
-    report->rptReport1GetValue(QStringLiteral("NoSuchVariable"), none);
-    report->rptReport1GetValue(QStringLiteral("FooterText"), none);
-    EXPECT_FALSE(none.isValid());
+    for (const char *name : {"NoSuchVariable", "FooterText"}) {
+        QVariant kept(QStringLiteral("kept"));
+        report->rptReport1GetValue(QLatin1String(name), kept);
+        EXPECT_EQ(kept.typeId(), QMetaType::QString) << name;
+        EXPECT_EQ(kept.toString().toStdString(), "kept") << name;
+    }
 }
 
 TEST_F(ReportRun, PdfCarriesEveryLineAndItsDocumentInformation)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -155,12 +156,14 @@ TEST_F(RtfExport, EveryPrintedLineIsOnItsPage)
     EXPECT_TRUE(doc.pages.back().contains(QStringLiteral("Caf\u00e9 \u20ac5 \u0416")));
 }
 
-TEST_F(RtfExport, RowsCarryTheirFramesFillsAndExactHeights)
+// Rows are at least as high as their memos (a positive row height), so a
+// reader whose font is wider than the report's grows a row to its wrapped
+// text instead of hiding the rest of it.
+TEST_F(RtfExport, RowsCarryTheirFramesFillsAndAtLeastTheirHeights)
 {
     const ParsedRtf doc = write();
     EXPECT_TRUE(raw.contains("\\red192\\green192\\blue192;")) << "title fill";
     EXPECT_TRUE(raw.contains("\\red204\\green204\\blue204;")) << "header fill";
-    EXPECT_TRUE(raw.contains("\\trrh-283")) << "5 mm rows of exact height";
     EXPECT_TRUE(raw.contains("\\cellx3402\\clbrdrt")) << "the 60 mm left column";
     EXPECT_TRUE(raw.contains("\\cellx10772")) << "190 mm wide rows";
     // Rows: title, seven headers, every data row.
@@ -169,6 +172,14 @@ TEST_F(RtfExport, RowsCarryTheirFramesFillsAndExactHeights)
         rows += 1 + static_cast<int>(feed[Section(s)].size());
     EXPECT_EQ(doc.words.at(QStringLiteral("row")), rows);
     EXPECT_EQ(doc.words.at(QStringLiteral("trowd")), rows);
+    // Row heights in twips: positive is "at least", negative "exactly".
+    const QRegularExpression rowHeight(QStringLiteral("\\\\trrh(-?\\d+)"));
+    QStringList heights;
+    for (const QRegularExpressionMatch &m : rowHeight.globalMatch(QString::fromLatin1(raw)))
+        heights << m.captured(1);
+    EXPECT_EQ(heights.size(), rows);
+    heights.removeDuplicates();
+    EXPECT_EQ(heights.join(QLatin1Char(',')).toStdString(), "283") << "every row at least 5 mm, none of exact height";
 }
 
 TEST(RtfText, Escapes)

@@ -4,6 +4,8 @@
 #include "FakeCommDriver.h"
 #include "SerTestUtil.h"
 
+#include "support/PtyPair.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -466,19 +468,65 @@ TEST(SerSettings, ReadDcbOnAnOpenPortRaisesForChangedLimits)
     EXPECT_EQ(serError([&] { comm->ReadDCB(dcb); }), SerMsg::PortOpen);
 }
 
-TEST(SerSettings, ResetPortParametersReadsTheDefaultConfiguration)
+// Resetting to the defaults the comm layer itself gives: a pty through the
+// termios driver, with a component whose settings differ from them.
+class SerSettingsOnPty : public testing::Test {
+protected:
+    SerSettingsOnPty()
+    {
+        comm.SetPortNum(pty.comNumber());
+        comm.SetClosePause(0);
+        comm.SetBaudrate(br38400);
+        comm.Buffers().SetXonLimit(10);
+        comm.Buffers().SetXoffLimit(20);
+    }
+    void SetUp() override { ASSERT_TRUE(pty.ok()) << pty.error(); }
+
+    TestSupport::PtyPair pty{9};
+    TSerComm comm;
+};
+
+TEST_F(SerSettingsOnPty, ResetPortParametersReadsTheDefaultConfiguration)
 {
-    FakeCommDriver fake;
-    fake.defaultConfig.dcb = FakeCommDriver::defaultDcb();
-    fake.defaultConfig.dcb.BaudRate = 38400;
-    fake.defaultConfig.dcb.XonLim = 1024;
-    fake.defaultConfig.dcb.XoffLim = 1024;
-    auto comm = fakeComm();
-    comm->ResetPortParameters();
-    EXPECT_EQ(comm->Baudrate(), br38400);
-    fake.failNext("GetDefaultCommConfig", ENOENT);
-    EXPECT_EQ(serError([&] { comm->ResetPortParameters(); }), "Error reading default port parameters.");
-    EXPECT_EQ(comm->Baudrate(), br38400);
+    comm.ResetPortParameters();
+    EXPECT_EQ(comm.Baudrate(), br9600);
+    EXPECT_EQ(comm.Databits(), db8);
+    EXPECT_EQ(comm.FlowControl().ControlDtr(), dtrEnabled);
+    EXPECT_EQ(comm.FlowControl().ControlRts(), rtsEnabled);
+    EXPECT_EQ(comm.Buffers().XonLimit(), 1024);
+    EXPECT_EQ(comm.Buffers().XoffLimit(), 1024);
+
+    comm.SetBaudrate(br38400);
+    comm.SetDeviceName("/dev/nonexistent-tty%d");
+    EXPECT_EQ(serError([&] { comm.ResetPortParameters(); }), "Error reading default port parameters.");
+    EXPECT_EQ(comm.Baudrate(), br38400);
+}
+
+// On an open port a reset that would change the Xon/Xoff limits is refused
+// before any setting changes, in the component or on the device.
+TEST_F(SerSettingsOnPty, ResetPortParametersOnAnOpenPortIsRefusedBeforeAnythingChanges)
+{
+    comm.Open();
+    DCB before;
+    ASSERT_TRUE(GetCommState(comm.Handle(), &before));
+    EXPECT_EQ(serError([&] { comm.ResetPortParameters(); }), SerMsg::PortOpen);
+    DCB after;
+    ASSERT_TRUE(GetCommState(comm.Handle(), &after));
+    EXPECT_EQ(after.BaudRate, 38400u);
+    EXPECT_EQ(after.Flags, before.Flags) << "DTR and RTS stay as they were";
+    EXPECT_EQ(comm.Baudrate(), br38400);
+    EXPECT_EQ(comm.FlowControl().ControlDtr(), dtrDisabled);
+    EXPECT_EQ(comm.Buffers().XonLimit(), 10);
+
+    // With the limits the defaults have, the reset reaches the open port.
+    comm.Close();
+    comm.Buffers().SetXonLimit(1024);
+    comm.Buffers().SetXoffLimit(1024);
+    comm.Open();
+    comm.ResetPortParameters();
+    ASSERT_TRUE(GetCommState(comm.Handle(), &after));
+    EXPECT_EQ(after.BaudRate, 9600u);
+    EXPECT_EQ(after.dtrControl(), DTR_CONTROL_ENABLE);
 }
 
 TEST(SerSettings, EventMasks)

@@ -298,6 +298,10 @@ struct Simulator::Impl {
             p.bytes.resize(std::min(p.bytes.size(), static_cast<size_t>(valueOr(i, int(p.bytes.size() / 2)))));
             p.record.valid = false;
         }
+        if (find(faults, Fault::LostStart)) {
+            p.bytes.erase(p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(2, p.bytes.size())));
+            p.record.valid = false;
+        }
         if (const Injection *i = find(faults, Fault::Garbage)) {
             Bytes g = noise(static_cast<size_t>(valueOr(i, 8)));
             p.bytes.insert(p.bytes.begin(), g.begin(), g.end());
@@ -794,7 +798,7 @@ struct Simulator::Impl {
     }
     void armResendTimer()
     {
-        xfer.timerArmed = xfer.active && xfer.opened && !xfer.endSent;
+        xfer.timerArmed = !opt.resendOnlyWhenAsked && xfer.active && xfer.opened && !xfer.endSent;
         if (!xfer.timerArmed)
             return;
         Clock::duration onWire{};

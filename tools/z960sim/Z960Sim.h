@@ -99,7 +99,9 @@
 // 0x8E from the PC ends the transfer. Without any ack for Options::resendTimeoutMs (scaled) the
 // meter sends the outstanding block again when its window is 1; with a larger window it waits for
 // the PC's re-sent ack (a blind re-send could duplicate data the PC already wrote). After
-// Options::maxResends silent periods in a row it sends the abort block 0x8D and gives up.
+// Options::maxResends silent periods in a row it sends the abort block 0x8D and gives up. With
+// Options::resendOnlyWhenAsked it does neither: it sends again only when the PC repeats an ack,
+// and otherwise waits for as long as it takes.
 // Nothing is expected after the end block, but a re-sent ack still gets it again until the next
 // request. A new request ends a running transfer. Acks outside a transfer are ignored.
 //
@@ -152,6 +154,7 @@ struct Options {
     size_t blockSize = 512;       // data bytes per transfer block (1..1000)
     int resendTimeoutMs = 8000;   // transfer: silence before the meter sends again (scaled)
     int maxResends = 3;           // transfer: silent periods before the meter aborts
+    bool resendOnlyWhenAsked = false; // transfer: no re-send and no abort of its own on silence
     bool plainBlockCode = false;  // data blocks all 0x88 instead of alternating 0x91/0x93
     bool enforceAccess = true;    // refuse writes below their access level
     int accessLevel = 0;          // level at start
@@ -166,6 +169,8 @@ enum class Fault {
     Garbage,       // `value` noise bytes (default 8) sent first; never 0x10, the colon or the address
     Oversize,      // payload padded with `value` bytes (default 1100 for a block, 1020 for a reply)
     ShortPayload,  // payload cut to `value` bytes, frame otherwise valid
+    LostStart,     // the opening DLE STX never arrive, the rest of the frame does (a block: the
+                   // meter thinks it was sent)
     // Replies only:
     WrongEcho,     // echoed command (Modbus: function) replaced by `value` (default command ^ 0x40)
     WrongAddress,  // reply address replaced by `value` (default address + 1)

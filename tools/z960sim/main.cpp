@@ -1,6 +1,8 @@
 // z960sim: the simulated meter as a program. Prints the slave path of its
 // pseudo-terminal as the first line on stdout, then serves until SIGINT or SIGTERM.
 //   --paced          send at the line rate (9600 baud)
+//   --resend-only-when-asked  in a block transfer, send again only when the PC
+//                    repeats its acknowledgement, never on silence
 //   --address N      answer Modbus address N (default 1)
 //   --files DIR      serve the files of DIR as log files; the subfolders "system",
 //                    "diagnostic" and "alarm" hold files of those types
@@ -24,7 +26,7 @@ void onSignal(int) { stopRequested = 1; }
 
 int usage()
 {
-    std::fputs("usage: z960sim [--paced] [--address N] [--files DIR] [--verbose]\n", stderr);
+    std::fputs("usage: z960sim [--paced] [--resend-only-when-asked] [--address N] [--files DIR] [--verbose]\n", stderr);
     return 2;
 }
 
@@ -96,6 +98,8 @@ int main(int argc, char **argv)
         const std::string a = argv[i];
         if (a == "--paced")
             options.paced = true;
+        else if (a == "--resend-only-when-asked")
+            options.resendOnlyWhenAsked = true;
         else if (a == "--verbose")
             verbose = true;
         else if (a == "--files" && i + 1 < argc)
