@@ -8,6 +8,8 @@
 #include "link/LinkWait.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -50,6 +52,35 @@ TEST(LinkWait, ReplyEndsTheTransactionWaitWithOneWakeUpPerDelivery)
     EXPECT_TRUE(port.sendQuillmereFrame(kPing, buf, &len, 1));
     EXPECT_EQ(len, 2);
     EXPECT_LE(wakeUps(), kDeliveries + 2u);
+}
+
+TEST(LinkWait, DownloadSleepsUntilTheNextBlock)
+{
+    const LinkClock::Scoped fast(20.0); // the give-up after 11 link seconds is 550 ms away
+    Z960Port port(nullptr, 1);
+    ScriptedMeter meter(port);
+    constexpr int kGapMs = 200; // of real time before each block
+    const QByteArray blocks[] = {quillmereFrame(1, "ab", 0x91), quillmereFrame(1, "", 0x97)};
+    int sent = 0;
+    meter.respond = [&](const Request &r) {
+        if (r.control == 0x80) // the request: done, 2 bytes to come
+            return reply(bytesOf({0x80, r.payload[0], 0, 0, 0, 0, 2, 0, 0, 0}));
+        if (sent < 2) {
+            const QByteArray block = blocks[sent++];
+            QTimer::singleShot(kGapMs, &port, [&, block] { meter.line.deliver(port, block); });
+        }
+        return QByteArray();
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("f.csv"));
+    const WakeUps wakeUps;
+    ASSERT_TRUE(port.getLogFile("\\f.csv", path.toLocal8Bit().constData(), true));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "ab");
+    // The transfer timer's ticks and the two acknowledgements' byte pauses
+    // wake it; a loop polling through the two gaps would wake over a hundred times.
+    EXPECT_LE(wakeUps(), 50u);
 }
 
 TEST(LinkWait, DeadlinesUnderTheScaledClockEndTheWaitsWithoutPolling)
