@@ -3,10 +3,10 @@
 //
 // Every operation is a synchronous request/reply on the GUI thread: the
 // request is queued whole, then the wait runs the event loop until the
-// receive path marks a matching reply ready or the time-out passes. A busy count is
-// held for the whole operation, so a window that releases the link from
-// inside the wait never frees it under us; a link already released starts
-// nothing new.
+// receive path marks a matching reply ready or the time-out passes. A busy
+// count is held for the whole operation, so a window that releases the link
+// from inside the wait never frees it under us; a link already released
+// starts nothing new.
 #include "link/Z960Port.h"
 
 #include "link/DateTime.h"
