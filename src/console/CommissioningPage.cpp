@@ -5,6 +5,7 @@
 #include "console/TDlProgForm.h"
 #include "link/DateTime.h"
 #include "link/LinkClock.h"
+#include "link/LinkWait.h"
 #include "link/Z960Port.h"
 #include "platform/Prompter.h"
 
@@ -54,6 +55,10 @@ constexpr const char *kProgressLabel = "Progress";
 constexpr unsigned char kClearResetCounter = 72;
 constexpr unsigned char kBackupCalConfig = 99;
 constexpr unsigned short kAllTotals = 0xFFFF;
+
+// The pause of one pass of the reboot wait before the bar is set (and
+// between two pings).
+constexpr LinkClock::Tick kRebootPassMs = 2;
 
 void pump() { QCoreApplication::processEvents(); }
 
@@ -214,24 +219,35 @@ bool CommissioningPage::runSteps(Run &run)
 }
 
 // The meter reboots after its logs were cleared: it is left alone for a
-// while, then pinged until it answers; the wait has a limit.
+// while, then pinged until it answers; the wait has a limit. Closing the
+// window ends it at once.
 bool CommissioningPage::waitForReboot(Run &run, Z960Port *&p)
 {
     const LinkClock::Tick clearedAt = LinkClock::now();
-    const auto pass = [&] {
+    const auto closing = [this] { return host_.closingDown(); };
+    // Waits ms in the event loop, then shows how long the meter has been rebooting.
+    const auto pass = [&](LinkClock::Tick ms) {
         pump();
-        if (host_.closingDown())
+        if (closing())
             return false;
-        p->DelayTicks(2);
+        LinkWait::until(closing, LinkClock::now(), ms);
+        if (closing())
+            return false;
         setProgress("Clearing flash memory data logs", RebootProgress(LinkClock::since(clearedAt) / 1000));
-        return !host_.closingDown();
+        return !closing();
     };
-    while (!LinkClock::elapsed(clearedAt, rebootQuietMs))
-        if (!pass())
+    // While the meter is left alone the bar can only move at a whole
+    // second, so the wait sleeps until then.
+    LinkClock::Tick slice = kRebootPassMs;
+    while (!LinkClock::elapsed(clearedAt, rebootQuietMs)) {
+        if (!pass(slice))
             return false;
+        const LinkClock::Tick gone = LinkClock::since(clearedAt);
+        slice = gone >= rebootQuietMs ? 0 : std::min<LinkClock::Tick>(1000 - gone % 1000, rebootQuietMs - gone);
+    }
     for (;;) {
         const bool answered = p->sendNullCommand();
-        if (host_.closingDown())
+        if (closing())
             return false;
         if (answered)
             return true;
@@ -239,7 +255,7 @@ bool CommissioningPage::waitForReboot(Run &run, Z960Port *&p)
             run.failure = QLatin1String(kNoReplyAfterReboot);
             return false;
         }
-        if (!pass())
+        if (!pass(kRebootPassMs))
             return false;
     }
 }

@@ -12,6 +12,14 @@ void TLamp::setBrushColor(const QColor &color)
     update();
 }
 
+void TLamp::showColor(const QColor &color)
+{
+    if (brush_ == color)
+        return;
+    brush_ = color;
+    repaint();
+}
+
 void TLamp::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

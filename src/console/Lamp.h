@@ -11,6 +11,8 @@ public:
 
     QColor brushColor() const { return brush_; }
     void setBrushColor(const QColor &color);
+    // Sets the colour and repaints at once; the colour already shown draws nothing.
+    void showColor(const QColor &color);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -286,14 +286,13 @@ void TZ960InterfaceForm::PortFault(QObject *, const std::string &Data)
 void TZ960InterfaceForm::PortRxActivity(QObject *) { rxActivity = true; }
 void TZ960InterfaceForm::PortTxActivity(QObject *) { txActivity = true; }
 
+// Every 100 ms; a lamp is drawn only when its colour changes.
 void TZ960InterfaceForm::LedTimerTimer()
 {
     const QColor active(255, 0, 0);
     const QColor idle(0, 128, 0);
-    RxLed->setBrushColor(rxActivity ? active : idle);
-    RxLed->repaint();
+    RxLed->showColor(rxActivity ? active : idle);
     rxActivity = false;
-    TxLed->setBrushColor(txActivity ? active : idle);
-    TxLed->repaint();
+    TxLed->showColor(txActivity ? active : idle);
     txActivity = false;
 }

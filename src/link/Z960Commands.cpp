@@ -2,21 +2,20 @@
 // exchanges), the Modbus carrier inside command 81 and the command set.
 //
 // Every operation is a synchronous request/reply on the GUI thread: the
-// request is queued whole, then the wait pumps messages until the receive
-// path marks a matching reply ready or the time-out passes. A busy count is
-// held for the whole operation, so a window that releases the link from
-// inside the wait never frees it under us; a link already released starts
-// nothing new.
+// request is queued whole, then the wait runs the event loop until the
+// receive path marks a matching reply ready or the time-out passes. A busy
+// count is held for the whole operation, so a window that releases the link
+// from inside the wait never frees it under us; a link already released
+// starts nothing new.
 #include "link/Z960Port.h"
 
 #include "link/DateTime.h"
 #include "link/LinkClock.h"
+#include "link/LinkWait.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <optional>
-#include <thread>
 #include <vector>
 
 using namespace Z960Frames;
@@ -69,8 +68,6 @@ constexpr unsigned short kMaxReadRegisters = 125;
 // Longest argument list a Quillmere request carries after its command byte.
 constexpr std::size_t kMaxArguments = kFrameDataSize - 1;
 
-void sleepOneMs() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
-
 LinkClock::Tick timeoutMs(unsigned short seconds) { return static_cast<LinkClock::Tick>(seconds) * 1000u; }
 
 void putBigEndian(unsigned short v, unsigned char *out)
@@ -118,27 +115,25 @@ bool Z960Port::sendQuillmereFrame(unsigned char command, unsigned char *buf, uns
 bool Z960Port::waitQuillmereReply(unsigned char command, unsigned char *buf, unsigned short *len,
                                   unsigned short timeoutSeconds, std::size_t capacity)
 {
-    const LinkClock::Tick start = LinkClock::now();
-    const LinkClock::Tick wait = timeoutMs(timeoutSeconds);
-    // Differences of the 32-bit tick, so a wrap during the wait changes nothing.
-    while (!LinkClock::elapsed(start, wait)) {
-        pumpMessages();
-        ProcessCommunications();
+    std::optional<bool> outcome;
+    const auto answered = [&] {
         if (!frame.frameReady)
-            continue;
+            return false;
         if (frame.control != CONTROL_REPLY) {
             frame.frameReady = false; // a Modbus frame is no answer to a command
-            continue;
+            return false;
         }
         // The echo must be there and name our command; a reply that does
         // not fit the caller's buffer is not copied.
-        if (frame.length < 2 || frame.function != command || frame.length > capacity)
-            return false;
-        std::copy(frame.data, frame.data + frame.length, buf);
-        *len = frame.length;
+        outcome = frame.length >= 2 && frame.function == command && frame.length <= capacity;
+        if (*outcome) {
+            std::copy(frame.data, frame.data + frame.length, buf);
+            *len = frame.length;
+        }
         return true;
-    }
-    return false;
+    };
+    LinkWait::until(answered, LinkClock::now(), timeoutMs(timeoutSeconds));
+    return outcome.value_or(false);
 }
 
 // ---- Modbus engine ------------------------------------------------------------
@@ -189,40 +184,37 @@ bool Z960Port::modbusRequest(Z960Data::ProtocolType wire, bool pumpEachByte, uns
 bool Z960Port::waitModbusReply(unsigned char function, unsigned char *buf, unsigned short *len,
                                unsigned short timeoutSeconds, std::size_t capacity)
 {
-    const LinkClock::Tick start = LinkClock::now();
-    const LinkClock::Tick wait = timeoutMs(timeoutSeconds);
     const auto exceptionFunction = static_cast<unsigned char>(function | Fn::ExceptionBit);
     const auto ourAddress = static_cast<unsigned char>(modbusAddress & 0xFF);
-    while (!LinkClock::elapsed(start, wait)) {
-        pumpMessages();
-        ProcessCommunications();
-        sleepOneMs();
-        pumpMessages();
-        ProcessCommunications();
+    std::optional<bool> outcome;
+    const auto answered = [&] {
         if (!frame.frameReady)
-            continue;
+            return false;
         // Only a Modbus frame from our meter with our function (or its
         // exception) answers the request; anything else is dropped.
         const bool ours = frame.control != CONTROL_REPLY && frame.address == ourAddress
                           && (frame.function == function || frame.function == exceptionFunction);
         if (!ours) {
             frame.frameReady = false;
-            continue;
+            return false;
         }
         if (frame.function == exceptionFunction || frame.exceptionCode != 0) {
             if (capacity >= 1) {
                 buf[0] = frame.exceptionCode;
                 *len = 1;
             }
-            return false;
+            outcome = false;
+        } else {
+            outcome = frame.length <= capacity && frame.length <= kFrameDataSize;
+            if (*outcome) {
+                std::copy(frame.data, frame.data + frame.length, buf);
+                *len = frame.length;
+            }
         }
-        if (frame.length > capacity || frame.length > kFrameDataSize)
-            return false;
-        std::copy(frame.data, frame.data + frame.length, buf);
-        *len = frame.length;
         return true;
-    }
-    return false;
+    };
+    LinkWait::until(answered, LinkClock::now(), timeoutMs(timeoutSeconds));
+    return outcome.value_or(false);
 }
 
 namespace {

@@ -2,7 +2,7 @@
 // which the link writes to a local file and acknowledges one by one (or
 // every fourth block in windowed mode), guarded by two timers.
 //
-// Everything runs on the GUI thread inside getFile's loop: received blocks
+// Everything runs on the GUI thread inside getFile's wait: received blocks
 // come through the receive handler, re-sends through the transfer timer.
 // A block belongs to a transfer only while getFile runs; any other block is
 // answered with the abort code, so a meter still sending after we gave up
@@ -14,10 +14,10 @@
 // to it. A log file that ends short of its announced size is a failure.
 #include "link/Z960Port.h"
 
+#include "link/LinkWait.h"
 #include "platform/Prompter.h"
 #include "serial/SerTypes.h"
 
-#include <QCoreApplication>
 #include <QString>
 #include <QTimer>
 
@@ -95,7 +95,7 @@ const AckRule *ackRuleFor(unsigned char block)
 
 void sleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-void pump() { QCoreApplication::processEvents(); }
+void pump() { LinkWait::pump(); }
 
 void showText(const char *text) { Platform::showMessage(QString::fromLocal8Bit(text)); }
 
@@ -304,7 +304,7 @@ void Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payloa
         txState = state;
         txCrc = crc;
         frameTransmitterQuillmere();
-        sleepMs(1);
+        sleepMs(1); // a plain sleep: after the last byte the meter's answer waits until the step is over
     }
 }
 
@@ -431,11 +431,8 @@ bool Z960Port::getFile(const char *path)
         commsTimer->start();
         receiveFile(Block::First, false); // the opening: an empty 0x8B
         transferPhase_ = TransferPhase::Running;
-        while (!transferComplete && !transferAbort) {
-            pump();
-            ProcessCommunications();
-            sleepMs(2);
-        }
+        // Blocks, acknowledgements and the two timers all run inside this wait.
+        LinkWait::until([this] { return transferComplete || transferAbort; });
     } catch (const ESerCommError &e) {
         showText(e.what());
     }

@@ -2,14 +2,12 @@
 #include "link/Z960Port.h"
 
 #include "link/LinkClock.h"
+#include "link/LinkWait.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 using namespace Z960Frames;
 
@@ -27,11 +25,6 @@ QTimer *makeTimer(Z960Port *owner, int intervalMs, void (Z960Port::*handler)(QOb
     timer->setInterval(LinkClock::timerInterval(intervalMs));
     QObject::connect(timer, &QTimer::timeout, owner, [owner, handler] { (owner->*handler)(owner); });
     return timer;
-}
-
-void sleepMs(unsigned ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 } // namespace
@@ -72,7 +65,7 @@ void Z960Port::release()
 
 void Z960Port::attachTransport(Z960Transport *t) { transport_ = t; }
 
-void Z960Port::pumpMessages() { QCoreApplication::processEvents(); }
+void Z960Port::pumpMessages() { LinkWait::pump(); }
 
 void Z960Port::PutChar(unsigned char c)
 {
@@ -86,7 +79,7 @@ unsigned char Z960Port::GetChar() { return transport_ ? transport_->readChar() :
 
 // Purges while something is pending, but never longer than kFlushLimitMs:
 // a line that keeps delivering bytes must not hold the GUI thread forever.
-bool Z960Port::flushWhile(int (Z960Transport::*pending)(), void (Z960Transport::*purge)(), unsigned sleep)
+bool Z960Port::flushWhile(int (Z960Transport::*pending)(), void (Z960Transport::*purge)(), unsigned pauseMs)
 {
     BusyGuard busy(*this);
     const LinkClock::Tick start = LinkClock::now();
@@ -95,8 +88,8 @@ bool Z960Port::flushWhile(int (Z960Transport::*pending)(), void (Z960Transport::
             return false;
         (transport_->*purge)();
         pumpMessages();
-        if (sleep) {
-            sleepMs(sleep);
+        if (pauseMs) {
+            LinkWait::pause(pauseMs);
             pumpMessages();
         }
     }
@@ -118,19 +111,14 @@ void Z960Port::DelayTicks(unsigned long ms)
     if (ms == 0)
         return;
     BusyGuard busy(*this);
-    const LinkClock::Tick start = LinkClock::now();
-    const auto wait = static_cast<LinkClock::Tick>(std::min<unsigned long>(ms, 0xFFFFFFFFul));
-    while (!LinkClock::elapsed(start, wait)) {
-        pumpMessages();
-        sleepMs(1);
-    }
+    LinkWait::pause(static_cast<LinkClock::Tick>(std::min<unsigned long>(ms, 0xFFFFFFFFul)));
 }
 
 void Z960Port::ProcessCommunications()
 {
     BusyGuard busy(*this);
     pumpMessages();
-    sleepMs(1);
+    LinkWait::pause(1);
     pumpMessages();
 }
 

@@ -3,8 +3,8 @@
 // It owns the serial component of the opened port, three timers, the receive
 // buffer and the one frame record, the state of a file transfer and the
 // in-memory images of the meter's structures. Everything runs on the GUI
-// thread; waits pump GUI messages, so timer ticks, received bytes and clicks
-// are handled while an operation waits for its reply.
+// thread; waits run the event loop (LinkWait), so timer ticks, received
+// bytes and clicks are handled while an operation waits for its reply.
 //
 // Internal faults never raise: they are reported as "file:Z960Port line: N"
 // through OnPortDebugEvent (numbers in Z960Fault below).
@@ -164,9 +164,10 @@ public:
     void FlushOutBuffer();
     void FlushInBuffer();
     void FlushCommsBuffers();
-    // Waits ms milliseconds of link time, pumping messages.
+    // Waits ms milliseconds of link time in the event loop.
     void DelayTicks(unsigned long ms);
-    // The waiting step of every transaction: pump, sleep 1 ms, pump.
+    // Pump, 1 ms in the event loop, pump: the pause between two bytes that
+    // are sent one by one.
     void ProcessCommunications();
     // Sends one byte (queued for the write thread) and fires OnTxEvent.
     void PutChar(unsigned char c);
@@ -345,7 +346,7 @@ private:
     // Copies a structure reply over image n; false for a refused or short reply.
     bool storeStructure(unsigned char n, const unsigned char *reply, unsigned short len);
     static void pumpMessages();
-    bool flushWhile(int (Z960Transport::*pending)(), void (Z960Transport::*purge)(), unsigned sleepMs);
+    bool flushWhile(int (Z960Transport::*pending)(), void (Z960Transport::*purge)(), unsigned pauseMs);
     void rxByte(unsigned char c);
     void rxStore(unsigned char c);
     void startFrame();

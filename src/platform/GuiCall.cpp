@@ -70,8 +70,12 @@ bool GuiCallChannel::call(std::function<void()> fn)
                     return;
             }
             guarded(fn);
-            std::lock_guard<std::mutex> lock(state->mutex);
-            call->done = true;
+            {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                call->done = true;
+            }
+            // Outside the lock, so the woken caller does not block on it
+            // again at once (the functor's copy keeps the state alive).
             state->cv.notify_all();
         },
         Qt::QueuedConnection);

@@ -5,6 +5,7 @@
 #include "console/DiagnosticsPage.h"
 #include "console/MonitorRecording.h"
 #include "link/LinkClock.h"
+#include "link/LinkWait.h"
 #include "link/Z960Port.h"
 #include "platform/PortMap.h"
 #include "serial/SerComm.h"
@@ -27,6 +28,7 @@
 #include <deque>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -419,6 +421,27 @@ TEST_F(CommissioningAgainstSim, EachFailureEndsTheRunWithItsText)
             EXPECT_EQ(statesSent(), (std::vector<int>{0, 1}));
         }
     }
+}
+
+TEST_F(CommissioningAgainstSim, ClosingTheWindowEndsTheRebootWaitAtOnce)
+{
+    commissioning->rebootQuietMs = 60000; // a minute the wait would otherwise sleep through
+    std::optional<std::uint64_t> wakeUpsAtReboot, wakeUpsAtClose;
+    QObject::connect(commissioning->CommisioningMemo, &QPlainTextEdit::textChanged, [&] {
+        if (wakeUpsAtReboot || !memo().contains(QStringLiteral("Rebooting board")))
+            return;
+        wakeUpsAtReboot = LinkWait::sleeps();
+        // The close box, clicked while the meter reboots.
+        QTimer::singleShot(30, commissioning.get(), [&] {
+            host->base.closing = true;
+            wakeUpsAtClose = LinkWait::sleeps();
+        });
+    });
+    commissioning->StartCommisioningBtnClick(commissioning->StartCommisioningBtn);
+    ASSERT_TRUE(wakeUpsAtReboot && wakeUpsAtClose);
+    EXPECT_EQ(memo().last(), QStringLiteral("Rebooting board"));
+    EXPECT_LE(*wakeUpsAtClose - *wakeUpsAtReboot, 4u) << "the wait sleeps until something happens";
+    EXPECT_EQ(LinkWait::sleeps(), *wakeUpsAtClose) << "and ends on the event that set the flag";
 }
 
 TEST_F(CommissioningAgainstSim, MeterThatNeverComesBackEndsTheWait)

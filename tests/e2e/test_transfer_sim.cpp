@@ -555,6 +555,8 @@ TEST_F(TransferAgainstSim, LocalWriteErrorAbortsTheTransfer)
     start();
     sim->addFile("big.csv", pattern(3000, 11));
     EXPECT_FALSE(port->getLogFile("\\big.csv", "/dev/full", false));
+    // The abort is queued when the download returns; the line may still carry it.
+    sim->waitForFrames(3, std::chrono::seconds(2)); // the request, the opening and the abort
     EXPECT_EQ(acks(), split("8B 8E")); // the first block could not be stored
     EXPECT_EQ(port->transferFile, nullptr);
     const std::size_t sentAtEnd = sim->sent().size();
