@@ -5,6 +5,7 @@
 
 #include "config/ConfigFormUnit.h"
 #include "console/MonitorData.h"
+#include "console/MonitorRecording.h"
 #include "console/ProgramInfo.h"
 #include "console/TStringQuery.h"
 #include "link/Z960Port.h"
@@ -15,7 +16,6 @@
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -344,19 +344,7 @@ void TZ960InterfaceForm::RunSetup()
 
 void TZ960InterfaceForm::ViewMonitorData()
 {
-    bool failed = false;
-    try {
-        if (csvLines && !csvLines->isEmpty()) {
-            pump();
-            const QString path = dataRoot + QLatin1String(Console::MonitorFileName);
-            Console::SaveMonitorLines(*csvLines, path);
-            pump();
-            if (QFileInfo::exists(path))
-                Platform::shellOpenOrTell(path, this);
-        }
-    } catch (const std::exception &) {
-        failed = true;
-    }
+    const bool failed = !Console::SaveAndOpenMonitorData(csvLines.get(), dataRoot, nullptr, this);
     if (closing)
         return;
     ReleaseButton(ViewMonitorDataSB);

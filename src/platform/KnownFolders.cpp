@@ -39,16 +39,7 @@ QString withoutTrailingSeparator(QString path)
     return path;
 }
 
-} // namespace
-
-QString knownFolderPath(int index)
-{
-    if (index < 0 || index >= KnownFolderCount)
-        return {};
-    const auto &o = overrides()[index];
-    return withoutTrailingSeparator(o ? *o : systemFolder(index));
-}
-
+// The current user's own folders, which a new account may lack.
 bool isUserKnownFolder(int index)
 {
     switch (static_cast<KnownFolder>(index)) {
@@ -60,6 +51,16 @@ bool isUserKnownFolder(int index)
         return false;
     }
     return false;
+}
+
+} // namespace
+
+QString knownFolderPath(int index)
+{
+    if (index < 0 || index >= KnownFolderCount)
+        return {};
+    const auto &o = overrides()[index];
+    return withoutTrailingSeparator(o ? *o : systemFolder(index));
 }
 
 bool ensureKnownFolder(int index)

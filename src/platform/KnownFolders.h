@@ -28,8 +28,6 @@ inline constexpr int KnownFolderCount = 4;
 QString knownFolderPath(int index);
 inline QString knownFolderPath(KnownFolder folder) { return knownFolderPath(static_cast<int>(folder)); }
 
-// Whether `index` is one of the current user's own folders (0, 1 or 3).
-bool isUserKnownFolder(int index);
 // Makes sure a user's own folder exists, creating it and every missing parent
 // with mode 0700. True when the folder exists afterwards; false when it could
 // not be made, when the system gives none, and for any other index whose
