@@ -228,7 +228,6 @@ TEST_F(MainWindowE2E, AFailedStepShowsOneMessageAndClosesTheWindow)
     };
     const Case cases[] = {
         {0, [](MainWindowE2E &t) { t.startSim({/*address*/ 2}); }, "Com1"}, // nobody answers at address 1
-        {0, [](MainWindowE2E &t) { t.startSim(); }, "Com7"},               // no such port
         {25, refuseRead(1), "Com1"},
         {50, refuseRead(2), "Com1"},
         {75, refuseRead(3), "Com1"},
