@@ -119,6 +119,13 @@ public:
 
     unsigned short modbusAddress = 0;
     bool portOpen = false;
+    // Why the last OpenPort failed, in the serial component's own words
+    // (for example "Can't open specified device /dev/ttyUSB0 (Error 16,
+    // Device or resource busy)"); empty after an open that succeeded. The
+    // caller decides whether and how to show it.
+    std::string openFailure;
+    // The last OpenPort was refused because the user may not use the device.
+    bool openDenied = false;
     unsigned char asciiState = 0;
     unsigned char txState = 0;
     sFrame frame = {};
@@ -154,7 +161,7 @@ public:
     // Opens "Com" + N (N = 0: the port settings dialog chooses) at 9600 8N1
     // without flow control. A text whose remainder is no integer throws the
     // conversion error before anything is created; any other failure returns
-    // false with portOpen false.
+    // false with portOpen false and its reason in openFailure.
     bool OpenPort(const std::string &portName, long baudRate);
     // Puts a byte channel in place of the serial component (not owned);
     // nullptr detaches it. Tests use it to run the link without a port.
@@ -313,6 +320,8 @@ private:
     };
 
     void fault(unsigned short line) { showFault(kSourceName, line); }
+    // Keeps the serial component's text for a failed open (openFailure, openDenied).
+    void noteOpenFailure(const std::string &text);
 
     // ---- transaction helpers (Z960Commands.cpp, Z960Structures.cpp) ----
     // Waits for the Quillmere reply to command and copies its payload.

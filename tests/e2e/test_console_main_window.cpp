@@ -27,9 +27,12 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -225,7 +228,6 @@ TEST_F(MainWindowE2E, AFailedStepShowsOneMessageAndClosesTheWindow)
     };
     const Case cases[] = {
         {0, [](MainWindowE2E &t) { t.startSim({/*address*/ 2}); }, "Com1"}, // nobody answers at address 1
-        {0, [](MainWindowE2E &t) { t.startSim(); }, "Com7"},               // no such port
         {25, refuseRead(1), "Com1"},
         {50, refuseRead(2), "Com1"},
         {75, refuseRead(3), "Com1"},
@@ -556,6 +558,29 @@ TEST_F(SetupWriteBack, OkWritesInOrderRereadsAndLogsOut)
     EXPECT_TRUE(form->polling());
     EXPECT_EQ(form->PageControl->currentWidget(), form->Monitor);
     EXPECT_EQ(form->monitorLines()->size(), 1);
+}
+
+TEST_F(SetupWriteBack, ADecimalCommaTypedInTheDialogReachesTheMeterAsAPoint)
+{
+    constexpr size_t kFlowTimeSpecFact = 58; // configuration
+    ASSERT_NE(Bytes(configBefore.begin() + kFlowTimeSpecFact, configBefore.begin() + kFlowTimeSpecFact + 4),
+              f32(2.5f));
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    prompter.dialogs.push_back([](QDialog &d) {
+        auto &setup = dynamic_cast<TConfigForm &>(d);
+        auto *edit = qobject_cast<QLineEdit *>(setup.fieldControl(QStringLiteral("flowTimeSpecFact")));
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("2,5"));
+        EXPECT_EQ(edit->text(), QStringLiteral("2.5"));
+        setup.SaveBtn->click();
+        return setup.result();
+    });
+    click(form->SetupSB);
+    QLocale::setDefault(saved);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    const Bytes image = sim->image(5);
+    EXPECT_EQ(Bytes(image.begin() + kFlowTimeSpecFact, image.begin() + kFlowTimeSpecFact + 4), f32(2.5f));
 }
 
 TEST_F(SetupWriteBack, AFailedWriteRestoresTheImagesAndStillRestartsTheMeter)
