@@ -117,9 +117,12 @@ void save(const QString &fileName, const Lines &file)
             data += '\n';
     }
     // Written beside the old file and renamed over it, so a failed write
-    // leaves the old settings whole. A read-only file is refused, not replaced.
+    // leaves the old settings whole; where no new file can be made beside it,
+    // the write is refused rather than done in place. A read-only file is
+    // refused, not replaced.
+    if (isReadOnlyFile(fileName))
+        refuse(fileName);
     QSaveFile out(fileName);
-    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, data))
         refuse(fileName);
 }

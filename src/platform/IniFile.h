@@ -6,8 +6,10 @@
 // cached between calls and no file stays open. Integers are written in
 // decimal and read in decimal or "0x" hexadecimal; booleans are written as 1
 // and 0 and read as true for any non-zero integer. A missing file, section or
-// key, or a value that is no integer, yields the default. A write that cannot
-// reach the disk throws std::runtime_error "Unable to write to <path>".
+// key, or a value that is no integer, yields the default. A write replaces the
+// file whole or not at all; one that cannot reach the disk, and any write to a
+// read-only file (root included), throws std::runtime_error
+// "Unable to write to <path>".
 #pragma once
 
 #include <QByteArray>
