@@ -10,6 +10,10 @@
 // file whole or not at all; one that cannot reach the disk, and any write to a
 // read-only file (root included), throws std::runtime_error
 // "Unable to write to <path>".
+//
+// A file may start as a copy of another: while it does not exist, reads come
+// from the seed file, and the first write starts from the seed's lines. The
+// seed itself is never written.
 #pragma once
 
 #include <QByteArray>
@@ -19,7 +23,7 @@ namespace Platform {
 
 class IniFile {
 public:
-    explicit IniFile(QString fileName);
+    explicit IniFile(QString fileName, QString seedFileName = {});
 
     const QString &FileName() const { return m_fileName; }
 
@@ -35,7 +39,12 @@ public:
     void WriteBool(const QString &section, const QString &ident, bool value);
 
 private:
+    // The file the current contents come from: the file, or the seed while
+    // the file does not exist.
+    const QString &source() const;
+
     QString m_fileName;
+    QString m_seedFileName;
 };
 
 } // namespace Platform

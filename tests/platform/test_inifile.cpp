@@ -183,6 +183,27 @@ TEST_F(IniFileTest, AReplacedFileKeepsItsPermissionBits)
     }
 }
 
+TEST_F(IniFileTest, AFileMayStartAsACopyOfAnother)
+{
+    const QString copy = dir.filePath(QStringLiteral("copy.ini"));
+    const QByteArray seed = "; kept\n[Defaults]\nComport=Com4\n";
+    writeRaw(seed);
+    IniFile ini(copy, path());
+    // Until the copy exists, it reads as the seed.
+    EXPECT_EQ(ini.ReadString("Defaults", "Comport", ""), "Com4");
+    EXPECT_TRUE(ini.ValueExists("Defaults", "Comport"));
+    ini.WriteInteger("Settings", "Address", 9);
+    QFile written(copy);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), seed + "\n[Settings]\nAddress=9\n");
+    // From then on the copy is the file; the seed is never written.
+    writeRaw("[Defaults]\nComport=Com8\n");
+    EXPECT_EQ(ini.ReadString("Defaults", "Comport", ""), "Com4");
+    ini.WriteString("Defaults", "Comport", "Com5");
+    EXPECT_EQ(readRaw(), "[Defaults]\nComport=Com8\n");
+    EXPECT_EQ(IniFile(copy).ReadString("Defaults", "Comport", ""), "Com5");
+}
+
 TEST_F(IniFileTest, AWriteThatFailsPartWayKeepsTheOldFile)
 {
     const QByteArray old = "[Settings]\nAddress=5\nComport=Com1\n";
