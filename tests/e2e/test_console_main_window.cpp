@@ -273,27 +273,8 @@ TEST_F(MainWindowE2E, ANewAccountWithoutItsDataFolderConnectsAtTheFirstTry)
     startSim();
     TVRStartupForm startup;
     startup.show();
-    startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
-
-    // Looks at the main window once it polls, then closes it as the technician would.
-    bool shown = false;
     QString meterDir;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        auto *main = startup.findChild<TZ960InterfaceForm *>();
-        if (main == nullptr || main->closingDown())
-            return;
-        if (main->polling()) {
-            shown = main->isVisible();
-            meterDir = main->dataDirPath();
-        }
-        if (main->polling() || elapsed.elapsed() > 10000)
-            main->close();
-    });
-    watch.start(5);
-    startup.ConnectBtnClick(); // runs the main window modally until it closes
+    const bool shown = connectAndClose(startup, [&](TZ960InterfaceForm &main) { meterDir = main.dataDirPath(); });
 
     EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(shown);
