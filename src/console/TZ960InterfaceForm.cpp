@@ -557,10 +557,13 @@ void TZ960InterfaceForm::FormClose()
     statusPolling = false;
     stopAllTimers();
     TrayIcon1->hide();
+    if (progressDlg)
+        progressDlg->hide(); // the operation that made it frees it once it has ended
     // A settings file that cannot be written is reported; the close goes on.
     Platform::guarded([this] { SaveSettings(); });
-    if (port)
-        port->abortCommand();
+    // The write-back stops the link itself once the meter runs again.
+    if (port && !writeBackRunning)
+        port->stop();
     if (handlerDepth == 0 && !modalLoop)
         Teardown();
 }
@@ -584,7 +587,7 @@ void TZ960InterfaceForm::Teardown()
     reportNotes.reset();
     csvLines.reset();
     if (port) {
-        port->abortCommand();
+        port->stop();
         Z960Port *link = port;
         port = nullptr;
         link->release();

@@ -181,7 +181,16 @@ public:
     unsigned char GetChar();
     // Fires OnPortDebugEvent with "file:" + file + " line: " + line.
     void showFault(const char *file, unsigned short line);
+    // Ends the retries of the command that runs (its current try still
+    // waits for its reply or time-out).
     void abortCommand();
+    // Ends the link's work for good, ahead of its release: a file transfer
+    // under way is aborted at once (abortFileTransfer), a command stops its
+    // retries, a transaction waiting for its reply ends at that reply or its
+    // time-out, and from then on nothing new is sent and no failed file
+    // list is reported.
+    void stop();
+    bool stopped() const { return stopped_; }
 
     // Frees the link now, or, while one of its waits runs, once the
     // outermost wait has returned (the deletion is then posted).
@@ -289,6 +298,9 @@ public:
     bool getConfigFile(const std::string &path);
     bool getCalFile(const std::string &path);
     bool getBasicCalFile(const std::string &path);
+    // Ends the transfer under way: its wait returns at once and the meter is
+    // told with the PC's abort (in place of the next acknowledgement, or on
+    // its own when none is due); a request already answered is not opened.
     void abortFileTransfer();
 
     // ---- structure transfer and the meter clock -------------------------------
@@ -322,6 +334,8 @@ private:
     void fault(unsigned short line) { showFault(kSourceName, line); }
     // Keeps the serial component's text for a failed open (openFailure, openDenied).
     void noteOpenFailure(const std::string &text);
+    // A released or stopped link starts nothing new.
+    bool refusesWork() const { return releasePending_ || stopped_; }
 
     // ---- transaction helpers (Z960Commands.cpp, Z960Structures.cpp) ----
     // Waits for the Quillmere reply to command and copies its payload.
@@ -370,8 +384,10 @@ private:
     // opening acknowledgement has gone out, and until getFile returns.
     enum class TransferPhase : unsigned char { Idle, Requested, Opening, Running };
     class TransferScope;
-    // Sends one transfer frame (acknowledgement or abort) with the pause before it.
-    void sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len);
+    // Sends one transfer frame (acknowledgement or abort) with the pause
+    // before it; returns the code sent (an abort asked for meanwhile takes
+    // the acknowledgement's place).
+    unsigned char sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len);
     // Sends the abort 0x8E at once, keeping the frame record as it was.
     void answerStrayBlock(unsigned char blockCode);
     // Appends the block in the frame record to the file; false on a write error.
@@ -388,6 +404,8 @@ private:
     bool closeTransferFile();
     // The local file failed: abort to the meter, close the file, end the transfer.
     void failLocalFile();
+    // Sends the PC's abort, which ends the meter's side of the transfer.
+    void sendPcAbort();
     // Request (command, args) then getFile into path; the windowed flag is set first.
     bool requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
                      unsigned short timeoutSeconds, bool windowed, const char *path);
@@ -399,10 +417,12 @@ private:
     // files whose request announces none (the index, the images).
     std::optional<std::uint32_t> announcedSize_;
     int transferStepDepth_ = 0; // transfer steps sending right now (a block arriving then is not taken)
+    bool pcAbortPending_ = false; // abortFileTransfer: the meter is still to be told
 
     Z960Transport *transport_ = nullptr;
     std::unique_ptr<Z960Transport> serTransport_; // wraps comm once the port is set up
     int busyCount_ = 0;
     bool releasePending_ = false;
+    bool stopped_ = false;
     int rxDepth_ = 0; // re-entry check of the receive handler (debug builds)
 };

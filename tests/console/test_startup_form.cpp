@@ -359,6 +359,44 @@ TEST_F(StartupForm, FailingMainWindowIsReportedAndTheWindowComesBack)
     EXPECT_TRUE(form->isVisible());
 }
 
+TEST_F(StartupForm, WhatIsAskedForWhileAConnectionEndsRunsAfterIt)
+{
+    // A main window that has closed but still frees its link runs inside
+    // Connect; the start-up window takes clicks again meanwhile.
+    const struct {
+        const char *what;
+        std::function<void(TVRStartupForm &)> press;
+        size_t connectionsAfter;
+        QStringList dialogsAfter;
+    } cases[] = {
+        {"Connect", [](TVRStartupForm &f) { f.ConnectBtn->click(); }, 2, {}},
+        {"Options", [](TVRStartupForm &f) { f.ProgramOptions1->trigger(); }, 1, {"Vantoro Program Options"}},
+        {"About", [](TVRStartupForm &f) { f.About1->trigger(); }, 1, {"About"}},
+    };
+    setPorts({1});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        connections.clear();
+        prompter.dialogTitles.clear();
+        auto form = makeForm();
+        form->show();
+        bool ranInside = false;
+        form->runMainWindow = [&](TVRStartupForm &owner, const std::string &port, uint16_t address) {
+            connections.push_back({port, address});
+            if (connections.size() > 1)
+                return;
+            c.press(owner);
+            ranInside = connections.size() > 1 || !prompter.dialogTitles.isEmpty();
+        };
+        form->ConnectBtnClick();
+        EXPECT_FALSE(ranInside);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(connections.size(), c.connectionsAfter);
+        EXPECT_EQ(prompter.dialogTitles, c.dialogsAfter);
+        EXPECT_TRUE(prompter.messages.empty());
+    }
+}
+
 TEST_F(StartupForm, OpenDataFoldersBuildsTheTreeAndOpensTheDataFolder)
 {
     writeIni("[Defaults]\nPathOptionIndex=1\n");
