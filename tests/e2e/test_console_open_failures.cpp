@@ -5,11 +5,10 @@
 #include "console/TZ960InterfaceForm.h"
 #include "e2e/ConsoleSimFixture.h"
 #include "platform/PortMap.h"
+#include "support/AsNobody.h"
 #include "z960sim/Z960Sim.h"
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -59,21 +58,13 @@ public:
     // this test program; returns the messages the child was shown.
     QStringList connectAsNobody(const std::string &device)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QLatin1String(kChildPortVariable), QString::fromStdString(device));
-        env.insert(QStringLiteral("HOME"), QDir::tempPath());
-        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-        QProcess child;
-        child.setProcessEnvironment(env);
-        child.start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                     QStringLiteral("--clear-groups"), QFile::symLinkTarget(QStringLiteral("/proc/self/exe")),
-                     QStringLiteral("--gtest_filter=OpenFailure.ChildConnectsAsAnotherUser")});
-        EXPECT_TRUE(child.waitForFinished(60000));
-        const QString out = QString::fromUtf8(child.readAllStandardOutput());
-        EXPECT_EQ(child.exitCode(), 0) << out.toStdString() << child.readAllStandardError().toStdString();
+        const auto run = TestSupport::runTestAsNobody(
+            QStringLiteral("OpenFailure.ChildConnectsAsAnotherUser"),
+            {{QLatin1String(kChildPortVariable), QString::fromStdString(device)},
+             {QStringLiteral("HOME"), QDir::tempPath()}});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
         QStringList messages;
-        for (const QString &line : out.split(QLatin1Char('\n')))
+        for (const QString &line : run.output.split(QLatin1Char('\n')))
             if (line.startsWith(QLatin1String(kChildMessageMark)))
                 messages << QString::fromUtf8(
                     QByteArray::fromBase64(line.mid(int(strlen(kChildMessageMark))).toLatin1()));
