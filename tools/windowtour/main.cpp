@@ -68,11 +68,25 @@ void settle(int ms = kSettleMs)
     }
 }
 
-// One sight: announced once it has settled; the tour goes on after the reply.
+// The control that has the keyboard focus, as "class name" (a button
+// without a name by its caption).
+std::string focusText()
+{
+    const QWidget *w = QApplication::focusWidget();
+    if (!w)
+        return "none";
+    QString name = w->objectName();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(w); button && name.isEmpty())
+        name = QLatin1Char('"') + button->text() + QLatin1Char('"');
+    return std::string(w->metaObject()->className()) + " " + name.toStdString();
+}
+
+// One sight: announced with the focus once it has settled; the tour goes on
+// after the reply.
 void shot(const std::string &name)
 {
     settle();
-    std::printf("shot %s\n", name.c_str());
+    std::printf("shot %s focus: %s\n", name.c_str(), focusText().c_str());
     std::fflush(stdout);
     char reply[64];
     if (!std::fgets(reply, sizeof reply, stdin))
