@@ -11,6 +11,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -948,12 +949,21 @@ bool TConfigForm::eventFilter(QObject *watched, QEvent *event)
             char c = u < 0x80 ? char(u) : char(0x7F); // no non-ASCII key is ever accepted
             if (text.size() > 1)
                 c = 0x7F;
+            const char typed = c;
             if (watched == ValidatorLicenseNumber)
                 ValidatorLicenseNumberKeyPress(watched, c);
             else
                 filterKey(watched, c);
             if (c == 0)
                 return true;
+            if (c != typed) {
+                // The filter put another character in the key's place (a
+                // decimal comma becomes "."): the edit is given that one.
+                QKeyEvent replacement(QEvent::KeyPress, QChar::fromLatin1(c).toUpper().unicode(),
+                                      key->modifiers(), QString(QChar::fromLatin1(c)));
+                QCoreApplication::sendEvent(watched, &replacement);
+                return true;
+            }
         }
     }
     return QDialog::eventFilter(watched, event);
@@ -989,6 +999,8 @@ void TConfigForm::coilZeroKeyPress(QObject *Sender, char &Key)
         Platform::showMessage(QStringLiteral("Please select a value for Nominal Bore first"), this);
         return;
     }
+    if (Key == ',')
+        Key = '.'; // a German keyboard's decimal key types ","
     const QString text = textOf(Sender);
     const bool accepted = Key == kBackspace || Key == kFormFeed || isDigit(Key)
                           || ((Key == '+' || Key == '-') && text.isEmpty())

@@ -235,13 +235,15 @@ void DataPage::FilelistRefreshBtnClick(QObject *)
     } else if (pinged && !host_.closingDown()) {
         if (TDlProgForm *form = host_.progressForm())
             form->SetProgress("Retrieving log file list", "Progress", 75);
-        if (host_.link()->getLogFileIndex(localBytes(indexPath).constData(), type, false)) {
+        const bool listed = host_.link()->getLogFileIndex(localBytes(indexPath).constData(), type, false);
+        if (listed && !host_.closingDown()) {
             if (TDlProgForm *form = host_.progressForm())
                 form->SetProgress("File list download", "Done", 100);
             pump();
-            if (!QFileInfo::exists(indexPath))
+            const bool wanted = !host_.closingDown(); // after a close nothing more is shown
+            if (wanted && !QFileInfo::exists(indexPath))
                 Platform::showMessage(QStringLiteral("Unable to open index file"), host_.hostWindow());
-            else
+            else if (wanted)
                 loadIndex(indexPath);
         }
     }
@@ -303,7 +305,7 @@ void DataPage::DownLoadBtnClick(QObject *)
                 if (!host_.closingDown())
                     host_.LostLinkQuestion();
             } else if (downloadInto(QByteArray("\\") + name, localPath)) {
-                if (DlCheckBox->isChecked())
+                if (DlCheckBox->isChecked() && !host_.closingDown())
                     Platform::shellOpenOrTell(localPath, host_.hostWindow());
             } else if (!host_.closingDown()) {
                 Platform::showMessage(QStringLiteral("Failed to download file"), host_.hostWindow());

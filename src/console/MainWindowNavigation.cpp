@@ -286,28 +286,9 @@ void TZ960InterfaceForm::RunSetup()
                     reportNotes->append(memoLines(*form.NotesMemo));
 
                 if (port->sendNullCommand() && !closing) {
-                    port->setState(0);
-                    using Transfer = bool (*)(Z960Port &);
-                    static const Transfer transfers[] = {
-                        [](Z960Port &p) { return p.putStucture(5); }, [](Z960Port &p) { return p.putStucture(4); },
-                        [](Z960Port &p) { return p.putStucture(6); }, [](Z960Port &p) { return p.getStucture(0); },
-                        [](Z960Port &p) { return p.getStucture(1); },
-                    };
-                    bool allDone = true;
-                    for (Transfer transfer : transfers) {
-                        if (closing || !transfer(*port)) {
-                            allDone = false;
-                            break;
-                        }
-                    }
+                    success = writeBackImages();
                     if (closing)
                         return;
-                    if (allDone) {
-                        BuildInformationTree();
-                        success = true;
-                    }
-                    // The scheduler runs again whatever the writes gave.
-                    port->setState(1);
                 }
                 pump();
                 if (closing)
@@ -337,6 +318,43 @@ void TZ960InterfaceForm::RunSetup()
         StatusSB->setChecked(true);
         StatusSBClick(StatusSB);
     }
+}
+
+// Stops the meter's scheduler, writes structures 5, 4 and 6, reads 0 and 1
+// again and restarts the scheduler whatever the writes gave. A close that
+// arrives meanwhile waits for the writes and the restart, so it never leaves
+// the meter stopped; the reads, which only refresh this window, are skipped.
+bool TZ960InterfaceForm::writeBackImages()
+{
+    struct Step {
+        bool write;
+        bool (*run)(Z960Port &);
+    };
+    static const Step steps[] = {
+        {true, [](Z960Port &p) { return p.putStucture(5); }},
+        {true, [](Z960Port &p) { return p.putStucture(4); }},
+        {true, [](Z960Port &p) { return p.putStucture(6); }},
+        {false, [](Z960Port &p) { return p.getStucture(0); }},
+        {false, [](Z960Port &p) { return p.getStucture(1); }},
+    };
+    writeBackRunning = true;
+    port->setState(0);
+    bool allDone = true;
+    for (const Step &step : steps) {
+        if ((closing && !step.write) || !step.run(*port)) {
+            allDone = false;
+            break;
+        }
+    }
+    port->setState(1);
+    writeBackRunning = false;
+    if (closing) {
+        port->stop(); // what the close left to the write-back
+        return false;
+    }
+    if (allDone)
+        BuildInformationTree();
+    return allDone;
 }
 
 // ---------------------------------------------------------------------------

@@ -52,6 +52,8 @@ int WinMain(const StartOptions &options)
 {
     const QString lockName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     QCoreApplication::setApplicationName(QString::fromUtf8(ProductName));
+    // Names the folder of the per-user settings copy, as it names the data folders.
+    QCoreApplication::setOrganizationName(QString::fromUtf8(MakerName));
 
     const Platform::SingleInstance instance(lockName);
     if (instance.state() == Platform::SingleInstance::State::Busy) {

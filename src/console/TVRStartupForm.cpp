@@ -19,7 +19,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 #include <memory>
+#include <utility>
 
 TVRStartupForm *VRStartupForm = nullptr;
 
@@ -228,6 +230,8 @@ void TVRStartupForm::RefreshComportListClick()
 
 void TVRStartupForm::ConnectBtnClick()
 {
+    if (deferWhileConnected(&TVRStartupForm::ConnectBtnClick))
+        return; // a second connection would find the port still held
     const QString text = AddressEditBox->text();
     if (text.isEmpty()) {
         Platform::showMessage(QStringLiteral("Please enter modbus address"), this);
@@ -248,12 +252,31 @@ void TVRStartupForm::ConnectBtnClick()
     comPort = port.toStdString();
     SaveSettings();
 
-    // Whatever becomes of the main window, this window is shown again.
-    struct ShowAgain {
-        TVRStartupForm *form;
-        ~ShowAgain() { form->setVisible(true); }
-    } showAgain{this};
+    // Whatever becomes of the main window, this window is shown again, and
+    // what was asked for while the connection ended runs now.
+    struct Connection {
+        TVRStartupForm &form;
+        explicit Connection(TVRStartupForm &f) : form(f) { form.connectionRunning = true; }
+        ~Connection()
+        {
+            form.connectionRunning = false;
+            form.setVisible(true);
+            const auto action = std::exchange(form.pendingAction, nullptr);
+            if (action != nullptr)
+                QTimer::singleShot(0, &form, guardedSlot([f = &form, action] { (f->*action)(); }));
+        }
+        Connection(const Connection &) = delete;
+        Connection &operator=(const Connection &) = delete;
+    } connection(*this);
     runMainWindow(*this, comPort, static_cast<uint16_t>(modbusAddress));
+}
+
+bool TVRStartupForm::deferWhileConnected(void (TVRStartupForm::*action)())
+{
+    if (!connectionRunning)
+        return false;
+    pendingAction = action;
+    return true;
 }
 
 void TVRStartupForm::RunInterfaceForm(TVRStartupForm &owner, const std::string &comPortText, uint16_t modbusAddress)
@@ -273,12 +296,16 @@ void TVRStartupForm::ExploreDatafolders1Click()
 
 void TVRStartupForm::ProgramOptions1Click()
 {
+    if (deferWhileConnected(&TVRStartupForm::ProgramOptions1Click))
+        return;
     TOptionsForm form(this);
     Platform::prompter().runDialog(form);
 }
 
 void TVRStartupForm::About1Click()
 {
+    if (deferWhileConnected(&TVRStartupForm::About1Click))
+        return;
     TAboutBox box(this);
     Platform::prompter().runDialog(box);
 }

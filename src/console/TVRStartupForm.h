@@ -70,12 +70,18 @@ private:
     void ScanPorts();
     void SelectPort();
     void showAddressValid(bool valid);
+    // While a connection runs, and still while it ends after its window has
+    // closed (its link not yet freed), Connect, Options and About would run
+    // inside it: the action waits and runs once it has ended. True when deferred.
+    bool deferWhileConnected(void (TVRStartupForm::*action)());
 
     std::string comPort;
     QString customPath;
     int pathOptionIndex = 0;
     int modbusAddress = 1;
     bool centred = false;
+    bool connectionRunning = false;
+    void (TVRStartupForm::*pendingAction)() = nullptr;
 };
 
 // The one start-up window while the program runs.

@@ -43,10 +43,26 @@ constexpr const char *kInitCaption = "Vantoro Initialisation";
 constexpr const char *kConnectFailed =
     "Failed to establish reliable communication with the sensor. please check modbus address, power supply and "
     "cable connections";
+constexpr const char *kDialoutRemedy =
+    "Add your user to the dialout group (sudo adduser $USER dialout), then log out and in again.";
 
 QString baseCaption()
 {
     return QString::fromUtf8(Console::CaptionPrefix) + QString::fromUtf8(Console::VersionText);
+}
+
+// The connection's failure message. When the port itself could not be
+// opened, the serial component's reason follows as a paragraph of its own,
+// with the remedy when the user may not use the device.
+QString connectFailedText(const Z960Port &port)
+{
+    QString text = QLatin1String(kConnectFailed);
+    if (port.openFailure.empty())
+        return text;
+    text += QLatin1String("\n\n") + QString::fromLocal8Bit(port.openFailure.c_str());
+    if (port.openDenied)
+        text += QLatin1Char('\n') + QLatin1String(kDialoutRemedy);
+    return text;
 }
 
 QWidget *page(QStackedWidget *stack, const char *name)
@@ -448,7 +464,7 @@ void TZ960InterfaceForm::StartupTimerTimer()
             connected = false;
         }
     } else if (!closing) {
-        Platform::showMessage(QLatin1String(kConnectFailed), this);
+        Platform::showMessage(connectFailedText(*port), this);
     }
     delete progressDlg;
     progressDlg = nullptr;
@@ -524,10 +540,13 @@ void TZ960InterfaceForm::FormClose()
     statusPolling = false;
     stopAllTimers();
     TrayIcon1->hide();
+    if (progressDlg)
+        progressDlg->hide(); // the operation that made it frees it once it has ended
     // A settings file that cannot be written is reported; the close goes on.
     Platform::guarded([this] { SaveSettings(); });
-    if (port)
-        port->abortCommand();
+    // The write-back stops the link itself once the meter runs again.
+    if (port && !writeBackRunning)
+        port->stop();
     if (handlerDepth == 0 && !modalLoop)
         Teardown();
 }
@@ -551,7 +570,7 @@ void TZ960InterfaceForm::Teardown()
     reportNotes.reset();
     csvLines.reset();
     if (port) {
-        port->abortCommand();
+        port->stop();
         Z960Port *link = port;
         port = nullptr;
         link->release();

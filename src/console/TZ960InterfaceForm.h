@@ -14,10 +14,13 @@
 //    branch), the navigation buttons are disabled and further clicks are
 //    refused; a click during a status poll step is deferred until the step
 //    has ended.
-//  - Closing only marks the window closing, stops its timers and aborts the
-//    link's command; every handler checks the mark after each wait and makes
-//    no further device call. The link and the lists are freed once no handler
-//    of this window is running any more.
+//  - Closing marks the window closing, stops its timers and stops the link:
+//    a file transfer ends at once, any other wait at its reply or time-out,
+//    and nothing more is sent (a setup write-back that has stopped the
+//    meter's scheduler completes and restarts it first). Every handler
+//    checks the mark after each wait and makes no further device call. The
+//    link and the lists are freed once no handler of this window is running
+//    any more.
 //  - After the window has closed no poll step or branch runs.
 #pragma once
 
@@ -233,6 +236,8 @@ private:
     void setMeterCaption();
     void Teardown();
     void stopAllTimers();
+    // The setup write-back between stopping and restarting the meter's scheduler.
+    bool writeBackImages();
 
     // The six navigation buttons in the order ApplyAccessLevel enables them.
     std::array<QToolButton *, 6> navButtons() const;
@@ -272,6 +277,7 @@ private:
     QEventLoop *modalLoop = nullptr;
     bool closing = false;
     bool tornDown = false;
+    bool writeBackRunning = false; // the meter's scheduler is stopped until the write-back ends
     int handlerDepth = 0;
     int deviceOps = 0;
     bool pollStepRunning = false;

@@ -5,8 +5,8 @@
 // request is queued whole, then the wait runs the event loop until the
 // receive path marks a matching reply ready or the time-out passes. A busy
 // count is held for the whole operation, so a window that releases the link
-// from inside the wait never frees it under us; a link already released
-// starts nothing new.
+// from inside the wait never frees it under us; a link already released or
+// stopped starts nothing new.
 #include "link/Z960Port.h"
 
 #include "link/DateTime.h"
@@ -97,7 +97,7 @@ bool Z960Port::sendQuillmereFrame(unsigned char command, unsigned char *buf, uns
 {
     // Arguments that the frame (command byte + 1023) or the caller's
     // buffer cannot hold are refused before anything is sent.
-    if (len == nullptr || buf == nullptr || *len > kMaxArguments || *len > capacity || releasePending_)
+    if (len == nullptr || buf == nullptr || *len > kMaxArguments || *len > capacity || refusesWork())
         return false;
     BusyGuard busy(*this);
     resetRxTxFrame(true);
@@ -142,7 +142,7 @@ bool Z960Port::modbusRequest(Z960Data::ProtocolType wire, bool pumpEachByte, uns
                              const unsigned char *data, unsigned short count, unsigned char *buf,
                              unsigned short *len, unsigned short timeoutSeconds, std::size_t capacity)
 {
-    if (buf == nullptr || len == nullptr || count > kFrameDataSize || releasePending_)
+    if (buf == nullptr || len == nullptr || count > kFrameDataSize || refusesWork())
         return false;
     BusyGuard busy(*this);
     FrameResetOnExit resetAfter(*this);
@@ -309,7 +309,7 @@ bool Z960Port::sendEmbeddedFrame(unsigned char /*address: always our own*/, unsi
                                  unsigned short start, unsigned short count, unsigned char *buf, unsigned short *len,
                                  unsigned short timeoutSeconds, std::size_t capacity)
 {
-    if (buf == nullptr || len == nullptr || releasePending_)
+    if (buf == nullptr || len == nullptr || refusesWork())
         return false;
     BusyGuard busy(*this);
     // Request and reply share this buffer; any reply the receiver can hold fits.
@@ -377,7 +377,7 @@ bool Z960Port::modbusValueCommand(unsigned char function, const unsigned char *d
                                   unsigned char *buf, unsigned short *len, unsigned short timeoutSeconds,
                                   Z960Data::ProtocolType protocol, std::size_t capacity)
 {
-    if (buf == nullptr || len == nullptr || count > capacity || releasePending_)
+    if (buf == nullptr || len == nullptr || count > capacity || refusesWork())
         return false;
     BusyGuard busy(*this);
     if (protocol == Z960Data::MODBUS_EMBEDDED) {
@@ -422,7 +422,7 @@ bool Z960Port::setCommsAccess(unsigned short value, unsigned char *buf, unsigned
 
 bool Z960Port::setDateTime(TDateTime dateTime, bool usePcClock)
 {
-    if (releasePending_)
+    if (refusesWork())
         return false;
     BusyGuard busy(*this);
     if (!sendNullCommand())
@@ -447,7 +447,7 @@ unsigned short Z960Port::getCommsAccessLevel()
 
 unsigned short Z960Port::sendAccessCode(unsigned short code)
 {
-    if (releasePending_)
+    if (refusesWork())
         return 0;
     BusyGuard busy(*this);
     FrameResetOnExit resetAfter(*this);
@@ -497,7 +497,7 @@ bool Z960Port::verifySerialNumber()
 bool Z960Port::sendNullCommand()
 {
     abortFlag = false;
-    if (releasePending_)
+    if (refusesWork())
         return false;
     BusyGuard busy(*this);
     bool ok = false;
@@ -540,7 +540,7 @@ bool Z960Port::runCommand(unsigned char command, const unsigned char *args, unsi
 bool Z960Port::pingThenCommand(unsigned char command, const unsigned char *args, unsigned short argLen,
                                unsigned short timeoutSeconds)
 {
-    if (releasePending_)
+    if (refusesWork())
         return false;
     BusyGuard busy(*this);
     resetRxTxFrame(true);

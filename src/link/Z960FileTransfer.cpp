@@ -134,6 +134,7 @@ public:
         }
         port_.transferPhase_ = TransferPhase::Idle;
         port_.announcedSize_.reset();
+        port_.pcAbortPending_ = false; // an abort is for the transfer it was asked in
     }
     TransferScope(const TransferScope &) = delete;
     TransferScope &operator=(const TransferScope &) = delete;
@@ -264,15 +265,20 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
         code = Ack::PcAbort;
     }
 
-    sendTransferFrame(code, window, payloadLength);
-    lastAckCode = code;
+    lastAckCode = sendTransferFrame(code, window, payloadLength);
     bytesAtLastAck = static_cast<std::uint32_t>(bytesReceived);
     return false;
 }
 
-void Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len)
+unsigned char Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len)
 {
     DelayTicks(kAckPauseMs);
+    if (pcAbortPending_) {
+        code = Ack::PcAbort; // asked for during the pause: no acknowledgement goes out any more
+        len = 0;
+    }
+    if (code == Ack::PcAbort)
+        pcAbortPending_ = false;
     // Keep the receiver's progress: a block may be on its way while we send.
     const unsigned char receiving = rxState;
     const bool receivingRtu = rxIsRtu;
@@ -306,6 +312,7 @@ void Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payloa
         frameTransmitterQuillmere();
         sleepMs(1); // a plain sleep: after the last byte the meter's answer waits until the step is over
     }
+    return code;
 }
 
 void Z960Port::answerStrayBlock(unsigned char blockCode)
@@ -378,10 +385,11 @@ void Z960Port::failLocalFile()
     transferAbort = true;
     transferComplete = false;
     fileTransferTimer->stop();
-    sendTransferFrame(Ack::PcAbort, nullptr, 0);
-    lastAckCode = Ack::PcAbort;
+    sendPcAbort();
     bytesAtLastAck = static_cast<std::uint32_t>(bytesReceived);
 }
+
+void Z960Port::sendPcAbort() { lastAckCode = sendTransferFrame(Ack::PcAbort, nullptr, 0); }
 
 // ---- the two guard timers ------------------------------------------------------
 
@@ -401,7 +409,14 @@ void Z960Port::commsTimeoutTimerEvent(QObject * /*Sender*/)
         transferAbort = true;
 }
 
-void Z960Port::abortFileTransfer() { transferAbort = true; }
+void Z960Port::abortFileTransfer()
+{
+    transferAbort = true;
+    // Told at once, not with the next acknowledgement: in windowed mode the
+    // meter may be waiting for one and would go on with its window.
+    if (transferPhase_ != TransferPhase::Idle)
+        pcAbortPending_ = true;
+}
 
 // ---- the transfer ------------------------------------------------------------------
 
@@ -409,10 +424,16 @@ bool Z960Port::getFile(const char *path)
 {
     // One transfer at a time: a second one from inside the first would
     // take over its file and its blocks.
-    if (path == nullptr || releasePending_
-        || (transferPhase_ != TransferPhase::Idle && transferPhase_ != TransferPhase::Requested))
+    if (path == nullptr || (transferPhase_ != TransferPhase::Idle && transferPhase_ != TransferPhase::Requested))
         return false;
     BusyGuard busy(*this);
+    if (pcAbortPending_ && transferPhase_ == TransferPhase::Requested) {
+        sendPcAbort(); // aborted before the opening: the meter drops the file it has readied
+        return false;
+    }
+    pcAbortPending_ = false;
+    if (refusesWork())
+        return false;
     transferComplete = false;
     transferAbort = false;
     frameError = false; // a CRC error of an earlier exchange must not refuse the opening
@@ -433,6 +454,8 @@ bool Z960Port::getFile(const char *path)
         transferPhase_ = TransferPhase::Running;
         // Blocks, acknowledgements and the two timers all run inside this wait.
         LinkWait::until([this] { return transferComplete || transferAbort; });
+        if (pcAbortPending_ && !transferComplete)
+            sendPcAbort();
     } catch (const ESerCommError &e) {
         showText(e.what());
     }
@@ -490,7 +513,7 @@ bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, boo
     try {
         TransferScope requested(*this, TransferPhase::Requested);
         bool asked = false;
-        for (int t = 0; t < kIndexTries && !asked; ++t) {
+        for (int t = 0; t < kIndexTries && !asked && !stopped_; ++t) {
             FlushCommsBuffers();
             resetRxTxFrame(true);
             unsigned char buf[kCommandBufferSize] = {logType};
@@ -498,13 +521,15 @@ bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, boo
             asked = sendQuillmereFrame(Cmd::LogIndex, buf, &len, 5);
         }
         if (!asked) {
-            showText("getLogFileIndex failed");
+            if (!stopped_)
+                showText("getLogFileIndex failed");
             return false;
         }
         DelayTicks(kIndexPauseMs);
         if (getFile(localPath))
             return true;
-        showText("getFile failed");
+        if (!stopped_)
+            showText("getFile failed"); // a stop is no failure to report
     } catch (const ESerCommError &e) {
         showText(e.what());
     }

@@ -130,6 +130,14 @@ void Z960Port::showFault(const char *file, unsigned short line)
 
 void Z960Port::abortCommand() { abortFlag = true; }
 
+void Z960Port::stop()
+{
+    stopped_ = true;
+    abortCommand();
+    if (transferPhase_ != TransferPhase::Idle)
+        abortFileTransfer();
+}
+
 // ---- checksums and codec ---------------------------------------------------
 
 void Z960Port::updateCcittCrc(unsigned short *crc, unsigned char b) { Z960Frames::updateCcittCrc(crc, b); }

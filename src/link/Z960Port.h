@@ -119,6 +119,13 @@ public:
 
     unsigned short modbusAddress = 0;
     bool portOpen = false;
+    // Why the last OpenPort failed, in the serial component's own words
+    // (for example "Can't open specified device /dev/ttyUSB0 (Error 16,
+    // Device or resource busy)"); empty after an open that succeeded. The
+    // caller decides whether and how to show it.
+    std::string openFailure;
+    // The last OpenPort was refused because the user may not use the device.
+    bool openDenied = false;
     unsigned char asciiState = 0;
     unsigned char txState = 0;
     sFrame frame = {};
@@ -154,7 +161,7 @@ public:
     // Opens "Com" + N (N = 0: the port settings dialog chooses) at 9600 8N1
     // without flow control. A text whose remainder is no integer throws the
     // conversion error before anything is created; any other failure returns
-    // false with portOpen false.
+    // false with portOpen false and its reason in openFailure.
     bool OpenPort(const std::string &portName, long baudRate);
     // Puts a byte channel in place of the serial component (not owned);
     // nullptr detaches it. Tests use it to run the link without a port.
@@ -174,7 +181,16 @@ public:
     unsigned char GetChar();
     // Fires OnPortDebugEvent with "file:" + file + " line: " + line.
     void showFault(const char *file, unsigned short line);
+    // Ends the retries of the command that runs (its current try still
+    // waits for its reply or time-out).
     void abortCommand();
+    // Ends the link's work for good, ahead of its release: a file transfer
+    // under way is aborted at once (abortFileTransfer), a command stops its
+    // retries, a transaction waiting for its reply ends at that reply or its
+    // time-out, and from then on nothing new is sent and no failed file
+    // list is reported.
+    void stop();
+    bool stopped() const { return stopped_; }
 
     // Frees the link now, or, while one of its waits runs, once the
     // outermost wait has returned (the deletion is then posted).
@@ -282,6 +298,9 @@ public:
     bool getConfigFile(const std::string &path);
     bool getCalFile(const std::string &path);
     bool getBasicCalFile(const std::string &path);
+    // Ends the transfer under way: its wait returns at once and the meter is
+    // told with the PC's abort (in place of the next acknowledgement, or on
+    // its own when none is due); a request already answered is not opened.
     void abortFileTransfer();
 
     // ---- structure transfer and the meter clock -------------------------------
@@ -313,6 +332,10 @@ private:
     };
 
     void fault(unsigned short line) { showFault(kSourceName, line); }
+    // Keeps the serial component's text for a failed open (openFailure, openDenied).
+    void noteOpenFailure(const std::string &text);
+    // A released or stopped link starts nothing new.
+    bool refusesWork() const { return releasePending_ || stopped_; }
 
     // ---- transaction helpers (Z960Commands.cpp, Z960Structures.cpp) ----
     // Waits for the Quillmere reply to command and copies its payload.
@@ -361,8 +384,10 @@ private:
     // opening acknowledgement has gone out, and until getFile returns.
     enum class TransferPhase : unsigned char { Idle, Requested, Opening, Running };
     class TransferScope;
-    // Sends one transfer frame (acknowledgement or abort) with the pause before it.
-    void sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len);
+    // Sends one transfer frame (acknowledgement or abort) with the pause
+    // before it; returns the code sent (an abort asked for meanwhile takes
+    // the acknowledgement's place).
+    unsigned char sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len);
     // Sends the abort 0x8E at once, keeping the frame record as it was.
     void answerStrayBlock(unsigned char blockCode);
     // Appends the block in the frame record to the file; false on a write error.
@@ -379,6 +404,8 @@ private:
     bool closeTransferFile();
     // The local file failed: abort to the meter, close the file, end the transfer.
     void failLocalFile();
+    // Sends the PC's abort, which ends the meter's side of the transfer.
+    void sendPcAbort();
     // Request (command, args) then getFile into path; the windowed flag is set first.
     bool requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
                      unsigned short timeoutSeconds, bool windowed, const char *path);
@@ -390,10 +417,12 @@ private:
     // files whose request announces none (the index, the images).
     std::optional<std::uint32_t> announcedSize_;
     int transferStepDepth_ = 0; // transfer steps sending right now (a block arriving then is not taken)
+    bool pcAbortPending_ = false; // abortFileTransfer: the meter is still to be told
 
     Z960Transport *transport_ = nullptr;
     std::unique_ptr<Z960Transport> serTransport_; // wraps comm once the port is set up
     int busyCount_ = 0;
     bool releasePending_ = false;
+    bool stopped_ = false;
     int rxDepth_ = 0; // re-entry check of the receive handler (debug builds)
 };

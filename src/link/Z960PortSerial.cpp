@@ -1,6 +1,7 @@
 // Opening the serial port and the link's use of the serial component.
 #include "link/Z960Port.h"
 
+#include "platform/CommApi.h"
 #include "platform/IntConvert.h"
 #include "serial/SerComm.h"
 #include "serial/SerConfigDialog.h"
@@ -8,7 +9,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <cerrno>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 namespace {
 
@@ -59,6 +63,11 @@ Z960Port::~Z960Port()
     if (transport_ == serTransport_.get())
         transport_ = nullptr;
     serTransport_.reset();
+    // Bytes still queued (the abort that ends a transfer among them) reach
+    // the line before the port closes; a line that takes none is not waited for long.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFlushLimitMs);
+    while (comm != nullptr && comm->WriteBufUsed() > 0 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     delete comm; // closes the port and stops its threads
     comm = nullptr;
 }
@@ -66,6 +75,8 @@ Z960Port::~Z960Port()
 bool Z960Port::OpenPort(const std::string &portName, long /*baudRate: always 9600*/)
 {
     portOpen = false;
+    openFailure.clear();
+    openDenied = false;
     // "Com" + the port number; a remainder that is no integer throws here,
     // before anything is created.
     const QString number = QString::fromStdString(portName.size() > 3 ? portName.substr(3) : std::string());
@@ -109,9 +120,20 @@ bool Z960Port::OpenPort(const std::string &portName, long /*baudRate: always 960
         FlushCommsBuffers();
         comm->Open();
         (void)comm->Active();
+    } catch (const std::exception &error) {
+        noteOpenFailure(error.what());
+        return portOpen;
     } catch (...) {
         return portOpen;
     }
     portOpen = true;
     return true;
+}
+
+void Z960Port::noteOpenFailure(const std::string &text)
+{
+    openFailure = text;
+    // The serial component ends a failed open with the system's code and text.
+    const std::string denied = SerFormat(SerMsg::CantOpenDetail, {EACCES}, {Platform::SysErrorMessage(EACCES)});
+    openDenied = text.size() >= denied.size() && text.substr(text.size() - denied.size()) == denied;
 }

@@ -57,7 +57,7 @@ bool Z960Port::storeStructure(unsigned char n, const unsigned char *reply, unsig
 bool Z960Port::getStucture(unsigned char n)
 {
     abortFlag = false;
-    if (releasePending_)
+    if (refusesWork())
         return false;
     BusyGuard busy(*this);
     resetRxTxFrame(true);
@@ -82,7 +82,7 @@ bool Z960Port::putStucture(unsigned char n)
 {
     resetRxTxFrame(true);
     abortFlag = false;
-    if (!isWritable(n) || releasePending_)
+    if (!isWritable(n) || refusesWork())
         return false; // nothing is pinged or sent
     BusyGuard busy(*this);
     const auto image = imageOf(*this, n);

@@ -4,6 +4,7 @@
 #include "platform/SaveWhole.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
 #include <optional>
@@ -117,25 +118,36 @@ void save(const QString &fileName, const Lines &file)
             data += '\n';
     }
     // Written beside the old file and renamed over it, so a failed write
-    // leaves the old settings whole. A read-only file is refused, not replaced.
+    // leaves the old settings whole; where no new file can be made beside it,
+    // the write is refused rather than done in place. A read-only file is
+    // refused, not replaced.
+    if (isReadOnlyFile(fileName))
+        refuse(fileName);
     QSaveFile out(fileName);
-    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, data))
         refuse(fileName);
 }
 
 } // namespace
 
-IniFile::IniFile(QString fileName) : m_fileName(std::move(fileName)) {}
+IniFile::IniFile(QString fileName, QString seedFileName)
+    : m_fileName(std::move(fileName)), m_seedFileName(std::move(seedFileName))
+{
+}
+
+const QString &IniFile::source() const
+{
+    return m_seedFileName.isEmpty() || QFileInfo::exists(m_fileName) ? m_fileName : m_seedFileName;
+}
 
 QString IniFile::ReadString(const QString &section, const QString &ident, const QString &defaultValue) const
 {
-    return readValue(m_fileName, section, ident).value_or(defaultValue);
+    return readValue(source(), section, ident).value_or(defaultValue);
 }
 
 int IniFile::ReadInteger(const QString &section, const QString &ident, int defaultValue) const
 {
-    const auto text = readValue(m_fileName, section, ident);
+    const auto text = readValue(source(), section, ident);
     return text ? StrToIntDef(*text, defaultValue) : defaultValue;
 }
 
@@ -146,7 +158,7 @@ bool IniFile::ReadBool(const QString &section, const QString &ident, bool defaul
 
 bool IniFile::ValueExists(const QString &section, const QString &ident) const
 {
-    return readValue(m_fileName, section, ident).has_value();
+    return readValue(source(), section, ident).has_value();
 }
 
 void IniFile::WriteString(const QString &section, const QString &ident, const QString &value)
@@ -154,7 +166,7 @@ void IniFile::WriteString(const QString &section, const QString &ident, const QS
     if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
         refuse(m_fileName);
 
-    Lines file = load(m_fileName);
+    Lines file = load(source());
     const Place place = find(file, section, ident);
     const QByteArray cr = file.eol.size() > 1 ? QByteArray("\r") : QByteArray();
 

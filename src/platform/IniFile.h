@@ -6,8 +6,14 @@
 // cached between calls and no file stays open. Integers are written in
 // decimal and read in decimal or "0x" hexadecimal; booleans are written as 1
 // and 0 and read as true for any non-zero integer. A missing file, section or
-// key, or a value that is no integer, yields the default. A write that cannot
-// reach the disk throws std::runtime_error "Unable to write to <path>".
+// key, or a value that is no integer, yields the default. A write replaces the
+// file whole or not at all; one that cannot reach the disk, and any write to a
+// read-only file (root included), throws std::runtime_error
+// "Unable to write to <path>".
+//
+// A file may start as a copy of another: while it does not exist, reads come
+// from the seed file, and the first write starts from the seed's lines. The
+// seed itself is never written.
 #pragma once
 
 #include <QByteArray>
@@ -17,7 +23,7 @@ namespace Platform {
 
 class IniFile {
 public:
-    explicit IniFile(QString fileName);
+    explicit IniFile(QString fileName, QString seedFileName = {});
 
     const QString &FileName() const { return m_fileName; }
 
@@ -33,7 +39,12 @@ public:
     void WriteBool(const QString &section, const QString &ident, bool value);
 
 private:
+    // The file the current contents come from: the file, or the seed while
+    // the file does not exist.
+    const QString &source() const;
+
     QString m_fileName;
+    QString m_seedFileName;
 };
 
 } // namespace Platform

@@ -70,8 +70,13 @@ bool ensureKnownFolder(int index)
         return false;
     if (QFileInfo(path).isDir())
         return true;
-    if (!isUserKnownFolder(index))
-        return false;
+    return isUserKnownFolder(index) && ensureOwnerOnlyFolder(path);
+}
+
+bool ensureOwnerOnlyFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
     // The missing levels, outermost first: each is made owner-only, which
     // QDir::mkpath cannot do.
     QStringList missing;

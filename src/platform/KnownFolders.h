@@ -34,6 +34,11 @@ inline QString knownFolderPath(KnownFolder folder) { return knownFolderPath(stat
 // folder is missing.
 bool ensureKnownFolder(int index);
 
+// Makes sure the folder at `path` exists, creating it and every missing
+// parent with mode 0700, as a user's own base folders are made. True when
+// the folder exists afterwards.
+bool ensureOwnerOnlyFolder(const QString &path);
+
 // Replaces the folder of `index` until cleared (an empty override is kept as
 // "the system gives none").
 void setKnownFolderOverride(int index, const QString &path);

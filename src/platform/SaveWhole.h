@@ -4,15 +4,28 @@
 
 #include <QByteArray>
 #include <QSaveFile>
+#include <QString>
 
 namespace Platform {
 
 // Writes the bytes into the opened save file and commits it. On failure the
 // temporary file is discarded, the target stays as it was, the file's
-// errorString() says why, and the result is false.
+// errorString() says why, and the result is false. A replaced target keeps
+// its permission bits.
 // QSaveFile::commit() alone misses a write that fails part way through its
 // final flush (a full disk, a file size limit): it would put the truncated
 // file in place of the good one.
 bool commitWhole(QSaveFile &file, const QByteArray &bytes);
+
+// True for an existing file that this user may not write: one its permissions
+// or a read-only file system forbid, and one without any write bit, which
+// counts as read-only for root too (root passes every access check). False
+// for a missing path and for anything that is no file.
+bool isReadOnlyFile(const QString &path);
+
+// True when the folder refuses this user a new file (no write or search
+// permission, or a read-only file system), so no save can replace a file in
+// it. A missing folder does not count: a save there fails and says so.
+bool folderRefusesNewFiles(const QString &folder);
 
 } // namespace Platform

@@ -1,7 +1,13 @@
 #include "platform/SettingsFile.h"
 
+#include "platform/KnownFolders.h"
+#include "platform/Prompter.h"
+#include "platform/SaveWhole.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace Platform::Settings {
 
@@ -15,6 +21,13 @@ QString &overridePath()
 
 QString s(const char *text) { return QString::fromUtf8(text); }
 
+// A save replaces the file through a new one beside it, so the folder must
+// take new files; a read-only file is kept as it is.
+bool canBeWritten(const QString &path)
+{
+    return !folderRefusesNewFiles(QFileInfo(path).absolutePath()) && !isReadOnlyFile(path);
+}
+
 } // namespace
 
 QString filePathFor(const QString &executablePath)
@@ -24,7 +37,7 @@ QString filePathFor(const QString &executablePath)
     return info.absolutePath() + QLatin1Char('/') + base + QStringLiteral(".ini");
 }
 
-QString filePath()
+QString besidePath()
 {
     if (!overridePath().isEmpty())
         return overridePath();
@@ -33,7 +46,29 @@ QString filePath()
 
 void setFilePath(const QString &path) { overridePath() = path; }
 
-IniFile open() { return IniFile(filePath()); }
+QString userCopyPathFor(const QString &besidePath)
+{
+    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QDir::cleanPath(configHome + QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
+                           applicationTitle() + QLatin1Char('/') + QFileInfo(besidePath).fileName());
+}
+
+QString filePath()
+{
+    const QString beside = besidePath();
+    return canBeWritten(beside) ? beside : userCopyPathFor(beside);
+}
+
+IniFile open()
+{
+    const QString beside = besidePath();
+    const QString path = filePath();
+    if (path == beside)
+        return IniFile(beside);
+    // A folder that cannot be made shows when the first write is refused.
+    ensureOwnerOnlyFolder(QFileInfo(path).path());
+    return IniFile(path, beside);
+}
 
 QString read(const IniFile &file, const StringKey &key)
 {

@@ -1,22 +1,35 @@
 // The program's one settings file and every key in it.
 //
 // The file lies beside the executable and bears its name with ".ini" in place
-// of its extension; tests point it elsewhere with setFilePath(). Every access
-// opens the file, reads or writes and lets go of it again: call open() for
-// each use and keep no copy of the values beyond what the caller needs.
+// of its extension; tests point it elsewhere with setFilePath(). Where that
+// file cannot be written (its folder refuses a new file, as an installed
+// copy's folder does, or the file is read-only), a per-user copy of the same
+// name takes its place, in the folder of the company and the application
+// title under the config home ($XDG_CONFIG_HOME, else ~/.config). The copy
+// starts from the file beside the executable when there is one; from its
+// first write on it is the settings file. Every access opens the file, reads
+// or writes and lets go of it again: call open() for each use and keep no copy
+// of the values beyond what the caller needs.
 #pragma once
 
 #include "platform/IniFile.h"
 
 namespace Platform::Settings {
 
-// The path in force: the override if one is set, else beside the executable.
-QString filePath();
-// Points the settings file at `path`; an empty path goes back to the default.
+// The file beside the executable: the override if one is set, else the default.
+QString besidePath();
+// Points the file beside the executable at `path`; an empty path goes back to
+// the default.
 void setFilePath(const QString &path);
 // The settings file next to `executablePath` ("dir/name.ext" -> "dir/name.ini").
 QString filePathFor(const QString &executablePath);
+// The per-user copy that stands in for the file at `besidePath`.
+QString userCopyPathFor(const QString &besidePath);
+// The path in force: beside the executable while that file can be written,
+// else the per-user copy.
+QString filePath();
 
+// The settings file in force; the per-user copy's folder is made as needed.
 IniFile open();
 
 struct StringKey { const char *section; const char *ident; const char *defaultValue; };

@@ -74,9 +74,10 @@ TZ960Report::TZ960Report(QWidget *Owner, Z960Port *port_, const std::string &rep
         for (const QString &note : notes)
             notesLines.push_back(note.toLocal8Bit().toStdString());
         pumpMessages();
-        result_ = ExportReport();
+        if (!linkStopped())
+            result_ = ExportReport();
     }
-    if (!result_)
+    if (!result_ && !linkStopped())
         Platform::showMessage(QString::fromLatin1(kNoReport), ownerForm);
     FormClose();
 }
@@ -115,6 +116,8 @@ bool TZ960Report::getStucture(unsigned char n)
         return ops_.getStucture(n);
     return port != nullptr && port->getStucture(n);
 }
+
+bool TZ960Report::linkStopped() const { return port != nullptr && port->stopped(); }
 
 bool TZ960Report::readRegisters(unsigned short start, unsigned short count, unsigned char *buf, unsigned short *len)
 {

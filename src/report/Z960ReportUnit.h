@@ -2,8 +2,10 @@
 // the meter, reads the status and system structures, builds the seven
 // sections, lays them out through the report template and writes the PDF,
 // RTF and CSV files that the report options allow, each offered in a save
-// dialog; "No report was generated!" when none was written. The object is a
-// hidden widget that the caller deletes when the constructor has returned.
+// dialog; "No report was generated!" when none was written, unless the link
+// was stopped meanwhile (its window closed), which ends the report quietly.
+// The object is a hidden widget that the caller deletes when the constructor
+// has returned.
 //
 //   TZ960Report report(this, port, meterDir, name, licence, site, notes);
 #pragma once
@@ -83,6 +85,8 @@ private:
     bool getStucture(unsigned char n);
     // One register read; a short reply or a serial exception is a failed try.
     bool readRegisters(unsigned short start, unsigned short count, unsigned char *buf, unsigned short *len);
+    // The link was stopped: the report ends without a word.
+    bool linkStopped() const;
     std::string title() const;
     QString baseName() const;
     std::optional<QString> askFile(const char *ext, const QString &name, const char *filter);

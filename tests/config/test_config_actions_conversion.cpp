@@ -191,6 +191,23 @@ TEST_F(Conversion, WritesExactlyTheOldMetersFieldsAndEndsWithOk)
     EXPECT_EQ(form.SiteName->text(), "North Pump");
 }
 
+TEST_F(Conversion, ADecimalCommaInTheTubeEntriesIsThePoint)
+{
+    fillValid();
+    for (QLineEdit *e : {form.Z640ConverionFlowTubeFactor, form.Z640ConverionFlowTubeZero})
+        e->clear();
+    type(form.Z640ConverionFlowTubeFactor, "1870,25,");
+    type(form.Z640ConverionFlowTubeZero, "-12,5");
+    EXPECT_EQ(form.Z640ConverionFlowTubeFactor->text(), "1870.25");
+    EXPECT_EQ(form.Z640ConverionFlowTubeZero->text(), "-12.5");
+    form.Z640ConversionSaveBtn->click();
+
+    EXPECT_TRUE(d.prompter.messages.empty()) << d.prompter.texts().join('|').toStdString();
+    EXPECT_EQ(form.result(), TConfigForm::mrOk);
+    EXPECT_EQ(getF32(cal(kTubeFactor4)), 1870.25f);
+    EXPECT_EQ(getF32(cal(kTubeZero1)), -12.5f);
+}
+
 // Leaving the page, by Exit or by saving from another page, sends nothing of it.
 TEST_F(Conversion, ALeftConversionWritesNothingOfIt)
 {

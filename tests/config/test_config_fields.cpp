@@ -502,6 +502,7 @@ TEST(ConfigFields, KeyFilterRules)
         const char *text;
         char key;
         bool accepted;
+        char becomes = 0; // the character the edit is given, when not the key itself
     } cases[] = {
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "", '-', true},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "", '+', true},
@@ -510,7 +511,13 @@ TEST(ConfigFields, KeyFilterRules)
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1.2", '.', false},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1.2", '7', true},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1", 'e', false},
-        {&TConfigForm::coilZeroKeyPress, "coilFreq", "1", ',', false},
+        {&TConfigForm::coilZeroKeyPress, "coilFreq", "", ',', true, '.'},
+        {&TConfigForm::coilZeroKeyPress, "coilFreq", "12", ',', true, '.'},
+        {&TConfigForm::coilZeroKeyPress, "coilFreq", "-3", ',', true, '.'},
+        {&TConfigForm::coilZeroKeyPress, "coilFreq", "1.", ',', false},
+        {&TConfigForm::coilZeroKeyPress, "coilFreq", "1.2", ',', false},
+        {&TConfigForm::coilCurrentKeyPress, "coilCurrent", "1", ',', false},
+        {&TConfigForm::DO_Frequency1KeyPress, "DO_Frequency2", "5", ',', false},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1", '\r', false},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1", 8, true},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1", 12, true},
@@ -536,6 +543,8 @@ TEST(ConfigFields, KeyFilterRules)
         char key = c.key;
         (f.*c.filter)(e, key);
         EXPECT_EQ(key != 0, c.accepted) << c.edit << " '" << c.text << "' + " << int(c.key);
+        if (c.accepted)
+            EXPECT_EQ(key, c.becomes ? c.becomes : c.key) << c.edit << " '" << c.text << "' + " << int(c.key);
     }
 
     // Typed: a fifth digit is refused, backspace still deletes.
@@ -654,6 +663,50 @@ TEST(ConfigFields, PickersStoreDateAndTimeIntoTheRecord)
     auto *modem = d.control<QDateTimeEdit>("ModemWindowDisabled");
     modem->setTime(QTime(7, 5, 9));
     EXPECT_TRUE(bytesAre(d.at(Image::Config, 264 + 3), {7, 5, 9}));
+}
+
+TEST(ConfigFields, ADecimalCommaIsTypedAsThePointWhereTheDecimalFilterRuns)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const struct {
+        const char *name;
+        Image image;
+        std::size_t offset;
+        const char *typed;
+        const char *shown;
+        bool red;
+        float stored;
+    } cases[] = {
+        {"flowTimeSpecFact", Image::Config, 58, "2,5", "2.5", false, 2.5f},
+        {"flowTimeSpecFact", Image::Config, 58, ",5", ".5", false, 0.5f},
+        {"simulationVal", Image::Config, 12, "-1,25", "-1.25", false, -1.25f},
+        {"coilFreq", Image::Cal, 64, "2,5,.5", "2.55", false, 2.55f}, // a second separator is refused
+        {"coilZero", Image::BasicCal, 82, "1.2,5", "1.25", false, 1.25f},
+        // Without a key filter a comma stays and the text is no number: red,
+        // the image keeps 2, the last value accepted, and Save is refused.
+        {"density", Image::Cal, 60, "2,5", "2,5", true, 2.0f},
+        {"flowFullScale", Image::Cal, 6, "2,5", "2,5", true, 2.0f},
+    };
+    for (const auto &c : cases) {
+        Dialog d;
+        d.type(c.name, QString::fromLatin1(c.typed));
+        EXPECT_EQ(d.edit(c.name)->text(), QString::fromLatin1(c.shown)) << c.name << " " << c.typed;
+        EXPECT_EQ(d.red(c.name), c.red) << c.name << " " << c.typed;
+        EXPECT_EQ(getF32(d.at(c.image, c.offset)), c.stored) << c.name << " " << c.typed;
+        EXPECT_TRUE(d.unchangedExcept(c.image, c.offset, 4)) << c.name << " wrote other bytes";
+        EXPECT_EQ(d.form->ValidateAll(), !c.red) << c.name;
+    }
+
+    // The decimal key of a German keypad types ",".
+    Dialog d;
+    d.edit("ecThreshold")->clear();
+    QTest::keyClick(d.edit("ecThreshold"), '3');
+    QTest::keyClick(d.edit("ecThreshold"), Qt::Key_Comma, Qt::KeypadModifier);
+    QTest::keyClick(d.edit("ecThreshold"), '7');
+    EXPECT_EQ(d.edit("ecThreshold")->text(), QStringLiteral("3.7"));
+    EXPECT_EQ(getF32(d.at(Image::Config, 24)), 3.7f);
+    QLocale::setDefault(saved);
 }
 
 TEST(ConfigFields, NumbersUseADotWhateverTheLocale)

@@ -66,6 +66,7 @@ TEST_F(ProgramEntry, RunsTheStartupWindowUntilItCloses)
     EXPECT_EQ(title, "Stelvanor Vantoro Version 2.10");
     EXPECT_EQ(selected, "Com5");
     EXPECT_EQ(QCoreApplication::applicationName(), "Vantoro");
+    EXPECT_EQ(QCoreApplication::organizationName(), "Stelvanor"); // names the per-user settings folder
     EXPECT_EQ(VRStartupForm, nullptr);
     // The lock went with the run.
     const Platform::SingleInstance after(lockName());

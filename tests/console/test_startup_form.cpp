@@ -2,13 +2,16 @@
 // the data folder command.
 #include "console/ConsoleFixture.h"
 #include "console/TVRStartupForm.h"
+#include "support/FreshHome.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -276,21 +279,70 @@ TEST_F(StartupForm, PreselectedPortFromTheCommandLine)
     EXPECT_EQ(form->AvailComportComboBox->currentText(), "Com3");
 }
 
+TEST_F(StartupForm, ReadOnlySettingsFileGivesWayToTheUserCopyAndConnects)
+{
+    const TestSupport::FreshHome home(dir.filePath("home"));
+    QCoreApplication::setOrganizationName("Stelvanor");
+    setPorts({1, 3});
+    const QByteArray earlier = "[Defaults]\nComport=Com3\n\n[Settings]\nAddress=17\n";
+    writeIni(earlier);
+    ASSERT_TRUE(QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    auto form = makeForm();
+    // Read from the file beside the executable, which root could write but must not.
+    EXPECT_EQ(form->AvailComportComboBox->currentText(), "Com3");
+    EXPECT_EQ(form->AddressEditBox->text(), "17");
+    type(form->AddressEditBox, "9");
+    form->AvailComportComboBox->setCurrentIndex(0);
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+    ASSERT_EQ(connections.size(), 1u);
+    EXPECT_EQ(connections[0].port, "Com1");
+    EXPECT_EQ(connections[0].address, 9);
+    EXPECT_EQ(ini(), earlier);
+    const Platform::IniFile copy(dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini"));
+    EXPECT_EQ(S::read(copy, S::Comport), "Com1");
+    EXPECT_EQ(S::read(copy, S::Address), 9);
+}
+
 TEST_F(StartupForm, UnwritableSettingsAreReportedAndStopConnect)
 {
-    setPorts({1});
-    blockIni();
-    auto form = makeForm();
-    // The start-up save fails, is shown, and the window still comes up.
-    EXPECT_EQ(prompter.texts(), QStringList({refusedText()}));
-    EXPECT_EQ(form->AddressEditBox->text(), "1");
-    prompter.messages.clear();
-    type(form->AddressEditBox, "9");
-    EXPECT_EQ(form->modbusAddressValue(), 9); // kept in memory only
-    prompter.messages.clear();
-    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
-    EXPECT_EQ(prompter.texts(), QStringList({refusedText()}));
-    EXPECT_TRUE(connections.empty());
+    const TestSupport::FreshHome home(dir.filePath("home"));
+    QCoreApplication::setOrganizationName("Stelvanor");
+    struct Case {
+        const char *what;
+        std::function<QString()> block; // returns the file that cannot be written
+    };
+    const Case cases[] = {
+        {"a folder where the file should be", [this] { blockIni(); return iniPath(); }},
+        {"a read-only file and no room for the user copy", [this] {
+             writeIni("[Settings]\nAddress=1\n");
+             QFile::setPermissions(iniPath(), QFile::ReadOwner);
+             QDir().mkpath(dir.filePath("home/.config"));
+             QFile blocker(dir.filePath("home/.config/Stelvanor")); // a file where its folder should go
+             blocker.open(QIODevice::WriteOnly);
+             return dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini");
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        setPorts({1});
+        prompter.messages.clear();
+        connections.clear();
+        const QString refused = QStringLiteral("Unable to write to ") + c.block();
+        auto form = makeForm();
+        // The start-up save fails, is shown, and the window still comes up.
+        EXPECT_EQ(prompter.texts(), QStringList({refused}));
+        EXPECT_EQ(form->AddressEditBox->text(), "1");
+        prompter.messages.clear();
+        type(form->AddressEditBox, "9");
+        EXPECT_EQ(form->modbusAddressValue(), 9); // kept in memory only
+        prompter.messages.clear();
+        QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+        EXPECT_EQ(prompter.texts(), QStringList({refused}));
+        EXPECT_TRUE(connections.empty());
+        QDir(iniPath()).removeRecursively();
+        QFile::remove(iniPath());
+    }
 }
 
 TEST_F(StartupForm, FailingMainWindowIsReportedAndTheWindowComesBack)
@@ -305,6 +357,44 @@ TEST_F(StartupForm, FailingMainWindowIsReportedAndTheWindowComesBack)
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
     EXPECT_EQ(prompter.texts(), QStringList({"Cannot create data directory."}));
     EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(StartupForm, WhatIsAskedForWhileAConnectionEndsRunsAfterIt)
+{
+    // A main window that has closed but still frees its link runs inside
+    // Connect; the start-up window takes clicks again meanwhile.
+    const struct {
+        const char *what;
+        std::function<void(TVRStartupForm &)> press;
+        size_t connectionsAfter;
+        QStringList dialogsAfter;
+    } cases[] = {
+        {"Connect", [](TVRStartupForm &f) { f.ConnectBtn->click(); }, 2, {}},
+        {"Options", [](TVRStartupForm &f) { f.ProgramOptions1->trigger(); }, 1, {"Vantoro Program Options"}},
+        {"About", [](TVRStartupForm &f) { f.About1->trigger(); }, 1, {"About"}},
+    };
+    setPorts({1});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        connections.clear();
+        prompter.dialogTitles.clear();
+        auto form = makeForm();
+        form->show();
+        bool ranInside = false;
+        form->runMainWindow = [&](TVRStartupForm &owner, const std::string &port, uint16_t address) {
+            connections.push_back({port, address});
+            if (connections.size() > 1)
+                return;
+            c.press(owner);
+            ranInside = connections.size() > 1 || !prompter.dialogTitles.isEmpty();
+        };
+        form->ConnectBtnClick();
+        EXPECT_FALSE(ranInside);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(connections.size(), c.connectionsAfter);
+        EXPECT_EQ(prompter.dialogTitles, c.dialogsAfter);
+        EXPECT_TRUE(prompter.messages.empty());
+    }
 }
 
 TEST_F(StartupForm, OpenDataFoldersBuildsTheTreeAndOpensTheDataFolder)

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "console/ConsoleFixture.h"
+#include "console/TVRStartupForm.h"
 #include "console/TZ960InterfaceForm.h"
 #include "link/LinkClock.h"
 #include "platform/PortMap.h"
 #include "z960sim/Z960Sim.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -49,6 +51,35 @@ public: // table-driven cases reach the fixture from outside its tests
             QThread::msleep(1);
         }
         return true;
+    }
+
+    // Presses Connect on the shown start-up window for Com1, which runs the
+    // main window modally; once that polls (or after 10 s) `whilePolling`
+    // looks at it and it is closed as the technician would. True when the
+    // main window was shown polling.
+    static bool connectAndClose(TVRStartupForm &startup,
+                                const std::function<void(TZ960InterfaceForm &)> &whilePolling = {})
+    {
+        startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
+        bool shown = false;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto *main = startup.findChild<TZ960InterfaceForm *>();
+            if (main == nullptr || main->closingDown())
+                return;
+            if (main->polling()) {
+                shown = main->isVisible();
+                if (whilePolling)
+                    whilePolling(*main);
+            }
+            if (main->polling() || elapsed.elapsed() > 10000)
+                main->close();
+        });
+        watch.start(5);
+        startup.ConnectBtnClick();
+        return shown;
     }
 
     // Waits until the shown window's connection has ended either way. Polls

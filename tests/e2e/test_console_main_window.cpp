@@ -1,6 +1,7 @@
 // The main window over the real link, a pty and the simulated meter: the
 // connection sequence, the status page's poll, login, the setup write-back and
 // closing while the meter is being waited for.
+#include "console/DataPage.h"
 #include "console/MonitorData.h"
 #include "console/TDlProgForm.h"
 #include "console/TStringQuery.h"
@@ -19,7 +20,9 @@
 #include "support/ScriptedPrompter.h"
 #include "z960sim/Z960Sim.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QListWidget>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,9 +30,12 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -225,7 +231,6 @@ TEST_F(MainWindowE2E, AFailedStepShowsOneMessageAndClosesTheWindow)
     };
     const Case cases[] = {
         {0, [](MainWindowE2E &t) { t.startSim({/*address*/ 2}); }, "Com1"}, // nobody answers at address 1
-        {0, [](MainWindowE2E &t) { t.startSim(); }, "Com7"},               // no such port
         {25, refuseRead(1), "Com1"},
         {50, refuseRead(2), "Com1"},
         {75, refuseRead(3), "Com1"},
@@ -271,27 +276,8 @@ TEST_F(MainWindowE2E, ANewAccountWithoutItsDataFolderConnectsAtTheFirstTry)
     startSim();
     TVRStartupForm startup;
     startup.show();
-    startup.AvailComportComboBox->setCurrentIndex(startup.AvailComportComboBox->findText(QStringLiteral("Com1")));
-
-    // Looks at the main window once it polls, then closes it as the technician would.
-    bool shown = false;
     QString meterDir;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        auto *main = startup.findChild<TZ960InterfaceForm *>();
-        if (main == nullptr || main->closingDown())
-            return;
-        if (main->polling()) {
-            shown = main->isVisible();
-            meterDir = main->dataDirPath();
-        }
-        if (main->polling() || elapsed.elapsed() > 10000)
-            main->close();
-    });
-    watch.start(5);
-    startup.ConnectBtnClick(); // runs the main window modally until it closes
+    const bool shown = connectAndClose(startup, [&](TZ960InterfaceForm &main) { meterDir = main.dataDirPath(); });
 
     EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(shown);
@@ -558,6 +544,29 @@ TEST_F(SetupWriteBack, OkWritesInOrderRereadsAndLogsOut)
     EXPECT_EQ(form->monitorLines()->size(), 1);
 }
 
+TEST_F(SetupWriteBack, ADecimalCommaTypedInTheDialogReachesTheMeterAsAPoint)
+{
+    constexpr size_t kFlowTimeSpecFact = 58; // configuration
+    ASSERT_NE(Bytes(configBefore.begin() + kFlowTimeSpecFact, configBefore.begin() + kFlowTimeSpecFact + 4),
+              f32(2.5f));
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    prompter.dialogs.push_back([](QDialog &d) {
+        auto &setup = dynamic_cast<TConfigForm &>(d);
+        auto *edit = qobject_cast<QLineEdit *>(setup.fieldControl(QStringLiteral("flowTimeSpecFact")));
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("2,5"));
+        EXPECT_EQ(edit->text(), QStringLiteral("2.5"));
+        setup.SaveBtn->click();
+        return setup.result();
+    });
+    click(form->SetupSB);
+    QLocale::setDefault(saved);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    const Bytes image = sim->image(5);
+    EXPECT_EQ(Bytes(image.begin() + kFlowTimeSpecFact, image.begin() + kFlowTimeSpecFact + 4), f32(2.5f));
+}
+
 TEST_F(SetupWriteBack, AFailedWriteRestoresTheImagesAndStillRestartsTheMeter)
 {
     const Z960Data::sConfig configCopy = form->link()->configImage;
@@ -587,6 +596,32 @@ TEST_F(SetupWriteBack, CancelSendsOnlyTheLogout)
     EXPECT_EQ(sim->image(5), configBefore);
     EXPECT_TRUE(form->polling());
     EXPECT_FALSE(form->SetupSB->isEnabled());
+}
+
+TEST_F(SetupWriteBack, ACloseOnceTheSchedulerStoppedWaitsForTheWritesAndItsRestart)
+{
+    Injection late{Fault::Delay, 20}; // the configuration write is answered late: the close comes meanwhile
+    late.value = 40;
+    sim->inject(late);
+    queueSetup(TConfigForm::mrOk, 777);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [this] {
+        const auto sent = commands();
+        if (!form->closingDown() && std::find(sent.begin(), sent.end(), "20:5") != sent.end())
+            form->close();
+    });
+    watch.start(1);
+    click(form->SetupSB);
+    watch.stop();
+
+    ASSERT_TRUE(form->closingDown());
+    // The writes complete and the scheduler runs again before the port closes;
+    // the re-reads and the logout, which only served the window, are not sent.
+    EXPECT_EQ(join(commands()), "81:f3 0 69:0 0 20:5 0 20:4 0 20:6 69:1");
+    EXPECT_EQ(sim->meterState(), 1);
+    EXPECT_EQ(sim->image(5)[4], 777 & 0xFF);
+    EXPECT_EQ(form->link(), nullptr);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(SetupWriteBack, AMeterFolderThatCannotBeMadeCountsAsAFailedRun)
@@ -738,6 +773,215 @@ TEST_F(MainWindowE2E, ClosingDuringTheConnectionStopsItWithoutAMessage)
     EXPECT_TRUE(prompter.messages.empty());
     EXPECT_EQ(form->progress(), nullptr);
     EXPECT_EQ(join(commands()).find("19:4"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Closing in the middle of a transfer, through the start-up window as the
+// technician works: a meter at the line rate, a file of many blocks, and the
+// link in real time (a reply of structure 1 alone takes about a second).
+
+class ClosingMidTransfer : public MainWindowE2E {
+protected:
+    static constexpr int kBlockSize = 64;
+    LinkClock::Scoped realTime{1.0};
+    std::unique_ptr<TVRStartupForm> startup;
+    int running = 0;     // main windows running now (ending ones included)
+    int mostRunning = 0; // the most that ever ran at once
+    int runs = 0;
+    QElapsedTimer sinceClose;
+    qint64 portClosedAfter = -1; // ms from the close until the link had closed the port
+
+    void SetUp() override
+    {
+        MainWindowE2E::SetUp();
+        z960sim::Options o;
+        o.paced = true;
+        o.blockSize = kBlockSize;
+        startSim(o);
+        startup = std::make_unique<TVRStartupForm>();
+        startup->runMainWindow = [this](TVRStartupForm &owner, const std::string &portText, uint16_t address) {
+            ++runs;
+            mostRunning = std::max(mostRunning, ++running);
+            TVRStartupForm::RunInterfaceForm(owner, portText, address);
+            --running;
+        };
+        startup->show();
+        startup->AvailComportComboBox->setCurrentIndex(startup->AvailComportComboBox->findText(QStringLiteral("Com1")));
+    }
+    void TearDown() override
+    {
+        startup.reset();
+        MainWindowE2E::TearDown();
+    }
+
+    QString meterDir() const { return dataRoot() + QStringLiteral("data/960123/"); }
+    TZ960InterfaceForm *mainWindow() const { return startup->findChild<TZ960InterfaceForm *>(); }
+
+    // Runs `step` on the live main window every 5 ms while `during` runs.
+    static void watching(const std::function<void(TZ960InterfaceForm &)> &step, TVRStartupForm &startup,
+                         const std::function<void()> &during)
+    {
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto *main = startup.findChild<TZ960InterfaceForm *>();
+            if (main != nullptr && !main->closingDown())
+                step(*main);
+        });
+        watch.start(5);
+        during();
+    }
+    static void closeOncePolling(TZ960InterfaceForm &main)
+    {
+        if (main.polling())
+            main.close();
+    }
+    // The close, timed until the link is freed (its port closed before).
+    void closeNow(TZ960InterfaceForm &main)
+    {
+        QObject::connect(main.link(), &QObject::destroyed, [this] { portClosedAfter = sinceClose.elapsed(); });
+        sinceClose.start();
+        main.close();
+    }
+
+    // Control codes of the transfer frames the PC sent since the last clearRecord.
+    std::vector<uint8_t> transferCodes() const
+    {
+        std::vector<uint8_t> out;
+        for (const z960sim::Frame &f : sim->received())
+            if (f.kind == z960sim::Frame::Quillmere && f.control != 0x80)
+                out.push_back(f.control);
+        return out;
+    }
+    static bool isAck(uint8_t c) { return c == 0x8B || c == 0x90 || c == 0x92 || c == 0x94 || c == 0x96; }
+    int acks() const
+    {
+        const auto codes = transferCodes();
+        return static_cast<int>(std::count_if(codes.begin(), codes.end(), isAck));
+    }
+    // The PC's abort went out after some acknowledgements, and nothing acknowledged after it.
+    void expectAbortEndedTheTransfer() const
+    {
+        // The line may still be carrying the abort to the meter's record.
+        waitFor([this] {
+            const auto sent = transferCodes();
+            return std::find(sent.begin(), sent.end(), 0x8E) != sent.end();
+        }, 2000);
+        const auto codes = transferCodes();
+        const auto abort = std::find(codes.begin(), codes.end(), 0x8E);
+        ASSERT_NE(abort, codes.end());
+        EXPECT_GE(std::count_if(codes.begin(), abort, isAck), 3);
+        EXPECT_EQ(std::count_if(abort, codes.end(), isAck), 0);
+    }
+    int dataBlocksSent() const
+    {
+        const auto frames = sim->sent();
+        return static_cast<int>(std::count_if(frames.begin(), frames.end(), [](const z960sim::Frame &f) {
+            return f.kind == z960sim::Frame::Quillmere && (f.control == 0x91 || f.control == 0x93);
+        }));
+    }
+    std::vector<QWidget *> visibleWindows() const
+    {
+        std::vector<QWidget *> out;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                out.push_back(w);
+        return out;
+    }
+};
+
+TEST_F(ClosingMidTransfer, DownloadEndsAtOnceKeepsTheEarlierCopyAndTheNextConnectReadsTheMeter)
+{
+    constexpr int kBlocks = 24;
+    Bytes log(kBlocks * kBlockSize);
+    for (size_t i = 0; i < log.size(); ++i)
+        log[i] = static_cast<uint8_t>('0' + i % 43);
+    sim->addFile("LOG0001.TXT", log);
+    ASSERT_TRUE(QDir().mkpath(meterDir()));
+    const QByteArray earlier("the copy downloaded last week\r\n");
+    {
+        QFile copy(meterDir() + QStringLiteral("LOG0001.TXT"));
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write(earlier);
+    }
+
+    int stage = 0;
+    watching(
+        [&](TZ960InterfaceForm &main) {
+            if (stage == 0 && main.polling()) {
+                stage = 1;
+                QTimer::singleShot(0, &main, [&main] { main.DataSB->click(); });
+            } else if (stage == 1 && main.dataPage->FileList->count() == 1 && !main.deviceOperationRunning()) {
+                stage = 2;
+                main.dataPage->FileList->setCurrentRow(0);
+                sim->clearRecord();
+                QTimer::singleShot(0, &main, [&main] { main.dataPage->DownLoadBtn->click(); });
+            } else if (stage == 2 && acks() >= 3) { // the opening, block 1 and block 5
+                stage = 3;
+                closeNow(main);
+            }
+        },
+        *startup, [&] { startup->ConnectBtnClick(); });
+
+    ASSERT_EQ(stage, 3);
+    EXPECT_GE(portClosedAfter, 0);
+    EXPECT_LT(portClosedAfter, 1000) << "ms from the close to the port closed";
+    expectAbortEndedTheTransfer();
+    EXPECT_LT(dataBlocksSent(), kBlocks) << "the meter stopped sending";
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(opened.empty());
+    EXPECT_FALSE(QFile::exists(meterDir() + QStringLiteral("LOG0001.TXT.part")));
+    QFile copy(meterDir() + QStringLiteral("LOG0001.TXT"));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), earlier);
+    EXPECT_EQ(visibleWindows(), std::vector<QWidget *>{startup.get()});
+
+    // Connect at once: the port is free and the meter answers from its first request.
+    sim->clearRecord();
+    watching(closeOncePolling, *startup, [&] { startup->ConnectBtnClick(); });
+    EXPECT_EQ(join(commands()), "0 19:5 19:4 19:6 19:0 19:1");
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(ClosingMidTransfer, FileListEndsAtOnceAndConnectPressedMeanwhileWaitsForThePort)
+{
+    for (int i = 0; i < 300; ++i) // an index of about 60 blocks
+        sim->addFile(QStringLiteral("LOG%1.TXT").arg(i, 4, 10, QLatin1Char('0')).toStdString(), Bytes{'1'});
+
+    int stage = 0;
+    bool pressedWhileEnding = false;
+    watching(
+        [&](TZ960InterfaceForm &main) {
+            if (stage == 0 && main.polling()) {
+                stage = 1;
+                sim->clearRecord();
+                QTimer::singleShot(0, &main, [&main] { main.DataSB->click(); });
+            } else if (stage == 1 && acks() >= 3) {
+                stage = 2;
+                closeNow(main);
+                // Connect, as soon as the start-up window takes clicks again.
+                QTimer::singleShot(0, startup.get(), [&] {
+                    pressedWhileEnding = running > 0;
+                    startup->ConnectBtn->click();
+                });
+            }
+        },
+        *startup, [&] { startup->ConnectBtnClick(); });
+
+    ASSERT_EQ(stage, 2);
+    EXPECT_GE(portClosedAfter, 0);
+    EXPECT_LT(portClosedAfter, 1000) << "ms from the close to the port closed";
+    expectAbortEndedTheTransfer();
+    EXPECT_FALSE(QFile::exists(meterDir() + QStringLiteral("index.txt")));
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(pressedWhileEnding);
+    EXPECT_EQ(runs, 1) << "no second connection while the first one ends";
+
+    // The Connect pressed meanwhile runs now that the port is free.
+    sim->clearRecord();
+    watching(closeOncePolling, *startup, [&] { ASSERT_TRUE(waitFor([&] { return runs == 2 && running == 0; })); });
+    EXPECT_EQ(mostRunning, 1);
+    EXPECT_EQ(join(commands()), "0 19:5 19:4 19:6 19:0 19:1");
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
 }
 
 } // namespace

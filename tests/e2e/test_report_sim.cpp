@@ -8,6 +8,7 @@
 #include "z960sim/Z960Sim.h"
 
 #include <QFile>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -155,4 +156,22 @@ TEST_F(ReportAgainstSim, RegisterExceptionsAndALostReplyAreRetried)
     EXPECT_TRUE(csv.contains(line("ForwardTotal", total(0))));
     EXPECT_TRUE(csv.contains(line("Uptime days ", QStringLiteral("12 days"))));
     EXPECT_EQ(registerReads().size(), 7u);
+}
+
+TEST_F(ReportAgainstSim, ALinkStoppedDuringItsReadsEndsTheReportQuietly)
+{
+    // The first register read goes unanswered; the window closes while it waits.
+    sim.inject({z960sim::Fault::Silence, z960sim::kModbusAscii, 3});
+    const LinkClock::Scoped fast(20);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [this] {
+        if (!registerReads().empty())
+            port->stop();
+    });
+    watch.start(1);
+    runReport();
+    EXPECT_FALSE(generated);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(prompter.saveRequests.empty());
+    EXPECT_EQ(registerReads(), (std::vector<std::pair<int, int>>{{116, 40}})) << "nothing sent after the stop";
 }

@@ -125,7 +125,7 @@ TEST(PortOnPty, PortTextThatIsNoNumberThrowsBeforeAnythingIsCreated)
     }
 }
 
-TEST(PortOnPty, MissingOrBusyPortGivesFalseWithoutAMessage)
+TEST(PortOnPty, MissingOrBusyPortGivesFalseWithoutAMessageButKeepsTheReason)
 {
     TestSupport::PtyPair pty(kCom + 2);
     ASSERT_TRUE(pty.ok()) << pty.error();
@@ -134,12 +134,24 @@ TEST(PortOnPty, MissingOrBusyPortGivesFalseWithoutAMessage)
     auto missing = openLink("Com" + std::to_string(kCom + 50));
     EXPECT_FALSE(missing->portOpen);
     EXPECT_NE(missing->comm, nullptr) << "the component stays with the link";
+    EXPECT_EQ(missing->openFailure, "Specified device not found (COM" + std::to_string(kCom + 50) + ").");
+    EXPECT_FALSE(missing->openDenied);
 
     auto first = openLink("Com" + std::to_string(kCom + 2));
     ASSERT_TRUE(first->portOpen);
+    EXPECT_EQ(first->openFailure, "");
     auto second = openLink("Com" + std::to_string(kCom + 2));
     EXPECT_FALSE(second->portOpen);
+    EXPECT_EQ(second->openFailure,
+              "Can't open specified device " + pty.slavePath() + " (Error 16, Device or resource busy)");
+    EXPECT_FALSE(second->openDenied);
     EXPECT_TRUE(prompter.messages.empty());
+
+    // A later open that succeeds forgets the reason.
+    first.reset();
+    EXPECT_TRUE(second->OpenPort("Com" + std::to_string(kCom + 2), 9600));
+    EXPECT_EQ(second->openFailure, "");
+    second->comm->SetClosePause(0);
 }
 
 TEST(PortOnPty, ScriptedTransportStaysInPlaceAcrossOpenPort)

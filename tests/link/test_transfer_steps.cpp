@@ -226,3 +226,58 @@ TEST_F(TransferSteps, RequestsThatCannotBeBuiltSendNothing)
     EXPECT_TRUE(meter.requests.empty());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(file)));
 }
+
+TEST_F(TransferSteps, StopInsideAWindowSendsTheAbortAtOnceAndNothingAfterIt)
+{
+    // Block 1 is acknowledged at once; blocks 2 and 3 open a window of four,
+    // after which the meter waits for the acknowledgement that never comes.
+    groups = {{{0x91, "ab"}}, {{0x93, "cd"}, {0x91, "ef"}}};
+    port.OnDownLoadEvent = [this](QObject *, int, int, int) {
+        if (++progressEvents == 4) // block 3: the stop comes once its step is over
+            QTimer::singleShot(0, &port, [this] { port.stop(); });
+    };
+    const std::string file = path("w.csv");
+    EXPECT_FALSE(port.getLogFile("\\w.csv", file.c_str(), true));
+    EXPECT_EQ(transferFrames(meter), (std::vector<std::string>{"8B", "94:04", "8E"}));
+    EXPECT_EQ(contents(file), QByteArray("abcdef"));
+    EXPECT_TRUE(prompter.messages.empty());
+    EXPECT_FALSE(port.fileTransferTimer->isActive());
+
+    meter.requests.clear();
+    EXPECT_FALSE(port.sendNullCommand());
+    EXPECT_FALSE(port.getStucture(0));
+    EXPECT_FALSE(port.getLogFileIndex(path("index.txt").c_str(), 0));
+    EXPECT_TRUE(meter.requests.empty()) << "a stopped link sends nothing new";
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(TransferSteps, StopWhileTheRequestWaitsAbortsInsteadOfOpening)
+{
+    // The stop arrives while the request waits for its reply: the reply still
+    // counts, and the meter, which has readied the file, is told to drop it.
+    const struct {
+        const char *what;
+        unsigned char command;
+        bool (*fetch)(Z960Port &, const char *path);
+    } cases[] = {
+        {"log file", 2, [](Z960Port &p, const char *path) { return p.getLogFile("\\f.csv", path, true); }},
+        {"file list", 80, [](Z960Port &p, const char *path) { return p.getLogFileIndex(path, 0); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Z960Port link(nullptr, 1);
+        ScriptedMeter m(link);
+        m.respond = [&link, &c](const Request &r) {
+            if (r.kind != Request::Quillmere || r.control != 0x80)
+                return QByteArray();
+            link.stop();
+            return reply(bytesOf({0x80, c.command, 0, 0, 0, 0, 5, 0, 0, 0}));
+        };
+        const std::string file = path("stopped.txt");
+        EXPECT_FALSE(c.fetch(link, file.c_str()));
+        EXPECT_EQ(m.count(c.command), 1);
+        EXPECT_EQ(transferFrames(m), std::vector<std::string>{"8E"});
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(file)));
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    }
+}

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <stdexcept>
-#include <unistd.h>
+#include <sys/stat.h>
 
 using Platform::IniFile;
 
@@ -30,6 +30,11 @@ protected:
     {
         QFile f(path());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static mode_t modeOf(const QString &file)
+    {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 };
 
@@ -155,15 +160,48 @@ TEST_F(IniFileTest, RefusedWritesThrowWithThePathAndKeepTheFile)
     EXPECT_EQ(readRaw(), "[Defaults]\nComport=Com1\n");
 }
 
-TEST_F(IniFileTest, ReadOnlyFileIsRefused)
+TEST_F(IniFileTest, ReadOnlyFileIsRefusedEvenForRoot)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write read-only files";
-    writeRaw("[Settings]\nAddress=5\n");
-    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner));
+    const QByteArray old = "[Settings]\nAddress=5\n";
+    writeRaw(old);
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0444), 0);
     IniFile ini(path());
     EXPECT_THROW(ini.WriteInteger("Settings", "Address", 6), std::runtime_error);
-    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 5);
+    EXPECT_EQ(readRaw(), old);
+    EXPECT_EQ(modeOf(path()), 0444u);
+}
+
+TEST_F(IniFileTest, AReplacedFileKeepsItsPermissionBits)
+{
+    // 0464 lacks the owner's write bit, which a save's temporary file needs.
+    for (const mode_t mode : {0600u, 0640u, 0666u, 0464u}) {
+        writeRaw("[Settings]\nAddress=5\n");
+        ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), mode), 0);
+        IniFile(path()).WriteInteger("Settings", "Address", 6);
+        EXPECT_EQ(readRaw(), "[Settings]\nAddress=6\n") << std::oct << mode;
+        EXPECT_EQ(modeOf(path()), mode) << std::oct << mode;
+    }
+}
+
+TEST_F(IniFileTest, AFileMayStartAsACopyOfAnother)
+{
+    const QString copy = dir.filePath(QStringLiteral("copy.ini"));
+    const QByteArray seed = "; kept\n[Defaults]\nComport=Com4\n";
+    writeRaw(seed);
+    IniFile ini(copy, path());
+    // Until the copy exists, it reads as the seed.
+    EXPECT_EQ(ini.ReadString("Defaults", "Comport", ""), "Com4");
+    EXPECT_TRUE(ini.ValueExists("Defaults", "Comport"));
+    ini.WriteInteger("Settings", "Address", 9);
+    QFile written(copy);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), seed + "\n[Settings]\nAddress=9\n");
+    // From then on the copy is the file; the seed is never written.
+    writeRaw("[Defaults]\nComport=Com8\n");
+    EXPECT_EQ(ini.ReadString("Defaults", "Comport", ""), "Com4");
+    ini.WriteString("Defaults", "Comport", "Com5");
+    EXPECT_EQ(readRaw(), "[Defaults]\nComport=Com8\n");
+    EXPECT_EQ(IniFile(copy).ReadString("Defaults", "Comport", ""), "Com5");
 }
 
 TEST_F(IniFileTest, AWriteThatFailsPartWayKeepsTheOldFile)
