@@ -4,7 +4,9 @@
 #include "config/ConfigNumbers.h"
 #include "link/DeviceTime.h"
 #include "link/Z960Enums.h"
+#include "platform/FormControls.h"
 #include "platform/Prompter.h"
+#include "platform/WindowFrame.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -22,19 +24,25 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <stdexcept>
+#include <utility>
 
 using namespace Config;
 
 namespace {
 
 constexpr int kEditWidth = 110;
+// Room between a page's memo and the button under it.
+constexpr int kButtonGap = 6;
 
 const char *const kZ640Warning =
     "Warning:\r\nShould incorrect Z640 flowmeter calibration details be entered, the accuracy of the replacement "
@@ -73,6 +81,20 @@ QPlainTextEdit *readOnlyMemo(const char *name, const QStringList &lines)
     memo->setReadOnly(true);
     memo->setPlainText(lines.join(QLatin1Char('\n')));
     return memo;
+}
+
+// The size at which a memo shows each of its lines on one line, with room
+// for one line more.
+QSize unwrappedSize(const QPlainTextEdit &memo)
+{
+    const QStringList lines = memo.toPlainText().split(QLatin1Char('\n'));
+    int widest = 0;
+    for (const QString &line : lines)
+        widest = std::max(widest, memo.fontMetrics().horizontalAdvance(line));
+    const int margins = 2 * int(std::ceil(memo.document()->documentMargin())) + 2 * memo.frameWidth();
+    const int scrollBar = memo.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &memo);
+    return {widest + margins + scrollBar + memo.cursorWidth() + 2,
+            int(lines.size() + 1) * memo.fontMetrics().lineSpacing() + margins};
 }
 
 QPushButton *button(const char *name, const char *caption)
@@ -153,14 +175,20 @@ void TConfigForm::buildWindow()
 {
     setObjectName(QStringLiteral("ConfigForm"));
     setWindowTitle(QStringLiteral("Flowmeter setup"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    Platform::setFrameStyle(*this, Platform::FrameStyle::SystemMenuMinimise);
     QFont f(QStringLiteral("Tahoma"));
     f.setPointSize(font().pointSize());
     setFont(f);
 
     SaveBtn = button("SaveBtn", "Save");
     CancelBtn = button("CancelBtn", "Cancel");
+    // A fixed border keeps its size: the pages that hide Save and Cancel
+    // leave their room empty.
+    for (QPushButton *b : {SaveBtn, CancelBtn}) {
+        QSizePolicy policy = b->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        b->setSizePolicy(policy);
+    }
     connect(SaveBtn, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
     connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
 
@@ -179,6 +207,17 @@ void TConfigForm::buildWindow()
     top->addWidget(buildPagePanel());
     top->addLayout(right, 1);
     top->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Sizes that depend on the dialog's own font. Every button at the
+    // framework's standard size; the clear-logs memos as wide as their
+    // longest line, so the lines break where they should and nowhere else.
+    for (QPushButton *b : findChildren<QPushButton *>())
+        Platform::padButton(*b);
+    for (QPlainTextEdit *memo : {Memo1, Memo2}) {
+        const QSize size = unwrappedSize(*memo);
+        memo->setMinimumWidth(size.width());
+        memo->setFixedHeight(size.height());
+    }
 }
 
 QWidget *TConfigForm::buildPagePanel()
@@ -207,7 +246,6 @@ QWidget *TConfigForm::buildPagePanel()
         auto *b = named(new QToolButton, e.name);
         b->setText(QString::fromLatin1(e.caption));
         b->setCheckable(true);
-        b->setAutoRaise(true);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         b->setMinimumHeight(32);
@@ -323,10 +361,9 @@ void TConfigForm::placeFields(Place place, QGridLayout *grid, int firstRow)
             if (grid2d) {
                 grid->addWidget(w, f->row, f->col);
             } else if (place == Place::AccessFront || place == Place::AccessComms) {
-                auto *cell = new QVBoxLayout;
-                cell->addWidget(label(labelOf(*f), w));
-                cell->addWidget(w);
-                grid->addLayout(cell, firstRow, 1 + f->col);
+                // Each code under its own name, on the line of its row's label.
+                grid->addWidget(label(labelOf(*f), w), 2 * firstRow, 1 + f->col);
+                grid->addWidget(w, 2 * firstRow + 1, 1 + f->col);
             } else if (f->kind == Kind::Check || f->kind == Kind::FlagBit) {
                 grid->addWidget(w, row++, 0, 1, 2);
             } else if (f->col != 0) {
@@ -442,6 +479,7 @@ QWidget *TConfigForm::buildCalibrationPage()
         {"Coil driver", Place::CoilDriver, 1, 0},
         {"Analog outputs", Place::CalAnalogOutputs, 1, 1},
     };
+    std::vector<QGridLayout *> grids;
     for (const auto &p : panels) {
         auto *box = new QGroupBox(QString::fromLatin1(p.caption));
         auto *grid = new QGridLayout(box);
@@ -449,7 +487,10 @@ QWidget *TConfigForm::buildCalibrationPage()
         grid->setRowStretch(grid->rowCount(), 1);
         grid->setColumnStretch(grid->columnCount(), 1);
         layout->addWidget(box, p.row, p.col);
+        grids.push_back(grid);
     }
+    // The edits start at the same place in every panel.
+    Platform::alignFirstColumns({grids[0], grids[1], grids[2], grids[3]});
     return page;
 }
 
@@ -475,8 +516,8 @@ QWidget *TConfigForm::buildAccessPage()
     auto *page = named(new QWidget, "AccessPage");
     auto *box = new QGroupBox(QStringLiteral("Access Codes"));
     auto *grid = new QGridLayout(box);
-    grid->addWidget(label(QStringLiteral("Front panel access ")), 0, 0);
-    grid->addWidget(label(QStringLiteral("Comms access")), 1, 0);
+    grid->addWidget(label(QStringLiteral("Front panel access ")), 1, 0);
+    grid->addWidget(label(QStringLiteral("Comms access")), 3, 0);
     placeFields(Place::AccessFront, grid, 0);
     placeFields(Place::AccessComms, grid, 1);
     auto *layout = new QVBoxLayout(page);
@@ -506,11 +547,15 @@ QWidget *TConfigForm::buildClearLogsPage()
          "before continuing."});
     ClearDataLogsBtn = button("ClearDataLogsBtn", "Clear Logs");
     BackupDataLogsBtn = button("BackupDataLogsBtn", "Backup Logs");
-    auto *layout = new QGridLayout(page);
-    layout->addWidget(Memo1, 0, 0);
-    layout->addWidget(ClearDataLogsBtn, 0, 1, Qt::AlignTop);
-    layout->addWidget(Memo2, 1, 0);
-    layout->addWidget(BackupDataLogsBtn, 1, 1, Qt::AlignTop);
+    // Each memo above its button (the memos take the page's width).
+    auto *layout = new QVBoxLayout(page);
+    for (auto [memo, action] : {std::pair{Memo1, ClearDataLogsBtn}, std::pair{Memo2, BackupDataLogsBtn}}) {
+        layout->addWidget(memo);
+        layout->addSpacing(kButtonGap);
+        layout->addWidget(action, 0, Qt::AlignLeft);
+        layout->addSpacing(2 * kButtonGap);
+    }
+    layout->addStretch(1);
     return page;
 }
 
@@ -521,6 +566,7 @@ QWidget *TConfigForm::buildResetTotalsPage()
     ClearTotalsBtn = button("ClearTotalsBtn", "Zero Totalisers");
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(ResetTotalsMemo, 1);
+    layout->addSpacing(kButtonGap);
     layout->addWidget(ClearTotalsBtn, 0, Qt::AlignLeft);
     return page;
 }
@@ -600,6 +646,7 @@ QWidget *TConfigForm::buildDetectorPage()
     DetectorGB = named(new QGroupBox(QStringLiteral("Detector type")), "DetectorGB");
     new QVBoxLayout(DetectorGB);
     detectorItems_ = new QButtonGroup(this);
+    Platform::tabToCheckedRadio(*detectorItems_);
     addDetectorItem(QStringLiteral("Z960"));
     addDetectorItem(QStringLiteral("Z640 Emulation"));
     Button1 = button("Button1", "Exit");

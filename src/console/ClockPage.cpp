@@ -4,6 +4,7 @@
 #include "console/PageControls.h"
 #include "console/PageHost.h"
 #include "link/Z960Port.h"
+#include "platform/FormControls.h"
 
 #include <QDateEdit>
 #include <QDateTime>
@@ -71,12 +72,14 @@ ClockPage::ClockPage(PageHost &host, DataPage *dataPage, QWidget *parent)
 
     UpdateTimeBtn = new QPushButton(QStringLiteral("Update Logger Clock"), this);
     UpdateTimeBtn->setObjectName(QStringLiteral("UpdateTimeBtn"));
+    Platform::padButton(*UpdateTimeBtn);
     connect(UpdateTimeBtn, &QPushButton::clicked, this, [this] { UpdateTimeBtnClick(UpdateTimeBtn); });
 
     auto *layout = new QGridLayout(this);
     layout->addWidget(SetClockRadioGroup, 0, 0, Qt::AlignTop);
     layout->addWidget(SetClockPanel, 0, 1, Qt::AlignTop);
     layout->addWidget(UpdateTimeBtn, 1, 0, Qt::AlignLeft | Qt::AlignTop);
+    layout->setVerticalSpacing(12); // the button stands clear of the choice above it
     layout->setRowStretch(2, 1);
     layout->setColumnStretch(2, 1);
     if (parent != nullptr && parent->layout() == nullptr) {

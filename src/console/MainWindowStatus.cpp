@@ -6,6 +6,7 @@
 #include "console/TZ960InterfaceForm.h"
 #include "link/Z960Enums.h"
 #include "link/Z960Port.h"
+#include "platform/FormControls.h"
 #include "platform/Prompter.h"
 
 #include <QApplication>
@@ -184,16 +185,19 @@ void setRowsVisible(Form &form, const ValueRow (&rows)[N], bool visible)
 void TZ960InterfaceForm::buildStatusPage()
 {
     auto *flowTotals = new QVBoxLayout(FlowTotalsSheet);
-    QGridLayout *grid = nullptr;
-    QGroupBox *flow = group(FlowTotalsSheet, "FLOW", grid);
+    QGridLayout *flowGrid = nullptr;
+    QGroupBox *flow = group(FlowTotalsSheet, "FLOW", flowGrid);
     flow->setObjectName(QStringLiteral("FlowGB"));
-    addRows(*this, flow, grid, kFlowRows, true);
+    addRows(*this, flow, flowGrid, kFlowRows, true);
     flowTotals->addWidget(flow);
-    QGroupBox *totals = group(FlowTotalsSheet, "TOTALS", grid);
+    QGridLayout *totalsGrid = nullptr;
+    QGroupBox *totals = group(FlowTotalsSheet, "TOTALS", totalsGrid);
     totals->setObjectName(QStringLiteral("TotalsGB"));
-    addRows(*this, totals, grid, kForwardTotalRows, true);
-    addRows(*this, totals, grid, kReverseTotalRows, true);
+    addRows(*this, totals, totalsGrid, kForwardTotalRows, true);
+    addRows(*this, totals, totalsGrid, kReverseTotalRows, true);
     flowTotals->addWidget(totals);
+    // The values and their units stand in one column under both headings.
+    Platform::alignFirstColumns({flowGrid, totalsGrid});
     flowTotals->addStretch(1);
 
     auto *diagnostics = new QVBoxLayout(DiagnosticsSheet);

@@ -1,5 +1,7 @@
 #include "console/PageControls.h"
 
+#include "platform/FormControls.h"
+
 #include <QButtonGroup>
 #include <QDir>
 #include <QRadioButton>
@@ -14,6 +16,7 @@ TRadioGroup::TRadioGroup(const QString &caption, const QStringList &items, QWidg
         group_->addButton(button, i);
         layout->addWidget(button);
     }
+    Platform::tabToCheckedRadio(*group_);
     connect(group_, &QButtonGroup::idClicked, this, [this](int) {
         if (OnClick)
             OnClick();

@@ -1,5 +1,6 @@
 #include "console/ProgramEntry.h"
 
+#include "console/ProgramIcon.h"
 #include "console/ProgramInfo.h"
 #include "console/TVRStartupForm.h"
 #include "platform/IntConvert.h"
@@ -11,7 +12,11 @@
 
 namespace Console {
 
-VantoroApplication::VantoroApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+VantoroApplication::VantoroApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    // Every window and message box carries the program's icon in its frame.
+    setWindowIcon(ProgramIcon());
+}
 
 bool VantoroApplication::notify(QObject *receiver, QEvent *event)
 {

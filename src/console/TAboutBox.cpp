@@ -2,6 +2,7 @@
 
 #include "console/ProgramInfo.h"
 #include "platform/ShellOpen.h"
+#include "platform/WindowFrame.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -9,11 +10,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QShowEvent>
 
 TAboutBox::TAboutBox(QWidget *Owner)
-    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QDialog(Owner)
 {
     setObjectName(QStringLiteral("AboutBox"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::NoIcons);
     setWindowTitle(QStringLiteral("About"));
     setFixedSize(400, 239);
 
@@ -73,6 +76,13 @@ void TAboutBox::FormCreate()
     ProductName->setText(QString::fromUtf8(Console::ProductName));
     const QString link = QString::fromUtf8(Console::MakerLink);
     LinkLabel1->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(link.toHtmlEscaped()));
+}
+
+void TAboutBox::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        Platform::centreOnScreen(*this);
 }
 
 void TAboutBox::LinkLabel1LinkClick(const QString &Link)

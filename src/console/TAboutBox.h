@@ -27,4 +27,8 @@ public:
     QLabel *Copyright;
     QLabel *LinkLabel1;
     QPushButton *OKButton;
+
+protected:
+    // Opens centred on the screen, whatever window opened it.
+    void showEvent(QShowEvent *event) override;
 };

@@ -1,14 +1,17 @@
 #include "console/TDlProgForm.h"
 
+#include "platform/WindowFrame.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QToolButton>
 
 TDlProgForm::TDlProgForm(QWidget *Owner, bool showCancel)
-    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QDialog(Owner)
 {
     setObjectName(QStringLiteral("DlProgForm"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::NoIcons);
     setWindowTitle(QStringLiteral("Data Download"));
     setFixedSize(397, 135);
 

@@ -1,8 +1,10 @@
 #include "console/TOptionsForm.h"
 
 #include "console/DataFolders.h"
+#include "platform/FormControls.h"
 #include "platform/Prompter.h"
 #include "platform/SettingsFile.h"
+#include "platform/WindowFrame.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -54,9 +56,10 @@ QCheckBox *checkBox(QWidget *parent, const char *name, const QString &text, cons
 } // namespace
 
 TOptionsForm::TOptionsForm(QWidget *Owner)
-    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QDialog(Owner)
 {
     setObjectName(QStringLiteral("OptionsForm"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::NoIcons);
     setWindowTitle(QStringLiteral("Vantoro Program Options"));
     setFixedSize(653, 358);
 
@@ -71,10 +74,12 @@ TOptionsForm::TOptionsForm(QWidget *Owner)
         radios->addWidget(radio);
     }
     connect(pathButtons, &QButtonGroup::idClicked, this, [this] { PathSelectionRGClick(); });
+    Platform::tabToCheckedRadio(*pathButtons);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
+    Memo1->setTabChangesFocus(true);
     Memo1->setGeometry(193, 14, 452, 164);
 
     PathEdit = new QLineEdit(this);

@@ -1,15 +1,17 @@
 #include "console/TStringQuery.h"
 
 #include "platform/KeyPressFilter.h"
+#include "platform/WindowFrame.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 TStringQuery::TStringQuery(QWidget *Owner)
-    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
+    : QDialog(Owner, Qt::Dialog | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("StringQuery"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::NoIcons);
     setWindowTitle(QStringLiteral("Access Code Query"));
     setFixedSize(380, 113);
 

@@ -11,15 +11,14 @@
 #include "platform/Prompter.h"
 #include "platform/SettingsFile.h"
 #include "platform/ShellOpen.h"
+#include "platform/WindowFrame.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <memory>
 #include <utility>
@@ -119,11 +118,7 @@ void TVRStartupForm::showEvent(QShowEvent *event)
     if (centred)
         return;
     centred = true;
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    Platform::centreOnScreen(*this);
 }
 
 bool TVRStartupForm::IsValidAddress(int address)

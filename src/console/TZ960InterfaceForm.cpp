@@ -7,12 +7,14 @@
 #include "console/DataFolders.h"
 #include "console/DataPage.h"
 #include "console/InfoPage.h"
+#include "console/ProgramIcon.h"
 #include "console/ProgramInfo.h"
 #include "console/TDlProgForm.h"
 #include "console/TVRStartupForm.h"
 #include "link/Z960Port.h"
 #include "platform/Prompter.h"
 #include "platform/SettingsFile.h"
+#include "platform/WindowFrame.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -61,24 +63,6 @@ QString connectFailedText(const Z960Port &port)
     if (port.openDenied)
         text += QLatin1Char('\n') + QLatin1String(kDialoutRemedy);
     return text;
-}
-
-QIcon programIcon()
-{
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0, 90, 160));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(1, 1, 30, 30);
-    painter.setPen(Qt::white);
-    QFont font = painter.font();
-    font.setBold(true);
-    font.setPixelSize(20);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("V"));
-    return QIcon(pixmap);
 }
 
 QWidget *page(QStackedWidget *stack, const char *name)
@@ -136,8 +120,7 @@ TZ960InterfaceForm::DeviceOperation::~DeviceOperation()
 
 TZ960InterfaceForm::TZ960InterfaceForm(QWidget *Owner, TVRStartupForm *startupForm_,
                                        const std::string &comPortText_, uint16_t modbusAddress_)
-    : QWidget(Owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(Owner, Qt::Window),
       comPortText(comPortText_), startupForm(nullptr), modbusAddress(modbusAddress_)
 {
     generateReport = [](const ReportRequest &request) { RunMeterReport(request); };
@@ -187,8 +170,8 @@ TZ960InterfaceForm::~TZ960InterfaceForm()
 void TZ960InterfaceForm::buildWindow()
 {
     setObjectName(QStringLiteral("Z960InterfaceForm"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::SystemMenuMinimise);
     setWindowTitle(baseCaption());
-    setWindowIcon(programIcon());
     setFixedSize(kClientWidth, kClientHeight);
 
     auto *outer = new QVBoxLayout(this);
@@ -223,7 +206,7 @@ void TZ960InterfaceForm::buildTopPanel()
 
     TopPanelImage = new QLabel(TopPanel);
     TopPanelImage->setObjectName(QStringLiteral("TopPanelImage"));
-    TopPanelImage->setPixmap(programIcon().pixmap(48, 48));
+    TopPanelImage->setPixmap(Console::ProgramIcon().pixmap(48, 48));
     row->addWidget(TopPanelImage);
     auto *product = new QLabel(QString::fromUtf8(Console::ProductName), TopPanel);
     QFont big = product->font();
@@ -373,7 +356,7 @@ void TZ960InterfaceForm::buildTimers()
 
 void TZ960InterfaceForm::buildTrayIcon()
 {
-    TrayIcon1 = new QSystemTrayIcon(programIcon(), this);
+    TrayIcon1 = new QSystemTrayIcon(Console::ProgramIcon(), this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     TrayIcon1->setToolTip(QString::fromUtf8(Console::ProductName));
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 
 namespace Platform {
@@ -34,6 +36,24 @@ QMessageBox::Icon toIcon(MsgIcon i)
     return QMessageBox::NoIcon;
 }
 
+// Room a window manager's title bar takes beside the caption: the window's
+// icon, three border icons and their spacing.
+constexpr int kTitleBarIcons = 120;
+
+// Makes a box wide enough for the title bar to show its whole caption; a
+// short text alone would make it narrower than its caption.
+void fitCaption(QMessageBox &box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    if (!grid)
+        return;
+    QFont title = box.font();
+    title.setBold(true);
+    const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + kTitleBarIcons;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 MsgResult fromButton(int b)
 {
     switch (b) {
@@ -50,6 +70,7 @@ public:
                          MsgButtons buttons, MsgIcon icon) override
     {
         QMessageBox box(toIcon(icon), caption, text, toButtons(buttons), parent);
+        fitCaption(box);
         return fromButton(box.exec());
     }
     int runDialog(QDialog &dialog) override { return dialog.exec(); }

@@ -1,12 +1,15 @@
 #include "report/TMessageForm.h"
 
+#include "platform/WindowFrame.h"
+
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 TMessageForm::TMessageForm(QWidget *Owner, const std::string &text)
-    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
+    : QDialog(Owner, Qt::Dialog | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("MessageForm"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::NoIcons);
     setWindowTitle(QStringLiteral("Vantoro"));
     resize(449, 92);
 

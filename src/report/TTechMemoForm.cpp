@@ -2,6 +2,7 @@
 
 #include "platform/KeyPressFilter.h"
 #include "platform/Prompter.h"
+#include "platform/WindowFrame.h"
 #include "report/TMessageForm.h"
 
 #include <QKeyEvent>
@@ -53,9 +54,10 @@ QPushButton *button(QWidget *parent, const char *name, const QString &text)
 } // namespace
 
 TTechMemoForm::TTechMemoForm(QWidget *Owner)
-    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QDialog(Owner)
 {
     setObjectName(QStringLiteral("TechMemoForm"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::NoIcons);
     setWindowTitle(QStringLiteral("Technician's Report"));
     setFixedSize(645, 390);
 

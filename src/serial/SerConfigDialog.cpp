@@ -1,7 +1,9 @@
 #include "serial/SerConfigDialog.h"
 
+#include "platform/FormControls.h"
 #include "platform/PortMap.h"
 #include "platform/Prompter.h"
+#include "platform/WindowFrame.h"
 #include "serial/SerComm.h"
 #include "serial/SerPortList.h"
 #include "serial/SerSettings.h"
@@ -38,6 +40,7 @@ TSerRadioGroup::TSerRadioGroup(const QString &caption, const QStringList &items,
     }
     for (int c = 0; c < columns; ++c)
         grid->setColumnStretch(c, 1);
+    Platform::tabToCheckedRadio(*FGroup);
 }
 
 int TSerRadioGroup::ItemIndex() const
@@ -114,10 +117,10 @@ QPushButton *button(const QString &caption, int left, int top, const char *name,
 } // namespace
 
 TSerConfigForm::TSerConfigForm(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint)
+    : QDialog(parent)
 {
     setObjectName(QStringLiteral("SerConfigForm"));
+    Platform::setFrameStyle(*this, Platform::FrameStyle::SystemMenu);
     setWindowTitle(QStringLiteral("COM port configuration"));
     QFont f(QStringLiteral("Tahoma"));
     f.setPixelSize(11);

@@ -6,11 +6,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -406,4 +410,57 @@ TEST(ConfigForm, CheckAllFilledReportsTheEmptyEditCreatedLast)
     d.paste("lcdTimeOut", QString());
     EXPECT_FALSE(f.CheckAllFilled());
     EXPECT_EQ(d.prompter.texts().last(), QStringLiteral("Error, LCD Time Out valid range from 0 to 999"));
+}
+
+// The clear-logs memos keep the line breaks of their texts: no line wraps
+// again inside the memo.
+TEST(ConfigForm, ClearLogsMemosWrapNoLineAgain)
+{
+    Dialog d;
+    d.form->show();
+    d.form->ClearLogsSB->click();
+    QCoreApplication::processEvents();
+    for (QPlainTextEdit *memo : {d.form->Memo1, d.form->Memo2}) {
+        SCOPED_TRACE(memo->objectName().toStdString());
+        ASSERT_TRUE(memo->isVisible());
+        int blocks = 0;
+        for (QTextBlock block = memo->document()->begin(); block.isValid(); block = block.next(), ++blocks)
+            EXPECT_EQ(block.layout()->lineCount(), 1) << '"' << block.text().toStdString() << '"';
+        EXPECT_EQ(blocks, memo == d.form->Memo1 ? 6 : 3);
+    }
+}
+
+// Labels and edits line up: each access-code row's label with its codes,
+// and the edits of the four calibration panels at one offset in each.
+TEST(ConfigForm, AccessAndCalibrationColumnsLineUp)
+{
+    Dialog d;
+    TConfigForm &f = *d.form;
+    f.show();
+    auto labelOf = [&](QWidget *page, const char *text) {
+        for (QLabel *l : page->findChildren<QLabel *>())
+            if (l->text() == QLatin1String(text))
+                return l;
+        return static_cast<QLabel *>(nullptr);
+    };
+    auto middle = [](const QWidget *w) { return w->mapToGlobal(w->rect().center()).y(); };
+
+    f.AccessSB->click();
+    QCoreApplication::processEvents();
+    const struct {
+        const char *label;
+        const char *codes[3];
+    } rows[] = {{"Front panel access ", {"pwdU0", "pwdU1", "pwdU2"}}, {"Comms access", {"pwdC0", "pwdC1", "pwdC2"}}};
+    for (const auto &row : rows) {
+        QLabel *label = labelOf(f.AccessPage, row.label);
+        ASSERT_NE(label, nullptr) << row.label;
+        for (const char *code : row.codes)
+            EXPECT_NEAR(middle(label), middle(d.edit(code)), 1) << row.label << " / " << code;
+    }
+
+    f.CalibrationSB->click();
+    QCoreApplication::processEvents();
+    auto offset = [](QWidget *edit) { return edit->pos().x(); }; // within its panel
+    for (const char *name : {"density", "tubeSetSelect1", "coilFreq", "span4_20_2"})
+        EXPECT_EQ(offset(d.edit(name)), offset(d.edit("meterID"))) << name;
 }

@@ -183,6 +183,50 @@ TEST_F(MainWindow, ARefusedSettingsWriteIsReportedAndTheCloseCompletes)
     EXPECT_EQ(form->monitorLines(), nullptr);
 }
 
+// FLOW and TOTALS are two frames; their values and units still stand in one
+// column each, with the reverse-flow rows shown or hidden.
+TEST_F(MainWindow, StatusValuesAndUnitsStandInOneColumn)
+{
+    auto form = makeForm();
+    form->PageControl->setCurrentWidget(form->Monitor);
+    form->show();
+    QCoreApplication::processEvents();
+    const std::vector<std::pair<QLineEdit *, QLabel *>> rows = {
+        {form->FlowRateEB, form->FlowRateUL},
+        {form->FlowVelocityEB, form->FlowVelocityUL},
+        {form->MassFlowEB, form->MassFlowUL},
+        {form->ForwardTotalEB, form->ForwardTotalUL},
+        {form->PeakForwardTotalEB, form->PeakForwardTotalUL},
+        {form->OffPeakForwardTotalEB, form->OffPeakForwardTotalUL},
+        {form->YTDForwardTotalEB, form->YTDForwardTotalUL},
+        {form->NettTotalEB, form->NettTotalUL},
+        {form->ReverseTotalEB, form->ReverseTotalUL},
+        {form->PeakReverseTotalEB, form->PeakReverseTotalUL},
+        {form->OffPeakReverseTotalEB, form->OffPeakReverseTotalUL},
+        {form->YTDNettTotalEB, form->YTDNettTotalUL},
+        {form->YTDReverseTotalEB, form->YTDReverseTotalUL},
+    };
+    auto left = [&](const QWidget *w) { return w->mapTo(form->FlowTotalsSheet, QPoint(0, 0)).x(); };
+    auto expectOneColumn = [&](const char *when) {
+        for (const auto &[edit, unit] : rows) {
+            if (!edit->isVisible())
+                continue;
+            EXPECT_EQ(left(edit), left(form->FlowRateEB)) << when << ": " << edit->objectName().toStdString();
+            EXPECT_EQ(left(unit), left(form->FlowRateUL)) << when << ": " << unit->objectName().toStdString();
+        }
+    };
+    expectOneColumn("every total shown");
+
+    // Reverse flow off: the six reverse rows go, captions with them.
+    for (std::size_t i = 7; i < rows.size(); ++i)
+        for (QWidget *w : form->FlowTotalsSheet->findChildren<QWidget *>())
+            if (w == rows[i].first || w == rows[i].second
+                || (qobject_cast<QLabel *>(w) && qobject_cast<QLabel *>(w)->buddy() == rows[i].first))
+                w->hide();
+    QCoreApplication::processEvents();
+    expectOneColumn("forward totals only");
+}
+
 // ---------------------------------------------------------------------------
 // Texts and file of the status page
 

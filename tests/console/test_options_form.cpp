@@ -3,6 +3,7 @@
 #include "console/TOptionsForm.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -27,6 +28,15 @@ protected:
     // count as double clicks).
     static void tick(QAbstractButton *box) { box->click(); }
     static QStringList memoLines(const TOptionsForm &form) { return form.Memo1->toPlainText().split('\n'); }
+    // A control as a message names it: its name, or its caption.
+    static std::string describe(const QWidget *w)
+    {
+        if (!w)
+            return "nothing";
+        const auto *button = qobject_cast<const QAbstractButton *>(w);
+        const QString name = w->objectName().isEmpty() && button ? button->text() : w->objectName();
+        return name.toStdString() + " (" + w->metaObject()->className() + ")";
+    }
 };
 
 TEST_F(OptionsForm, NoSettingsFileShowsTheDefaults)
@@ -48,6 +58,29 @@ TEST_F(OptionsForm, NoSettingsFileShowsTheDefaults)
     EXPECT_FALSE(form.OpenCsvReportCB->isEnabled());
     EXPECT_EQ(form.OpenPdfReportCB->toolTip(), "On completion Vantoro will attempt to open the report");
     EXPECT_EQ(ini(), "") << "loading writes nothing";
+}
+
+// The focus starts on the chosen base folder and Tab follows the dialog's
+// controls in their order, each reached once: the explanation, the folder,
+// the report boxes that can be used, Save, Cancel and round again.
+TEST_F(OptionsForm, FocusStartsOnTheChosenFolderAndTabFollowsTheControls)
+{
+    writeIni("[Defaults]\nPathOptionIndex=2\n");
+    TOptionsForm form(nullptr);
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QAbstractButton *chosen = form.pathButtons->checkedButton();
+    ASSERT_EQ(chosen->text(), "Public");
+    EXPECT_EQ(QApplication::focusWidget(), chosen) << describe(QApplication::focusWidget());
+
+    const std::vector<QWidget *> order = {form.Memo1, form.PathEdit, form.PdfCB, form.RtfCB, form.CsvCB,
+                                          form.OpenPdfReportCB, form.SaveBtn, form.CancelBtn, chosen};
+    for (QWidget *next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), next)
+            << "Tab reached " << describe(QApplication::focusWidget()) << " instead of " << describe(next);
+    }
 }
 
 TEST_F(OptionsForm, EachChoiceExplainsItselfAndShowsItsBase)

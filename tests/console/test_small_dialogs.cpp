@@ -5,6 +5,7 @@
 #include "console/TStringQuery.h"
 
 #include <QLabel>
+#include <QScreen>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -108,6 +109,19 @@ TEST_F(SmallDialogs, AboutBoxTextsPictureAndLink)
     openRefused = true;
     box.LinkLabel1LinkClick("https://www.stelvanor.example/");
     EXPECT_EQ(prompter.texts(), QStringList{unopenedText("https://www.stelvanor.example/")});
+}
+
+// Whatever window opens it, the about box stands in the middle of the screen.
+TEST_F(SmallDialogs, AboutBoxOpensCentredOnTheScreen)
+{
+    QWidget owner;
+    owner.setGeometry(20, 30, 300, 200);
+    owner.show();
+    TAboutBox box(&owner);
+    box.show();
+    const QPoint centre = box.screen()->availableGeometry().center();
+    EXPECT_LE((box.frameGeometry().center() - centre).manhattanLength(), 1)
+        << box.frameGeometry().center().x() << "," << box.frameGeometry().center().y();
 }
 
 } // namespace

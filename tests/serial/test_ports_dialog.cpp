@@ -11,11 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTest>
 
 #include <functional>
 
@@ -152,6 +154,28 @@ TEST(PortDialog, ShowsTheLineSettingsAndTheUserRateOnlyForUser)
         EXPECT_EQ(form.BAUDRATES->currentIndex(), int(brUser));
         EXPECT_FALSE(form.USERBAUDRATE->isHidden());
         EXPECT_EQ(form.USERBAUDRATE->value(), 31250);
+        return QDialog::Rejected;
+    });
+}
+
+// Tab enters a radio group at its chosen item, and the arrows move the choice.
+TEST(PortDialog, TabEntersEachGroupAtItsChosenItem)
+{
+    FakePorts ports({1});
+    TSerComm comm;
+    comm.SetStopbits(sb2);
+    comm.SetDatabits(db8);
+    runDialog(comm, [](TSerConfigForm &form) {
+        QApplication::setActiveWindow(&form);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+        form.STOPBITS->Button(sb2)->setFocus();
+        QTest::keyClick(form.STOPBITS->Button(sb2), Qt::Key_Tab);
+        EXPECT_EQ(form.focusWidget(), form.DATABITS->Button(db8));
+        QTest::keyClick(form.focusWidget(), Qt::Key_Left);
+        EXPECT_EQ(form.DATABITS->ItemIndex(), int(db7));
+        QTest::keyClick(form.focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(form.focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(form.focusWidget(), form.DATABITS->Button(db7)) << "the newly chosen item";
         return QDialog::Rejected;
     });
 }

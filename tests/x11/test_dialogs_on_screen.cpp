@@ -11,6 +11,7 @@
 #include "e2e/ConsoleSimFixture.h"
 #include "platform/Prompter.h"
 #include "report/TTechMemoForm.h"
+#include "support/ModalSteps.h"
 #include "z960sim/Z960Sim.h"
 
 #include <QApplication>
@@ -28,6 +29,9 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+
+using TestSupport::modalDialog;
+using TestSupport::when;
 
 namespace {
 
@@ -88,29 +92,6 @@ void expectOnScreen(const QWidget &window, const char *what)
     EXPECT_TRUE(content.readable()) << what << " on the screen: " << content.colours << " colours, "
                                     << content.darkPixels << " dark pixels over "
                                     << window.frameGeometry().width() << "x" << window.frameGeometry().height();
-}
-
-// Runs `action` once `ready` holds, from the event loop that is running then
-// (a modal dialog's own, for instance). The timer dies with `context`.
-void when(QObject *context, std::function<bool()> ready, std::function<void()> action)
-{
-    auto *timer = new QTimer(context);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, context, [timer, ready = std::move(ready), action = std::move(action)] {
-        if (!ready())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
-
-template <typename Dialog>
-Dialog *modalDialog()
-{
-    auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
-    return dialog && dialog->isVisible() ? dialog : nullptr;
 }
 
 // Answers the next modal dialog of its type once it has been read from the screen.
