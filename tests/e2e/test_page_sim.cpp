@@ -564,8 +564,9 @@ TEST_P(RepeatsFromAMeterThatWaits, NoRecoveryStoresAnotherFileAsGood)
                     EXPECT_EQ(port->getLogFile(("\\" + logName.toLatin1()).constData(), path.constData(), false),
                               stored);
                     const QByteArray got = read(meterDir + "plain.csv");
-                    if (stored)
+                    if (stored) {
                         EXPECT_TRUE(got == log) << got.size() << " bytes stored";
+                    }
                 }
                 EXPECT_EQ(host->progress, nullptr);
             }

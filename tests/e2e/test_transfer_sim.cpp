@@ -434,8 +434,9 @@ TEST_F(TransferAgainstSim, EndBlockBeforeTheAnnouncedSize)
 
         EXPECT_EQ(port->getLogFile("\\s.csv", path.c_str(), c.windowed), c.result);
         EXPECT_EQ(contents(path).size(), c.stored);
-        if (c.result && c.stored == 8 * 512)
+        if (c.result && c.stored == 8 * 512) {
             EXPECT_EQ(contents(path), pattern(8 * 512, 13));
+        }
         EXPECT_FALSE(faulted(Z960Fault::TransferTimeout)) << "the end block came: asked for at once";
         const auto sent = acks();
         const auto asked = std::count_if(sent.begin(), sent.end(),
@@ -470,8 +471,9 @@ TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredWholeUnlessARecoveryWas
 
         EXPECT_EQ(port->getLogFile("\\g.csv", path.c_str(), c.windowed), c.result);
         EXPECT_EQ(port->expectedSize, 6u * 512) << "announced before it grew";
-        if (c.result)
+        if (c.result) {
             EXPECT_EQ(contents(path), sim->files().at(0).data);
+        }
         EXPECT_EQ(sim->files().at(0).data.size(), 6u * 512 + 700);
     }
 }
@@ -512,8 +514,9 @@ TEST_F(TransferAgainstSim, AFileListThatNeededARecoveryStandsOnlyWhenFetchedAgai
 
         EXPECT_EQ(port->getLogFileIndex(index.c_str(), z960sim::LogFile, false), c.result);
         EXPECT_EQ(requests().size(), c.requests);
-        if (c.result)
+        if (c.result) {
             EXPECT_EQ(contents(index), sim->indexFile(z960sim::LogFile));
+        }
         EXPECT_EQ(prompter.texts(), c.result ? QStringList{} : QStringList{QStringLiteral("getFile failed")});
     }
 }
