@@ -11,7 +11,12 @@
 // A block lost on the line (bad CRC, or a frame start destroyed so that the
 // frame never shows) is asked for again: after 7 s without a block the last
 // acknowledgement is repeated, in windowed mode after the file was cut back
-// to it. A log file that ends short of its announced size is a failure.
+// to it; an end block that comes before the announced size has the same
+// answer at once. Blocks carry no numbers, so a block the meter sends twice,
+// or again from an acknowledgement it did not hear, is told by its code and
+// its bytes and never written twice. A transfer that needed any of this is
+// taken only at its announced size (without it, a longer log is one the
+// meter appended to while sending).
 #include "link/Z960Port.h"
 
 #include "link/LinkWait.h"
@@ -23,6 +28,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -99,6 +105,23 @@ void pump() { LinkWait::pump(); }
 
 void showText(const char *text) { Platform::showMessage(QString::fromLocal8Bit(text)); }
 
+// Reads at most limit bytes of a downloaded file; false when it cannot be read.
+bool readLocalFile(const char *path, std::vector<unsigned char> &bytes,
+                   std::size_t limit = std::numeric_limits<std::size_t>::max())
+{
+    bytes.clear();
+    std::FILE *file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    unsigned char chunk[4096];
+    std::size_t got = 0;
+    while (bytes.size() < limit && (got = std::fread(chunk, 1, std::min(sizeof chunk, limit - bytes.size()), file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    const bool readOk = std::ferror(file) == 0;
+    std::fclose(file);
+    return readOk;
+}
+
 // Counts a transfer step for the duration of a scope.
 class StepCount {
 public:
@@ -159,6 +182,9 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     }
     if (resend && inStep)
         return false; // the step that is running restarts the guard itself
+    if (!resend && !inStep && !frameError && !checkForGoingBack_ && transferPhase_ == TransferPhase::Running
+        && isAlternatingCode(blockCode) && isLastBlockAgain(blockCode))
+        return false; // sent twice: a new block would carry the other code; the guard runs on
     StepCount step(transferStepDepth_);
 
     fileTransferTimer->stop();
@@ -176,19 +202,7 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     }
 
     if (resend) {
-        // Windowed, the meter is asked for everything after the last
-        // acknowledgement again: blocks carry no numbers, so the blocks
-        // taken since then may stand in the place of one that was lost.
-        if (windowedAck && !rollBackToLastAck()) {
-            failLocalFile();
-            return false;
-        }
-        dropPartialFrame();
-        fileTransferTimer->start();
-        const auto since = static_cast<std::uint32_t>(bytesReceived) - bytesAtLastAck;
-        const unsigned char progress[3] = {1, static_cast<unsigned char>(since & 0xFF),
-                                           static_cast<unsigned char>((since >> 8) & 0xFF)};
-        sendTransferFrame(lastAckCode, progress, windowedAck ? 3 : 0);
+        repeatLastAck();
         return false;
     }
 
@@ -200,9 +214,15 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     case Block::DataD:
         // The opening acknowledges an empty block: whatever a frame received
         // meanwhile left in the record is not file data.
-        if (!opening && !writeBlock()) {
-            failLocalFile();
-            return false;
+        if (!opening) {
+            bool failed = false;
+            if (!meterWentBack(blockCode, failed) && !failed && !isAlternatingCode(blockCode)
+                && isLastBlockAgain(blockCode))
+                transferRecovered_ = true; // a repeat or alike data: only the announced size can tell
+            if (failed || !writeBlock(blockCode)) {
+                failLocalFile();
+                return false;
+            }
         }
         break;
     case Block::NoData:
@@ -213,6 +233,9 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
         closeTransferFile();
         return true;
     case Block::End: {
+        if (announcedSize_ && static_cast<std::uint32_t>(bytesReceived) < *announcedSize_
+            && askForTheLastWindowAgain())
+            return false; // a block of the last window was lost
         const bool closed = closeTransferFile();
         for (int i = 0; i < kEndPumps; ++i)
             pump();
@@ -221,8 +244,8 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
             failLocalFile(); // the last bytes never reached the disk
             return true;
         }
-        if (announcedSize_ && static_cast<std::uint32_t>(bytesReceived) < *announcedSize_) {
-            transferAbort = true; // blocks are missing: never a shortened file taken for the whole
+        if (!endsAtItsSize()) {
+            transferAbort = true; // never a shortened or doubled file taken for the whole
             return true;
         }
         transferComplete = true;
@@ -267,7 +290,81 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
 
     lastAckCode = sendTransferFrame(code, window, payloadLength);
     bytesAtLastAck = static_cast<std::uint32_t>(bytesReceived);
+    previousAck_ = lastAck_;
+    lastAck_ = AckMark{bytesAtLastAck, lastBlock_, 0};
     return false;
+}
+
+bool Z960Port::repeatLastAck()
+{
+    transferRecovered_ = true;
+    // Nothing came since the acknowledgement: the meter may not have heard it
+    // and go back to the one before.
+    checkForGoingBack_ = static_cast<std::uint32_t>(bytesReceived) == bytesAtLastAck;
+    // Windowed, the meter is asked for everything after the last
+    // acknowledgement again: blocks carry no numbers, so the blocks
+    // taken since then may stand in the place of one that was lost.
+    if (windowedAck && !rollBackToLastAck()) {
+        failLocalFile();
+        return false;
+    }
+    dropPartialFrame();
+    fileTransferTimer->start();
+    const auto since = static_cast<std::uint32_t>(bytesReceived) - bytesAtLastAck;
+    const unsigned char progress[3] = {1, static_cast<unsigned char>(since & 0xFF),
+                                       static_cast<unsigned char>((since >> 8) & 0xFF)};
+    sendTransferFrame(lastAckCode, progress, windowedAck ? 3 : 0);
+    return true;
+}
+
+bool Z960Port::askForTheLastWindowAgain()
+{
+    // Plain, the meter has had an acknowledgement for every block it sent:
+    // there is nothing to ask for again. Once asked from an acknowledgement,
+    // a second early end there means the file is shorter than announced.
+    if (!windowedAck || (shortEndAskedAt_ && bytesAtLastAck <= *shortEndAskedAt_))
+        return false;
+    shortEndAskedAt_ = bytesAtLastAck;
+    repeatLastAck();
+    return true;
+}
+
+bool Z960Port::endsAtItsSize() const
+{
+    if (!announcedSize_)
+        return true; // the list and the images announce none
+    const auto received = static_cast<std::uint32_t>(bytesReceived);
+    return received == *announcedSize_ || (received > *announcedSize_ && !transferRecovered_);
+}
+
+bool Z960Port::isAlternatingCode(unsigned char code) { return code == Block::DataC || code == Block::DataD; }
+
+bool Z960Port::isLastBlockAgain(unsigned char code) const
+{
+    const std::uint32_t length = std::min<std::uint32_t>(frame.length, kFrameDataSize);
+    const auto received = static_cast<std::uint32_t>(bytesReceived);
+    return lastBlock_.length > 0 && code == lastBlock_.code && length == lastBlock_.length && received >= length
+           && fileHolds(received - length, frame.data, length);
+}
+
+bool Z960Port::meterWentBack(unsigned char code, bool &failed)
+{
+    if (!checkForGoingBack_)
+        return false;
+    checkForGoingBack_ = false;
+    const std::uint32_t from = previousAck_.bytes;
+    const std::uint32_t length = std::min<std::uint32_t>(frame.length, kFrameDataSize);
+    if (static_cast<std::uint32_t>(bytesReceived) != bytesAtLastAck || length == 0 || from + length > bytesAtLastAck
+        || code != previousAck_.firstCode || !fileHolds(from, frame.data, length))
+        return false;
+    if (!cutFileTo(from)) {
+        failed = true;
+        return false;
+    }
+    bytesAtLastAck = from;
+    lastAck_ = previousAck_;
+    lastBlock_ = previousAck_.before;
+    return true;
 }
 
 unsigned char Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len)
@@ -335,7 +432,7 @@ void Z960Port::answerStrayBlock(unsigned char blockCode)
     txCrc = keptCrc;
 }
 
-bool Z960Port::writeBlock()
+bool Z960Port::writeBlock(unsigned char code)
 {
     if (transferFile == nullptr || frame.length == 0)
         return true;
@@ -344,7 +441,33 @@ bool Z960Port::writeBlock()
     // the file holds every block taken so far whatever happens next.
     if (std::fwrite(frame.data, 1, length, transferFile) != length || std::fflush(transferFile) != 0)
         return false;
+    if (static_cast<std::uint32_t>(bytesReceived) == lastAck_.bytes)
+        lastAck_.firstCode = code;
     bytesReceived += static_cast<std::int32_t>(length);
+    lastBlock_ = BlockMark{code, static_cast<std::uint32_t>(length)};
+    return true;
+}
+
+bool Z960Port::fileHolds(std::uint32_t offset, const unsigned char *bytes, std::uint32_t length) const
+{
+    if (transferFile == nullptr)
+        return false;
+    // Every block was flushed when written: the descriptor reads what the stream wrote.
+    std::vector<unsigned char> held(length);
+    return ::pread(::fileno(transferFile), held.data(), length, static_cast<off_t>(offset))
+               == static_cast<ssize_t>(length)
+           && std::memcmp(held.data(), bytes, length) == 0;
+}
+
+bool Z960Port::cutFileTo(std::uint32_t bytes)
+{
+    if (transferFile != nullptr) {
+        const auto keep = static_cast<off_t>(bytes);
+        if (std::fflush(transferFile) != 0 || ::ftruncate(::fileno(transferFile), keep) != 0
+            || std::fseek(transferFile, static_cast<long>(keep), SEEK_SET) != 0)
+            return false;
+    }
+    bytesReceived = static_cast<std::int32_t>(bytes);
     return true;
 }
 
@@ -359,14 +482,10 @@ void Z960Port::dropPartialFrame()
 bool Z960Port::rollBackToLastAck()
 {
     windowCounter = 0; // the meter resumes one block at a time: acknowledge the next one at once
-    if (transferFile == nullptr || static_cast<std::uint32_t>(bytesReceived) == bytesAtLastAck)
+    if (static_cast<std::uint32_t>(bytesReceived) == bytesAtLastAck)
         return true;
-    const auto keep = static_cast<off_t>(bytesAtLastAck);
-    if (std::fflush(transferFile) != 0 || ::ftruncate(::fileno(transferFile), keep) != 0
-        || std::fseek(transferFile, static_cast<long>(keep), SEEK_SET) != 0)
-        return false;
-    bytesReceived = static_cast<std::int32_t>(bytesAtLastAck);
-    return true;
+    lastBlock_ = lastAck_.before;
+    return cutFileTo(bytesAtLastAck);
 }
 
 bool Z960Port::closeTransferFile()
@@ -440,8 +559,13 @@ bool Z960Port::getFile(const char *path)
     resetRxTxFrame(true);
     bytesReceived = 0;
     bytesAtLastAck = 0;
+    lastBlock_ = {};
+    lastAck_ = previousAck_ = {};
+    checkForGoingBack_ = false;
+    transferRecovered_ = false;
+    shortEndAskedAt_.reset();
 
-    transferFile = std::fopen(path, "wb");
+    transferFile = std::fopen(path, "w+b"); // read back to tell a repeated block
     if (transferFile == nullptr) {
         fault(Z960Fault::LocalFileOpen);
         return false;
@@ -505,31 +629,46 @@ bool Z960Port::getRTLogFile(const char * /*unused*/, const char *localPath, bool
     return requestFile(Cmd::RealTimeLog, args, sizeof args, 120, windowed, localPath);
 }
 
+Z960Port::IndexFetch Z960Port::fetchIndexOnce(const char *localPath, unsigned char logType)
+{
+    windowedAck = false;
+    TransferScope requested(*this, TransferPhase::Requested);
+    bool asked = false;
+    for (int t = 0; t < kIndexTries && !asked && !stopped_; ++t) {
+        FlushCommsBuffers();
+        resetRxTxFrame(true);
+        unsigned char buf[kCommandBufferSize] = {logType};
+        unsigned short len = 1;
+        asked = sendQuillmereFrame(Cmd::LogIndex, buf, &len, 5);
+    }
+    if (!asked)
+        return IndexFetch::NotAnswered;
+    DelayTicks(kIndexPauseMs);
+    return getFile(localPath) ? IndexFetch::Received : IndexFetch::Failed;
+}
+
 bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, bool /*unused*/)
 {
     if (localPath == nullptr || transferPhase_ != TransferPhase::Idle)
         return false;
-    windowedAck = false;
     try {
-        TransferScope requested(*this, TransferPhase::Requested);
-        bool asked = false;
-        for (int t = 0; t < kIndexTries && !asked && !stopped_; ++t) {
-            FlushCommsBuffers();
-            resetRxTxFrame(true);
-            unsigned char buf[kCommandBufferSize] = {logType};
-            unsigned short len = 1;
-            asked = sendQuillmereFrame(Cmd::LogIndex, buf, &len, 5);
+        IndexFetch got = fetchIndexOnce(localPath, logType);
+        if (got == IndexFetch::Received && transferRecovered_) {
+            // The list announces no size, so one that needed a recovery may be
+            // short, or hold a block twice, and still end well. It is fetched
+            // again, and stands when that fetch needed none or brought the same bytes.
+            std::vector<unsigned char> first;
+            const bool kept = readLocalFile(localPath, first);
+            got = fetchIndexOnce(localPath, logType);
+            std::vector<unsigned char> second;
+            if (got != IndexFetch::Received
+                || (transferRecovered_ && !(kept && readLocalFile(localPath, second) && second == first)))
+                got = IndexFetch::Failed;
         }
-        if (!asked) {
-            if (!stopped_)
-                showText("getLogFileIndex failed");
-            return false;
-        }
-        DelayTicks(kIndexPauseMs);
-        if (getFile(localPath))
+        if (got == IndexFetch::Received)
             return true;
-        if (!stopped_)
-            showText("getFile failed"); // a stop is no failure to report
+        if (!stopped_) // a stop is no failure to report
+            showText(got == IndexFetch::NotAnswered ? "getLogFileIndex failed" : "getFile failed");
     } catch (const ESerCommError &e) {
         showText(e.what());
     }
@@ -542,14 +681,8 @@ bool Z960Port::getImageFile(unsigned char command, const std::string &path, unsi
         return false;
     // The downloaded file stays on disk whatever it holds; the image takes
     // it only when it has exactly the image's size.
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    std::vector<unsigned char> bytes(size + 1);
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool readOk = std::ferror(file) == 0;
-    std::fclose(file);
-    if (!readOk || got != size)
+    std::vector<unsigned char> bytes;
+    if (!readLocalFile(path.c_str(), bytes, size + 1) || bytes.size() != size)
         return false;
     std::memcpy(image, bytes.data(), size);
     return true;

@@ -391,7 +391,33 @@ private:
     // Sends the abort 0x8E at once, keeping the frame record as it was.
     void answerStrayBlock(unsigned char blockCode);
     // Appends the block in the frame record to the file; false on a write error.
-    bool writeBlock();
+    bool writeBlock(unsigned char code);
+    // Repeats told apart from new blocks. The meter numbers nothing, so a block
+    // sent twice shows only by its code, where the codes alternate, and by its
+    // bytes; a meter that did not hear an acknowledgement goes back to the one
+    // before it.
+    static bool isAlternatingCode(unsigned char code);
+    // The block in the frame record has the code and the bytes of the last one written.
+    bool isLastBlockAgain(unsigned char code) const;
+    // After a repeated acknowledgement: the block in the frame record is the one
+    // that followed the acknowledgement before the last (same code, same bytes),
+    // so the meter goes on from there; the file is cut back to it. False when it
+    // is not, or when the cut failed (failed set).
+    bool meterWentBack(unsigned char code, bool &failed);
+    // The file holds these bytes at offset.
+    bool fileHolds(std::uint32_t offset, const unsigned char *bytes, std::uint32_t length) const;
+    // Cuts the file to its first `bytes` bytes; false on a file error.
+    bool cutFileTo(std::uint32_t bytes);
+    // Repeats the last acknowledgement (the transfer timer's re-send, and an end
+    // block that came too soon); false when the local file failed.
+    bool repeatLastAck();
+    // An end block before the announced size, in windowed mode: the last window
+    // is asked for again, once for each acknowledgement reached. False when
+    // there is nothing more to ask for.
+    bool askForTheLastWindowAgain();
+    // The file as it stands at the end block is the one announced: exactly its
+    // size, or longer (a log appended to while sent) when nothing had to be recovered.
+    bool endsAtItsSize() const;
     // Before the last acknowledgement is repeated: the meter sends nothing
     // until it has it, so a partial frame in the receiver (the rest of a
     // frame whose start was lost, read as the start of another framing)
@@ -406,6 +432,9 @@ private:
     void failLocalFile();
     // Sends the PC's abort, which ends the meter's side of the transfer.
     void sendPcAbort();
+    // One fetch of the file list: the request (up to four tries), then its transfer.
+    enum class IndexFetch : unsigned char { NotAnswered, Failed, Received };
+    IndexFetch fetchIndexOnce(const char *localPath, unsigned char logType);
     // Request (command, args) then getFile into path; the windowed flag is set first.
     bool requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
                      unsigned short timeoutSeconds, bool windowed, const char *path);
@@ -417,6 +446,26 @@ private:
     // files whose request announces none (the index, the images).
     std::optional<std::uint32_t> announcedSize_;
     int transferStepDepth_ = 0; // transfer steps sending right now (a block arriving then is not taken)
+    // What the transfer knows of its blocks, to tell a repeat: the last block
+    // written, and the last two acknowledgements with the block before each
+    // and the code of the first block after it.
+    struct BlockMark {
+        unsigned char code = 0;
+        std::uint32_t length = 0; // 0: none
+    };
+    struct AckMark {
+        std::uint32_t bytes = 0; // bytesReceived when it was sent
+        BlockMark before;
+        unsigned char firstCode = 0;
+    };
+    BlockMark lastBlock_;
+    AckMark lastAck_, previousAck_;
+    bool checkForGoingBack_ = false; // the last acknowledgement was repeated with nothing written since it
+    // The transfer needed a recovery (a repeated acknowledgement, a frame lost
+    // or spoiled, a block that may be a repeat): its file is only taken at the
+    // announced size, and a file list is fetched again.
+    bool transferRecovered_ = false;
+    std::optional<std::uint32_t> shortEndAskedAt_; // bytesAtLastAck when an early end block was answered
     bool pcAbortPending_ = false; // abortFileTransfer: the meter is still to be told
 
     Z960Transport *transport_ = nullptr;

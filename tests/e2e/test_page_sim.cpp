@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -288,14 +289,15 @@ TEST_F(PagesAgainstSim, MeterAbortFailsAndKeepsTheEarlierCopy)
 // acknowledgement; link time runs 20 times faster (a 7 s re-send takes 350 ms).
 class DownloadsFromAMeterThatWaits : public PagesAgainstSim {
 protected:
-    DownloadsFromAMeterThatWaits() : PagesAgainstSim(waitingMeter(), kLinkSpeed) {}
+    explicit DownloadsFromAMeterThatWaits(bool code88 = false) : PagesAgainstSim(waitingMeter(code88), kLinkSpeed) {}
 
     static constexpr double kLinkSpeed = 20.0;
-    static z960sim::Options waitingMeter()
+    static z960sim::Options waitingMeter(bool code88)
     {
         z960sim::Options o = smallBlocks();
         o.resendOnlyWhenAsked = true;
         o.timeScale = 1.0 / kLinkSpeed;
+        o.plainBlockCode = code88;
         return o;
     }
 };
@@ -314,8 +316,8 @@ TEST_F(DownloadsFromAMeterThatWaits, SpoiledBlockIsAskedForAgainOrTheEarlierCopy
         {"one corrupted block", {{Fault::BadCrc, 2, z960sim::kAny, 3}}, true, 1},
         // The opening is acknowledgement 1, block 1's is 2, the re-send 3.
         {"the re-send is ignored too", {{Fault::BadCrc, 2, z960sim::kAny, 3}, {Fault::IgnoreAck, 2, z960sim::kAny, 3}}, false, 1},
-        // The end block comes after the blocks of its window: the file is short.
-        {"a block of the last window lost", {{Fault::Silence, 2, z960sim::kAny, 7}}, false, 0},
+        // The end block comes before the announced size: the last window is asked for again.
+        {"a block of the last window lost", {{Fault::Silence, 2, z960sim::kAny, 7}}, true, 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -445,3 +447,134 @@ TEST_F(PagesAgainstSim, BackupAsksTheMeterAndShowsNothing)
     EXPECT_EQ(requests(103).size(), 1u);
     EXPECT_TRUE(prompter.messages.empty());
 }
+
+// The same meter with its data blocks coded alternately 0x91/0x93, or all 0x88.
+class RepeatsFromAMeterThatWaits : public DownloadsFromAMeterThatWaits, public testing::WithParamInterface<bool> {
+protected:
+    RepeatsFromAMeterThatWaits() : DownloadsFromAMeterThatWaits(GetParam()) {}
+
+    // An earlier copy of name in the meter's folder, and the file list showing name.
+    void prepareDownload(const QString &name)
+    {
+        QFile old(meterDir + name);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("good copy");
+        old.close();
+        if (data->FileList->findItems(name, Qt::MatchExactly).isEmpty())
+            data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+        selectListed(name);
+        prompter.messages.clear();
+    }
+};
+
+TEST_P(RepeatsFromAMeterThatWaits, NoRecoveryStoresAnotherFileAsGood)
+{
+    using z960sim::Fault;
+    // Twelve blocks of 64 bytes, the last of 30, for the log and for the file list (its header
+    // and 56 names of 13 bytes). Windowed, the PC acknowledges blocks 1, 5 and 9, so the windows
+    // are block 1, blocks 2 to 5, blocks 6 to 9, and blocks 10 to 12 with the end block, which
+    // has no acknowledgement of its own. The opening is acknowledgement 1.
+    QStringList names;
+    for (int i = 1; i <= 56; ++i)
+        names << QStringLiteral("LOG%1.CSV").arg(i, 4, 10, QLatin1Char('0'));
+    for (const QString &n : names)
+        sim.addFile(n.toStdString(), {static_cast<std::uint8_t>('0' + n.size() % 10)});
+    const QString logName = names.last();
+    QByteArray log;
+    for (int i = 0; log.size() < 11 * 64 + 30; ++i)
+        log += QByteArray("2025-03-") + QByteArray::number(10 + i % 20) + ",0" + QByteArray::number(i % 10) +
+               ":00:00,12.345,6.78\r\n";
+    log.truncate(11 * 64 + 30);
+    sim.addFile(logName.toStdString(), bytesOf(log));
+    ASSERT_EQ(sim.indexFile(z960sim::LogFile).size(), 11u * 64 + 30);
+    data->DlCheckBox->setChecked(false);
+
+    enum Column { PlainLog, WindowedLog, List };
+    enum Strike { BlockLost, BlockTwice, AckLostSendAgain, AckLostGoOn };
+    const struct {
+        const char *what;
+        int block;
+        int windowedAck; // the acknowledgement that ends its window; 0: none
+    } positions[] = {
+        {"first window", 1, 2},
+        {"middle window", 3, 3},
+        {"last window before the end block", 8, 4},
+        {"window with the end block", 11, 0},
+    };
+    // The outcome by position and column (plain log, windowed log, list): S stored identical,
+    // F failed with the earlier copy kept (the list: its failure message). With all blocks 0x88
+    // a plain transfer cannot tell a lost block, whose re-sent acknowledgement the meter takes
+    // for that of the next one, nor a block sent twice from two alike blocks: only the announced
+    // size can, and the list is fetched again. A lost first block is asked for by the opening
+    // again, which the meter cannot take for anything else.
+    const struct {
+        const char *what;
+        Strike strike;
+        const char *alternating;
+        const char *code88;
+    } strikes[] = {
+        {"a block lost", BlockLost, "SSS SSS SSS SSS", "SSS FSS FSS FSS"},
+        {"a block sent twice", BlockTwice, "SSS SSS SSS SSS", "FFS FFS FFS FFS"},
+        {"its acknowledgement lost, the meter sends again", AckLostSendAgain, "SSS SSS SSS S-S", "SSS SSS SSS S-S"},
+        {"its acknowledgement lost, the meter goes on", AckLostGoOn, "SSS SSS SSS S-S", "SSS SSS SSS S-S"},
+    };
+    const QStringList listedNames = names;
+    for (const auto &strike : strikes) {
+        for (std::size_t p = 0; p < std::size(positions); ++p) {
+            const auto &at = positions[p];
+            for (const Column column : {PlainLog, WindowedLog, List}) {
+                const bool windowed = column == WindowedLog;
+                const int command = column == List ? 80 : 2;
+                const int ack = windowed ? at.windowedAck : at.block + 1;
+                const char outcome = (GetParam() ? strike.code88 : strike.alternating)[4 * p + column];
+                if (outcome == '-')
+                    continue; // no acknowledgement to lose
+                SCOPED_TRACE(testing::Message() << strike.what << ", " << at.what << ", "
+                                                << (column == List ? "file list" : windowed ? "windowed" : "plain"));
+                if (column == WindowedLog)
+                    prepareDownload(logName);
+                prompter.messages.clear();
+                sim.clearInjections();
+                switch (strike.strike) {
+                case BlockLost: sim.inject({Fault::Silence, command, z960sim::kAny, at.block}); break;
+                case BlockTwice: sim.inject({Fault::DuplicateBlock, command, z960sim::kAny, at.block}); break;
+                case AckLostSendAgain:
+                case AckLostGoOn:
+                    sim.inject({Fault::IgnoreAck, command, z960sim::kAny, ack, 1, 1,
+                                strike.strike == AckLostGoOn ? z960sim::kGoOn : z960sim::kSendAgain});
+                    break;
+                }
+                const bool stored = outcome == 'S';
+
+                if (column == List) {
+                    data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+                    const QStringList shown = listed();
+                    EXPECT_TRUE(shown == (stored ? listedNames : QStringList{})) << shown.size() << " names shown";
+                    EXPECT_EQ(prompter.texts(), stored ? QStringList{} : QStringList{"getFile failed"});
+                    EXPECT_FALSE(QFile::exists(meterDir + "index.txt"));
+                } else if (windowed) {
+                    data->DownLoadBtnClick(data->DownLoadBtn);
+                    const QByteArray kept = read(meterDir + logName);
+                    EXPECT_TRUE(kept == (stored ? log : QByteArray("good copy"))) << kept.size() << " bytes stored";
+                    EXPECT_EQ(prompter.texts(), stored ? QStringList{} : QStringList{"Failed to download file"});
+                    EXPECT_FALSE(QFile::exists(meterDir + logName + ".part"));
+                } else {
+                    // The page downloads windowed; plain, the link is asked directly.
+                    const QByteArray path = QFile::encodeName(meterDir + "plain.csv");
+                    EXPECT_EQ(port->getLogFile(("\\" + logName.toLatin1()).constData(), path.constData(), false),
+                              stored);
+                    const QByteArray got = read(meterDir + "plain.csv");
+                    if (stored) {
+                        EXPECT_TRUE(got == log) << got.size() << " bytes stored";
+                    }
+                }
+                EXPECT_EQ(host->progress, nullptr);
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockCodes, RepeatsFromAMeterThatWaits, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &info) {
+                             return info.param ? "All0x88" : "Alternating";
+                         });

@@ -257,3 +257,69 @@ TEST(SimFaults, RecorderShowsWhatWasSentSpoiled)
     EXPECT_EQ(sent[0].raw, r.raw);
     EXPECT_EQ(sent[0].payload, (Bytes{0x80, 0}));
 }
+
+TEST(SimFaults, AnAcknowledgementNeverHeardIsAnsweredAsTheMeterWould)
+{
+    // Blocks of 100 bytes. Windowed, the lost acknowledgement is the one after blocks 2 to 5;
+    // plain, the one of block 1. The PC then repeats it: a meter that sends again starts from
+    // the last acknowledgement it heard, one that goes on takes the repeat for the lost one.
+    const struct {
+        bool windowed;
+        int behaviour;
+        size_t offset; // where the block after the repeat starts in the file
+    } cases[] = {
+        {true, z960sim::kSendAgain, 100},
+        {true, z960sim::kGoOn, 500},
+        {false, z960sim::kSendAgain, 0},
+        {false, z960sim::kGoOn, 100},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.windowed ? "windowed" : "plain") << " behaviour " << c.behaviour);
+        z960sim::Options o;
+        o.blockSize = 100;
+        o.resendOnlyWhenAsked = true;
+        Simulator sim(o);
+        Client pc(sim.slavePath());
+        const Bytes content = pattern(1000);
+        sim.addFile("f", content);
+        Injection lost{Fault::IgnoreAck};
+        lost.block = c.windowed ? 3 : 2; // the opening is acknowledgement 1
+        lost.value = c.behaviour;
+        sim.inject(lost);
+        pc.request(1, 2, nameArg("f"));
+        pc.write(qframe(1, 0x8B, {}));
+        Reply r;
+        ASSERT_TRUE(pc.next(r)); // block 1
+        if (c.windowed) {
+            pc.write(qframe(1, 0x94, {4}));
+            for (int k = 0; k < 4; ++k)
+                ASSERT_TRUE(pc.next(r)); // blocks 2 to 5
+            pc.write(qframe(1, 0x94, {4})); // never heard
+            EXPECT_TRUE(pc.quiet(100ms));
+            pc.write(qframe(1, 0x94, {1, 0, 0})); // repeated: nothing arrived since it
+        } else {
+            pc.write(qframe(1, 0x92, {})); // never heard
+            EXPECT_TRUE(pc.quiet(100ms));
+            pc.write(qframe(1, 0x92, {}));
+        }
+        ASSERT_TRUE(pc.next(r));
+        EXPECT_EQ(r.payload, Bytes(content.begin() + static_cast<std::ptrdiff_t>(c.offset),
+                                   content.begin() + static_cast<std::ptrdiff_t>(c.offset + 100)));
+        EXPECT_TRUE(pc.quiet(100ms)) << "one block until the next acknowledgement";
+    }
+}
+
+TEST(SimFaults, ALogGrowsAfterItsSizeWasAnnounced)
+{
+    Simulator sim;
+    Client pc(sim.slavePath());
+    const Bytes content = pattern(700);
+    sim.addFile("grow.csv", content);
+    sim.inject({Fault::GrowWhileSent, 2, z960sim::kAny, 0, 1, 1, 40});
+    const Download d = download(pc, 2, nameArg("grow.csv"), true);
+    EXPECT_EQ(d.reply.payload, (Bytes{0x80, 2, 0, 0, 0, 0, 700 & 0xFF, 700 >> 8, 0, 0}));
+    EXPECT_TRUE(d.complete);
+    ASSERT_EQ(d.data.size(), 740u);
+    EXPECT_EQ(Bytes(d.data.begin(), d.data.begin() + 700), content);
+    EXPECT_EQ(sim.files().at(0).data, d.data) << "the card holds the longer file";
+}

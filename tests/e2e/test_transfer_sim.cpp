@@ -237,6 +237,27 @@ TEST_F(TransferAgainstSim, FramingBytesArriveByteIdentical)
     }
 }
 
+TEST_F(TransferAgainstSim, AlikeBlocksInARowAreAllKept)
+{
+    // Blocks that repeat the one before byte for byte are file data, not repeats,
+    // when their codes alternate or the file keeps its announced size.
+    const Bytes content(5 * 512, 0x20);
+    for (bool code88 : {false, true}) {
+        for (bool windowed : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (code88 ? "0x88" : "alternating")
+                                            << (windowed ? " windowed" : " plain"));
+            z960sim::Options o;
+            o.plainBlockCode = code88;
+            start(o);
+            sim->addFile("blank.csv", content);
+            const std::string path = local("blank.csv");
+            ASSERT_TRUE(port->getLogFile("\\blank.csv", path.c_str(), windowed));
+            EXPECT_EQ(contents(path), content);
+            EXPECT_TRUE(faults.empty());
+        }
+    }
+}
+
 TEST_F(TransferAgainstSim, MeterAbortKeepsWhatArrived)
 {
     start();
@@ -377,20 +398,30 @@ TEST_F(TransferAgainstSim, OneSpoiledOrLostBlockCostsOneReSendFromAMeterThatWait
     }
 }
 
-TEST_F(TransferAgainstSim, DownloadShorterThanAnnouncedFails)
+TEST_F(TransferAgainstSim, EndBlockBeforeTheAnnouncedSize)
 {
     // Eight blocks of 512 bytes; windowed, the last window is blocks 6 to 8 and the end block.
+    const auto block = [](Fault f, int k, int times = 1, int value = -1) {
+        return Injection{f, 2, z960sim::kAny, k, 1, times, value};
+    };
     const struct {
         const char *what;
         bool windowed;
         Injection fault;
         bool result;
         std::size_t stored; // bytes in the local file afterwards
+        long asked;         // acknowledgements repeated for an early end block
     } cases[] = {
-        {"a block cut short", false, {Fault::ShortPayload, 2, z960sim::kAny, 2, 1, 1, 100}, false, 7 * 512 + 100},
-        // The end block follows the blocks of its window: nothing tells the gap.
-        {"a block of the last window lost", true, {Fault::Silence, 2, z960sim::kAny, 7}, false, 7 * 512},
-        {"a longer file (appended to while sent)", false, {Fault::Oversize, 2, z960sim::kAny, 2, 1, 1, 20}, true, 8 * 512 + 20},
+        {"plain, a block cut short", false, block(Fault::ShortPayload, 2, 1, 100), false, 7 * 512 + 100, 0},
+        // The meter sends the last window again from the last acknowledgement.
+        {"windowed, a block of the last window lost", true, block(Fault::Silence, 7), true, 8 * 512, 1},
+        {"windowed, the first of the last window lost", true, block(Fault::Silence, 6), true, 8 * 512, 1},
+        {"windowed, a block of the last window lost twice", true, block(Fault::Silence, 7, 2), true, 8 * 512, 2},
+        // Asked again while each answer brings the acknowledgements on (after blocks 5, 6, 7
+        // and 8), then given up.
+        {"windowed, a block cut short", true, block(Fault::ShortPayload, 7, 0, 100), false, 7 * 512 + 100, 4},
+        {"plain, a longer file (appended to while sent)", false, block(Fault::Oversize, 2, 1, 20), true,
+         8 * 512 + 20, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -403,7 +434,90 @@ TEST_F(TransferAgainstSim, DownloadShorterThanAnnouncedFails)
 
         EXPECT_EQ(port->getLogFile("\\s.csv", path.c_str(), c.windowed), c.result);
         EXPECT_EQ(contents(path).size(), c.stored);
-        EXPECT_FALSE(faulted(Z960Fault::TransferTimeout)) << "the end block came: nothing to ask for";
+        if (c.result && c.stored == 8 * 512) {
+            EXPECT_EQ(contents(path), pattern(8 * 512, 13));
+        }
+        EXPECT_FALSE(faulted(Z960Fault::TransferTimeout)) << "the end block came: asked for at once";
+        const auto sent = acks();
+        const auto asked = std::count_if(sent.begin(), sent.end(),
+                                         [](const std::string &a) { return a.compare(2, 9, ":01.00.00") == 0; });
+        EXPECT_EQ(asked, c.asked);
+    }
+}
+
+TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredWholeUnlessARecoveryWasNeeded)
+{
+    // After a recovery a longer file cannot be told from one holding a block twice.
+    const struct {
+        const char *what;
+        bool windowed;
+        std::vector<Injection> faults;
+        bool result;
+    } cases[] = {
+        {"plain, nothing lost", false, {}, true},
+        {"windowed, nothing lost", true, {}, true},
+        {"windowed, a block lost", true, {{Fault::Silence, 2, z960sim::kAny, 3}}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        z960sim::Options o;
+        o.resendOnlyWhenAsked = true;
+        start(o);
+        sim->addFile("g.csv", logLines(6 * 512));
+        sim->inject({Fault::GrowWhileSent, 2, z960sim::kAny, 0, 1, 1, 700});
+        for (const Injection &i : c.faults)
+            sim->inject(i);
+        const std::string path = local("g.csv");
+
+        EXPECT_EQ(port->getLogFile("\\g.csv", path.c_str(), c.windowed), c.result);
+        EXPECT_EQ(port->expectedSize, 6u * 512) << "announced before it grew";
+        if (c.result) {
+            EXPECT_EQ(contents(path), sim->files().at(0).data);
+        }
+        EXPECT_EQ(sim->files().at(0).data.size(), 6u * 512 + 700);
+    }
+}
+
+TEST_F(TransferAgainstSim, AFileListThatNeededARecoveryStandsOnlyWhenFetchedAgainAlike)
+{
+    // Blocks of 64 bytes, all 0x88: a lost block makes the meter take the repeated
+    // acknowledgement for the lost one's and go on, so the list arrives short.
+    const auto lose = [](int block, int occurrence) {
+        return Injection{Fault::Silence, 80, z960sim::kAny, block, occurrence, 1};
+    };
+    const struct {
+        const char *what;
+        bool code88;
+        std::vector<Injection> faults;
+        std::size_t requests;
+        bool result;
+    } cases[] = {
+        {"nothing lost: fetched once", true, {}, 1, true},
+        {"a block lost: the second fetch needs nothing", true, {lose(3, 1)}, 2, true},
+        {"recovered twice, alike", false, {lose(3, 1), lose(5, 2)}, 2, true},
+        {"short twice, not alike", true, {lose(3, 1), lose(5, 2)}, 2, false},
+        {"the second fetch not answered", true, {lose(3, 1), {Fault::Silence, 80, z960sim::kAny, 0, 2, 4}}, 5, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        z960sim::Options o;
+        o.resendOnlyWhenAsked = true;
+        o.blockSize = 64;
+        o.plainBlockCode = c.code88;
+        start(o);
+        prompter.messages.clear();
+        for (int i = 0; i < 40; ++i)
+            sim->addFile("LOG" + std::to_string(1000 + i) + ".CSV", {1});
+        for (const Injection &i : c.faults)
+            sim->inject(i);
+        const std::string index = local("index.txt");
+
+        EXPECT_EQ(port->getLogFileIndex(index.c_str(), z960sim::LogFile, false), c.result);
+        EXPECT_EQ(requests().size(), c.requests);
+        if (c.result) {
+            EXPECT_EQ(contents(index), sim->indexFile(z960sim::LogFile));
+        }
+        EXPECT_EQ(prompter.texts(), c.result ? QStringList{} : QStringList{QStringLiteral("getFile failed")});
     }
 }
 

@@ -142,6 +142,7 @@ struct Simulator::Impl {
         uint8_t lastCode = 0;  // control code of the last frame sent, as it went out
         int command = 0;
         uint8_t address = 0;
+        std::string name;  // the card's file being sent (commands 2 and 100), empty for others
         Bytes data;
         size_t blocks = 0;
         size_t acked = 0;  // items before this one are acknowledged
@@ -151,6 +152,11 @@ struct Simulator::Impl {
         int silent = 0;
         bool timerArmed = false;
         Clock::time_point resendDue;
+        // An acknowledgement the meter never heard: how it answers the next one (kSendAgain,
+        // kGoOn; -1 none), and what the missed one would have acknowledged.
+        int missed = -1;
+        size_t missedAcked = 0;
+        int missedWindow = 1;
     };
 
     Options opt;
@@ -576,12 +582,13 @@ struct Simulator::Impl {
         return Bytes(text.begin(), text.end());
     }
     // Prepares a transfer and returns the reply data announcing its size.
-    Bytes prepare(int command, uint8_t addr, Bytes data)
+    Bytes prepare(int command, uint8_t addr, Bytes data, const std::string &name = {})
     {
         xfer = Transfer{};
         xfer.active = true;
         xfer.command = command;
         xfer.address = addr;
+        xfer.name = name;
         xfer.blocks = (data.size() + opt.blockSize - 1) / opt.blockSize;
         Bytes announce = u32(0);
         const Bytes size = u32(static_cast<uint32_t>(data.size()));
@@ -616,7 +623,7 @@ struct Simulator::Impl {
                 xfer.address = addr;
                 return refused(cmd);
             }
-            return ok(cmd, prepare(cmd, addr, e->data));
+            return ok(cmd, prepare(cmd, addr, e->data, e->name));
         }
         case 4: return ok(cmd, prepare(cmd, addr, images[5]));
         case 6: return ok(cmd, prepare(cmd, addr, images[4]));
@@ -681,11 +688,11 @@ struct Simulator::Impl {
             setFileLocked("BASICCAL.BIN", images[6], SystemFile);
             return ok(cmd);
         case 100: {
-            Bytes data;
+            const FileEntry *newest = nullptr;
             for (const FileEntry &e : files)
                 if (n >= 1 && e.type == a[0])
-                    data = e.data;
-            return ok(cmd, prepare(cmd, addr, data));
+                    newest = &e;
+            return ok(cmd, newest ? prepare(cmd, addr, newest->data, newest->name) : prepare(cmd, addr, {}));
         }
         case 101: case 102:
             if (!allowed(3))
@@ -734,11 +741,27 @@ struct Simulator::Impl {
         } else {
             o.payload = command(cmd, args, f.address);
         }
+        if (const Injection *g = find(faults, Fault::GrowWhileSent); g && xfer.active && !xfer.name.empty())
+            grow(static_cast<size_t>(valueOr(g, 100)));
         send(o, faults, false);
         if (xfer.active && find(faults, Fault::BlockBeforeOpen)) {
             xfer.opened = true;
             sendWindow();
         }
+    }
+
+    // The file being sent grows after its size went out: log lines are appended to the
+    // card's file and to what this transfer sends.
+    void grow(size_t bytes)
+    {
+        std::string lines;
+        for (int i = 0; lines.size() < bytes; ++i)
+            lines += "2025-02-0" + std::to_string(1 + i % 9) + ",12:0" + std::to_string(i % 10) + ":00,9.876\r\n";
+        xfer.data.insert(xfer.data.end(), lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(bytes));
+        xfer.blocks = (xfer.data.size() + opt.blockSize - 1) / opt.blockSize;
+        for (FileEntry &e : files)
+            if (e.name == xfer.name)
+                e.data = xfer.data;
     }
 
     // ---- block transfer -----------------------------------------------------------
@@ -819,8 +842,12 @@ struct Simulator::Impl {
             return;
         }
         ++xfer.acks;
-        if (find(firing(Target::Ack, xfer.command, kAny, xfer.acks), Fault::IgnoreAck))
+        const auto faults = firing(Target::Ack, xfer.command, kAny, xfer.acks);
+        if (const Injection *lost = find(faults, Fault::IgnoreAck)) {
+            if (xfer.opened)
+                noteMissedAck(f, valueOr(lost, kSendAgain));
             return;
+        }
         xfer.silent = 0;
         if (f.control == kPcAbort) {
             xfer = Transfer{};
@@ -833,13 +860,22 @@ struct Simulator::Impl {
             }
             return;
         }
+        if (xfer.missed == kGoOn) {
+            xfer.acked = std::max(xfer.acked, xfer.missedAcked);
+            xfer.window = xfer.missedWindow;
+        }
+        const bool sendAgain = xfer.missed == kSendAgain;
+        xfer.missed = -1;
         const Bytes &p = f.payload;
-        if (p.size() == 1) {
-            xfer.window = std::clamp<int>(p[0], 1, 16);
-            xfer.acked = xfer.next;
-        } else if (p.size() >= 3 && p[0] == 1) {
+        if (p.size() >= 3 && p[0] == 1) {
             resume(static_cast<size_t>(p[1] | p[2] << 8));
             xfer.window = 1;
+        } else if (sendAgain) {
+            xfer.next = xfer.acked;  // everything after the last acknowledgement it heard, again
+            xfer.window = 1;
+        } else if (p.size() == 1) {
+            xfer.window = std::clamp<int>(p[0], 1, 16);
+            xfer.acked = xfer.next;
         } else if (xfer.acked < xfer.next && f.control == expectedAck(xfer.lastCode)) {
             xfer.acked = xfer.next;
         } else {
@@ -849,12 +885,33 @@ struct Simulator::Impl {
             xfer.endSent = false;
         sendWindow();
     }
-    void resume(size_t bytes)
+    // The first item not covered by `bytes` counted from the last acknowledgement.
+    size_t resumePoint(size_t bytes) const
     {
         size_t i = xfer.acked, sum = 0;
         while (i < xfer.next && i < xfer.blocks && sum + itemLength(i) <= bytes)
             sum += itemLength(i++);
-        xfer.acked = xfer.next = i;
+        return i;
+    }
+    void resume(size_t bytes) { xfer.acked = xfer.next = resumePoint(bytes); }
+    // Keeps what an acknowledgement the meter did not hear would have acknowledged.
+    void noteMissedAck(const Frame &f, int behaviour)
+    {
+        const Bytes &p = f.payload;
+        size_t acked = xfer.acked;
+        int window = xfer.window;
+        if (p.size() == 1) {
+            acked = xfer.next;
+            window = std::clamp<int>(p[0], 1, 16);
+        } else if (p.size() >= 3 && p[0] == 1) {
+            acked = resumePoint(static_cast<size_t>(p[1] | p[2] << 8));
+            window = 1;
+        } else if (xfer.acked < xfer.next && f.control == expectedAck(xfer.lastCode)) {
+            acked = xfer.next;
+        }
+        xfer.missed = behaviour;
+        xfer.missedAcked = acked;
+        xfer.missedWindow = window;
     }
     void onResendTimer()
     {

@@ -105,6 +105,13 @@
 // Nothing is expected after the end block, but a re-sent ack still gets it again until the next
 // request. A new request ends a running transfer. Acks outside a transfer are ignored.
 //
+// An acknowledgement the meter never heard (IgnoreAck) changes nothing until the next one it hears,
+// which the meter answers by its value: kSendAgain (the default) sends again from its last
+// acknowledged offset whatever that ack says (a re-sent windowed ack [1, lo, hi] counts from there;
+// any other ack gets the outstanding blocks again, one at a time); kGoOn takes it for the one it
+// missed: what that one acknowledged counts as acknowledged, then the ack heard applies as usual,
+// so the meter goes on where the PC expects it.
+//
 // The log index ("index.txt") of type t is the header line "Name" and one line per file of that
 // type, in the order they were added, each ending CR LF. File types: 0 Log, 1 System,
 // 2 Diagnostic, 6 Alarm.
@@ -180,11 +187,18 @@ enum class Fault {
     AbortTransfer, // the abort block 0x8D in place of block k; the transfer ends
     StallTransfer, // from block k the meter sends nothing more; the transfer is abandoned
     DuplicateBlock,// block k sent twice
-    IgnoreAck,     // acknowledgement number k is dropped unread
+    IgnoreAck,     // acknowledgement number k is dropped unread; `value` kSendAgain or kGoOn (above)
     BlockBeforeOpen, // the first block goes out right after the request's reply, before the opening ack
     BlockCode,     // frame k sent with control code `value` in place of its own
     ExtraFrame,    // an extra frame with control `value` and an empty payload sent before frame k
+    GrowWhileSent, // the reply to a file request (2, 100): the file grows by `value` bytes (default
+                   // 100 of log lines) after its size was announced; the transfer and later requests
+                   // send the longer file
 };
+
+// What the meter does after an acknowledgement it never heard (the value of IgnoreAck).
+constexpr int kSendAgain = 0;
+constexpr int kGoOn = 1;
 
 struct Injection {
     Fault fault;
