@@ -11,7 +11,6 @@
 
 #include "link/DateTime.h"
 #include "link/LinkClock.h"
-#include "link/LinkWait.h"
 
 #include <algorithm>
 #include <cstring>
@@ -101,6 +100,7 @@ bool Z960Port::sendQuillmereFrame(unsigned char command, unsigned char *buf, uns
         return false;
     BusyGuard busy(*this);
     resetRxTxFrame(true);
+    pcAbortSent_ = false; // a new exchange: an abort from now on is for what it starts
     frame.control = CONTROL_REQUEST;
     frame.data[0] = command;
     std::copy(buf, buf + *len, frame.data + 1);
@@ -132,7 +132,7 @@ bool Z960Port::waitQuillmereReply(unsigned char command, unsigned char *buf, uns
         }
         return true;
     };
-    LinkWait::until(answered, LinkClock::now(), timeoutMs(timeoutSeconds));
+    waitFor(answered, timeoutMs(timeoutSeconds));
     return outcome.value_or(false);
 }
 
@@ -213,7 +213,7 @@ bool Z960Port::waitModbusReply(unsigned char function, unsigned char *buf, unsig
         }
         return true;
     };
-    LinkWait::until(answered, LinkClock::now(), timeoutMs(timeoutSeconds));
+    waitFor(answered, timeoutMs(timeoutSeconds));
     return outcome.value_or(false);
 }
 
@@ -503,7 +503,7 @@ bool Z960Port::sendNullCommand()
     bool ok = false;
     try {
         FlushCommsBuffers();
-        for (int t = 0; t < kNullCommandTries && !ok && !abortFlag; ++t) {
+        for (int t = 0; t < triesNow(kNullCommandTries) && !ok && !abortFlag; ++t) {
             resetRxTxFrame(true);
             unsigned char buf[kCommandBufferSize] = {};
             unsigned short len = 0;
