@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <utility>
+
 namespace {
 
 constexpr const char *kSetupFailed = "Failed to update flowmeter, Please check communications connectivity.";
@@ -113,6 +115,15 @@ void TZ960InterfaceForm::NavButtonClicked(QAbstractButton *button)
         return;
     }
     StatusSBClick(button);
+}
+
+void TZ960InterfaceForm::dropPendingClick()
+{
+    if (std::exchange(pendingClick, nullptr) == nullptr)
+        return;
+    // As though it had never come: the status page goes on polling.
+    StatusSB->setChecked(true);
+    statusPolling = true;
 }
 
 void TZ960InterfaceForm::runPendingClick()
