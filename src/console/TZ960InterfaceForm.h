@@ -96,6 +96,12 @@ public:
     void CreateMeterDataDir();
     void StartupTimerTimer();
     void FormClose();
+    // The program ends: the window closes and the link stops at once,
+    // whatever it was doing.
+    void EndProgram();
+    // How long a close lets a setup write-back that has stopped the meter's
+    // scheduler run on (link milliseconds).
+    static constexpr unsigned long kWriteBackCloseMs = 15000;
     void CentreStartupForm();
     void TrayIcon1Click();
 
