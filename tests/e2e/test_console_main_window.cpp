@@ -17,6 +17,7 @@
 #include "platform/SettingsFile.h"
 #include "platform/ShellOpen.h"
 #include "report/TTechMemoForm.h"
+#include "serial/SerComm.h"
 #include "e2e/ConsoleSimFixture.h"
 #include "support/FreshHome.h"
 #include "support/ScriptedPrompter.h"
@@ -987,9 +988,6 @@ protected:
 
 class ClosingWithASilentMeter : public ThroughTheStartupWindow {
 public:
-    // Slow enough that a wait left to run out its time-out (10 s a structure
-    // read, 120 s a log file) would keep the port well past the 1 s bound.
-    LinkClock::Scoped slower{5.0};
     int stage = 0;
     // Clicks as the technician would, from the event loop rather than inside the watch.
     static void press(QAbstractButton *button)
@@ -1021,6 +1019,10 @@ TEST_F(ClosingWithASilentMeter, ThePortIsFreeAtOnceAndTheNextConnectionReadsTheM
         std::vector<uint8_t> transferAfterClose;
         bool writeBack;
     } cases[] = {
+        // Link time runs at 5 times real time in the first rows: a wait left to
+        // run out its time-out (10 s a structure read, 120 s a log file) would
+        // keep the port well past the 1 s bound. The write-back's 15 s are link
+        // time, at 20 times.
         {"log file",
          [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
              if (t.stage == 0 && main.polling()) {
@@ -1088,9 +1090,29 @@ TEST_F(ClosingWithASilentMeter, ThePortIsFreeAtOnceAndTheNextConnectionReadsTheM
              return t.stage == 2 && t.sentNow("20:5");
          },
          1000, "69:1", {}, true},
+        {"the whole meter during the setup write-back",
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
+             if (t.stage == 0 && main.polling()) {
+                 t.stage = 1;
+                 t.queueCode(QStringLiteral("3456"));
+                 press(main.LogginSB);
+             } else if (t.stage == 1 && main.SetupSB->isEnabled() && !main.deviceOperationRunning()) {
+                 t.stage = 2;
+                 t.queueSetupOk();
+                 t.sim->inject({Fault::Silence, 20, z960sim::kAny, 0, 1, 0});
+                 t.sim->clearRecord();
+                 press(main.SetupSB);
+             } else if (t.stage == 2 && t.sentNow("20:5")) {
+                 t.stage = 3;
+                 t.sim->inject({Fault::Silence, z960sim::kAny, z960sim::kAny, 0, 1, 0}); // nothing answers now
+             }
+             return t.stage == 3;
+         },
+         1000, "69:1", {}, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        const LinkClock::Scoped speed(c.writeBack ? 20.0 : 5.0);
         stage = 0;
         portClosedAfter = -1;
         sim->clearInjections();
@@ -1099,6 +1121,8 @@ TEST_F(ClosingWithASilentMeter, ThePortIsFreeAtOnceAndTheNextConnectionReadsTheM
         size_t sentAtClose = 0;
         watching(
             [&](TZ960InterfaceForm &main) {
+                if (c.writeBack && main.link() != nullptr && main.link()->comm != nullptr)
+                    main.link()->comm->SetClosePause(0); // the 15 s are the write-back's own
                 if (!silentSince && c.drive(*this, main))
                     silentSince = LinkClock::now();
                 if (silentSince && !closed && LinkClock::elapsed(*silentSince, c.closeAfterMs)) {
