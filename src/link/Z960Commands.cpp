@@ -3,7 +3,8 @@
 //
 // Every operation is a synchronous request/reply on the GUI thread: the
 // request is queued whole, then the wait runs the event loop until the
-// receive path marks a matching reply ready or the time-out passes. A busy
+// receive path marks a matching reply ready, the time-out passes or the link
+// is stopped (waitFor). A busy
 // count is held for the whole operation, so a window that releases the link
 // from inside the wait never frees it under us; a link already released or
 // stopped starts nothing new.
