@@ -994,14 +994,65 @@ public:
     {
         QTimer::singleShot(0, button, [button] { button->click(); });
     }
-    void queueSetupOk()
-    {
-        prompter.dialogs.push_back([](QDialog &) { return int(TConfigForm::mrOk); });
-    }
     bool sentNow(const std::string &command) const
     {
         const auto sent = commands();
         return std::find(sent.begin(), sent.end(), command) != sent.end();
+    }
+    // From now on the meter leaves `command` unanswered (kAny: everything).
+    void silence(int command)
+    {
+        sim->inject({Fault::Silence, command, z960sim::kAny, 0, 1, 0});
+        sim->clearRecord();
+    }
+
+    // The drives below are called every 5 ms once the window polls; each
+    // starts its operation with `command` silenced and says when the silent
+    // request `sent` is out.
+
+    // A status poll.
+    bool silentPoll(TZ960InterfaceForm &main, int command, const char *sent)
+    {
+        if (stage == 0 && main.polling()) {
+            stage = 1;
+            silence(command);
+            QTimer::singleShot(0, &main, [&main] { main.StatusTimerTimer(); });
+        }
+        return stage == 1 && sentNow(sent);
+    }
+    // A button of the Data page, once its list has come.
+    bool silentDataPage(TZ960InterfaceForm &main, QPushButton *DataPage::*button, int command, const char *sent)
+    {
+        if (stage == 0 && main.polling()) {
+            stage = 1;
+            press(main.DataSB);
+        } else if (stage == 1 && main.dataPage->FileList->count() == 1 && !main.deviceOperationRunning()) {
+            stage = 2;
+            silence(command);
+            main.dataPage->FileList->setCurrentRow(0);
+            press(main.dataPage->*button);
+        }
+        return stage == 2 && sentNow(sent);
+    }
+    // The setup write-back after a login, its writes unanswered; with
+    // `wholeMeter` nothing answers once the first write is out.
+    bool silentWriteBack(TZ960InterfaceForm &main, bool wholeMeter)
+    {
+        if (stage == 0 && main.polling()) {
+            stage = 1;
+            queueCode(QStringLiteral("3456"));
+            press(main.LogginSB);
+        } else if (stage == 1 && main.SetupSB->isEnabled() && !main.deviceOperationRunning()) {
+            stage = 2;
+            prompter.dialogs.push_back([](QDialog &) { return int(TConfigForm::mrOk); });
+            silence(20);
+            press(main.SetupSB);
+        } else if (stage == 2 && sentNow("20:5")) {
+            stage = 3;
+            if (wholeMeter)
+                sim->inject({Fault::Silence, z960sim::kAny, z960sim::kAny, 0, 1, 0});
+        }
+        return stage == 3;
     }
 };
 
@@ -1025,90 +1076,25 @@ TEST_F(ClosingWithASilentMeter, ThePortIsFreeAtOnceAndTheNextConnectionReadsTheM
         // time, at 20 times.
         {"log file",
          [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
-             if (t.stage == 0 && main.polling()) {
-                 t.stage = 1;
-                 press(main.DataSB);
-             } else if (t.stage == 1 && main.dataPage->FileList->count() == 1 && !main.deviceOperationRunning()) {
-                 t.stage = 2;
-                 t.sim->inject({Fault::Silence, 2});
-                 t.sim->clearRecord();
-                 main.dataPage->FileList->setCurrentRow(0);
-                 press(main.dataPage->DownLoadBtn);
-             }
-             return t.stage == 2 && t.sentNow("2");
+             return t.silentDataPage(main, &DataPage::DownLoadBtn, 2, "2");
          },
          3000, "", {0x8E}, false},
         {"structure read",
-         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
-             if (t.stage == 0 && main.polling()) {
-                 t.stage = 1;
-                 t.sim->inject({Fault::Silence, 19, z960sim::kAny, 0, 1, 0});
-                 t.sim->clearRecord();
-                 QTimer::singleShot(0, &main, [&main] { main.StatusTimerTimer(); });
-             }
-             return t.stage == 1 && t.sentNow("19:0");
-         },
-         3000, "", {}, false},
-        {"ping",
-         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
-             if (t.stage == 0 && main.polling()) {
-                 t.stage = 1;
-                 t.sim->inject({Fault::Silence, 0, z960sim::kAny, 0, 1, 0});
-                 t.sim->clearRecord();
-                 QTimer::singleShot(0, &main, [&main] { main.StatusTimerTimer(); });
-             }
-             return t.stage == 1 && t.sentNow("0");
-         },
-         3000, "", {}, false},
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentPoll(main, 19, "19:0"); }, 3000,
+         "", {}, false},
+        {"ping", [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentPoll(main, 0, "0"); }, 3000,
+         "", {}, false},
         {"backup to the SD card",
          [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
-             if (t.stage == 0 && main.polling()) {
-                 t.stage = 1;
-                 press(main.DataSB);
-             } else if (t.stage == 1 && main.dataPage->FileList->count() == 1 && !main.deviceOperationRunning()) {
-                 t.stage = 2;
-                 t.sim->inject({Fault::Silence, 103});
-                 t.sim->clearRecord();
-                 press(main.dataPage->BackupLogsBtn);
-             }
-             return t.stage == 2 && t.sentNow("103");
+             return t.silentDataPage(main, &DataPage::BackupLogsBtn, 103, "103");
          },
          1000, "", {}, false},
         {"a write of the setup write-back",
-         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
-             if (t.stage == 0 && main.polling()) {
-                 t.stage = 1;
-                 t.queueCode(QStringLiteral("3456"));
-                 press(main.LogginSB);
-             } else if (t.stage == 1 && main.SetupSB->isEnabled() && !main.deviceOperationRunning()) {
-                 t.stage = 2;
-                 t.queueSetupOk();
-                 t.sim->inject({Fault::Silence, 20, z960sim::kAny, 0, 1, 0});
-                 t.sim->clearRecord();
-                 press(main.SetupSB);
-             }
-             return t.stage == 2 && t.sentNow("20:5");
-         },
-         1000, "69:1", {}, true},
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentWriteBack(main, false); }, 1000,
+         "69:1", {}, true},
         {"the whole meter during the setup write-back",
-         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
-             if (t.stage == 0 && main.polling()) {
-                 t.stage = 1;
-                 t.queueCode(QStringLiteral("3456"));
-                 press(main.LogginSB);
-             } else if (t.stage == 1 && main.SetupSB->isEnabled() && !main.deviceOperationRunning()) {
-                 t.stage = 2;
-                 t.queueSetupOk();
-                 t.sim->inject({Fault::Silence, 20, z960sim::kAny, 0, 1, 0});
-                 t.sim->clearRecord();
-                 press(main.SetupSB);
-             } else if (t.stage == 2 && t.sentNow("20:5")) {
-                 t.stage = 3;
-                 t.sim->inject({Fault::Silence, z960sim::kAny, z960sim::kAny, 0, 1, 0}); // nothing answers now
-             }
-             return t.stage == 3;
-         },
-         1000, "69:1", {}, true},
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentWriteBack(main, true); }, 1000,
+         "69:1", {}, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
