@@ -559,8 +559,12 @@ void TZ960InterfaceForm::EndProgram()
 {
     if (!closing)
         close();
-    if (port)
-        port->stop(); // the program ends: not even a write-back is waited for
+    // The program ends: nothing is waited for any more. A write-back still
+    // sends the restart of the meter's scheduler, without waiting for its reply.
+    if (port && writeBackRunning)
+        port->windDown(0);
+    else if (port)
+        port->stop();
 }
 
 void TZ960InterfaceForm::stopAllTimers()

@@ -96,8 +96,8 @@ public:
     void CreateMeterDataDir();
     void StartupTimerTimer();
     void FormClose();
-    // The program ends: the window closes and the link stops at once,
-    // whatever it was doing.
+    // The program ends: the window closes and no wait of the link goes on,
+    // whatever it was doing (a write-back only sends its restart).
     void EndProgram();
     // How long a close lets a setup write-back that has stopped the meter's
     // scheduler run on (link milliseconds).

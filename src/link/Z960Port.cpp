@@ -134,7 +134,7 @@ bool Z960Port::waitFor(const std::function<bool()> &done, LinkClock::Tick ms)
     // The wait's own time-out, cut to what a wind-down leaves; a stop comes
     // from an event handled inside the wait, which then looks again.
     if (windingDown())
-        ms = std::min<LinkClock::Tick>(ms, windDownMs_ - std::min(windDownMs_, LinkClock::since(windDownStart_)));
+        ms = std::min(ms, windDownLeft());
     bool held = false;
     LinkWait::until(
         [&] {
@@ -163,19 +163,26 @@ void Z960Port::stop()
 
 void Z960Port::windDown(unsigned long ms)
 {
-    if (stopped_ || windingDown())
+    const auto within = static_cast<LinkClock::Tick>(std::min<unsigned long>(ms, 0x7FFFFFFFul));
+    if (stopped_ || (windingDown() && windDownLeft() <= within))
         return; // an earlier end stands
     windDownStart_ = LinkClock::now();
-    windDownMs_ = static_cast<LinkClock::Tick>(std::min<unsigned long>(ms, 0x7FFFFFFFul));
-    windDownTimer_ = new QTimer(this);
-    windDownTimer_->setSingleShot(true);
-    windDownTimer_->setInterval(LinkClock::timerInterval(static_cast<int>(windDownMs_)));
-    // Its tick wakes a wait that sleeps past the time; a transfer ends with the abort.
-    connect(windDownTimer_, &QTimer::timeout, this, [this] {
-        if (transferPhase_ != TransferPhase::Idle)
-            abortFileTransfer();
-    });
-    windDownTimer_->start();
+    windDownMs_ = within;
+    if (windDownTimer_ == nullptr) {
+        windDownTimer_ = new QTimer(this);
+        windDownTimer_->setSingleShot(true);
+        // Its tick wakes a wait that sleeps past the time; a transfer ends with the abort.
+        connect(windDownTimer_, &QTimer::timeout, this, [this] {
+            if (transferPhase_ != TransferPhase::Idle)
+                abortFileTransfer();
+        });
+    }
+    windDownTimer_->start(LinkClock::timerInterval(static_cast<int>(windDownMs_)));
+}
+
+LinkClock::Tick Z960Port::windDownLeft() const
+{
+    return windDownMs_ - std::min(windDownMs_, LinkClock::since(windDownStart_));
 }
 
 // ---- checksums and codec ---------------------------------------------------

@@ -196,7 +196,8 @@ public:
     // Lets the work under way finish, but within ms link milliseconds: from
     // now on no operation makes more than one try, and every wait ends when
     // the time is up at the latest (a transfer then ends with the abort).
-    // stop() ends it earlier.
+    // Once the time is up requests still go out, but none is waited for.
+    // A second call can only shorten the time; stop() ends it at once.
     void windDown(unsigned long ms);
     bool windingDown() const { return windDownTimer_ != nullptr; }
 
@@ -350,6 +351,8 @@ private:
     // passed, and ends at once when the link runs out of time; true when
     // done() held. Every wait of the link goes through here.
     bool waitFor(const std::function<bool()> &done, LinkClock::Tick ms);
+    // Link milliseconds a wind-down has left.
+    LinkClock::Tick windDownLeft() const;
     // The tries an operation of n tries makes now: one once the link winds down.
     int triesNow(int n) const { return windingDown() || stopped_ ? 1 : n; }
 

@@ -736,6 +736,33 @@ TEST_F(SetupWriteBack, ACloseOnceTheSchedulerStoppedWaitsForTheWritesAndItsResta
     EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
 }
 
+TEST_F(SetupWriteBack, TheProgramEndingDuringTheWritesStillSendsTheRestartWithoutWaiting)
+{
+    const LinkClock::Scoped slower(5.0); // the restart's 10 s time-out lasts 2 s
+    sim->inject({Fault::Silence, 20, z960sim::kAny, 0, 1, 0}); // the writes go unanswered
+    form->link()->comm->SetClosePause(0);
+    queueSetup(TConfigForm::mrOk, 777);
+    QTimer watch;
+    LinkClock::Tick ended = 0;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto sent = commands();
+        if (!form->closingDown() && std::find(sent.begin(), sent.end(), "20:5") != sent.end()) {
+            sim->inject({Fault::Silence, z960sim::kAny, z960sim::kAny, 0, 1, 0}); // nor does anything else
+            ended = LinkClock::now();
+            form->EndProgram(); // the start-up window was closed
+        }
+    });
+    watch.start(1);
+    click(form->SetupSB);
+    watch.stop();
+    ASSERT_TRUE(form->closingDown());
+    EXPECT_LT(LinkClock::since(ended), 10000u) << "the restart's reply was waited for";
+    waitFor([this] { return commands().back() == "69:1"; }, 1000); // the line may still carry it
+    EXPECT_EQ(join(commands()), "81:f3 0 69:0 0 20:5 69:1");
+    EXPECT_EQ(form->link(), nullptr);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+}
+
 TEST_F(SetupWriteBack, AMeterFolderThatCannotBeMadeCountsAsAFailedRun)
 {
     QFile blocker(dataRoot() + QStringLiteral("data/55"));

@@ -164,6 +164,20 @@ TEST_F(PortStop, AWindDownLetsTheWorkFinishWithOneTryEachWithinItsTime)
     EXPECT_EQ(joined(sent(meter)), "0 69 19");
 }
 
+TEST_F(PortStop, AShorterWindDownTakesOverAndOneOfNoTimeStillSends)
+{
+    const LinkClock::Scoped fast(20.0);
+    Z960Port port(nullptr, 1);
+    ScriptedMeter meter(port);
+    port.windDown(60000);
+    port.windDown(0); // the program ends
+    port.windDown(60000); // no later than that
+    const LinkClock::Tick start = LinkClock::now();
+    EXPECT_FALSE(port.setState(1));
+    EXPECT_LT(LinkClock::since(start), 1000u) << "the 10 s reply was waited for";
+    EXPECT_EQ(joined(sent(meter)), "69");
+}
+
 TEST_F(PortStop, AStopWhileAPlainAcknowledgementGoesOutSendsOneAbort)
 {
     // The list of files travels in plain mode: every block is acknowledged,
