@@ -80,6 +80,8 @@ void TConfigForm::waitForRestartedMeter()
 {
     const LinkClock::Tick start = LinkClock::now();
     while (!port->sendNullCommand()) {
+        if (port->stopped())
+            return; // the window closed: nothing to wait for or to tell
         if (LinkClock::elapsed(start, kRebootAnswerLimitMs)) {
             Platform::showMessage(text(kNoAnswerAfterClear), this);
             return;

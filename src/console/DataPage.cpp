@@ -212,6 +212,8 @@ void DataPage::FilelistRefreshBtnClick(QObject *)
     if (!op || host_.link() == nullptr)
         return;
     host_.EnableNavButtons(false);
+    // The page's own controls would only be refused while the list comes in.
+    setDownloadControlsEnabled(false);
     const unsigned char type = fileTypeCode(FileTypeRadioGroup->ItemIndex());
     const QString indexPath = host_.meterDataDir() + QString::fromLatin1(kIndexFileName);
 
@@ -251,6 +253,7 @@ void DataPage::FilelistRefreshBtnClick(QObject *)
     freeProgress();
     if (QFileInfo::exists(indexPath))
         QFile::remove(indexPath);
+    setDownloadControlsEnabled(true);
     if (!host_.closingDown())
         host_.EnableNavButtons(true);
 }

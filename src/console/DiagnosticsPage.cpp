@@ -663,9 +663,9 @@ void DiagnosticsPage::tickTest(SignalTest &test)
     {
         PageOperation op(host_);
         if (!op) {
-            // Another operation of the window talks to the meter: try at the next tick.
-            if (test.isRunning())
-                test.timer->start();
+            // Another operation of the window talks to the meter: the next
+            // tick reads, or performs the stop that was asked for.
+            test.timer->start();
             return;
         }
         // A thrown link error counts as a failed exchange.
@@ -818,8 +818,7 @@ void DiagnosticsPage::tickMode(ModePage &mode)
     {
         PageOperation op(host_);
         if (!op) {
-            if (mode.isRunning())
-                mode.timer->start();
+            mode.timer->start(); // as a refused test tick
             return;
         }
         bool goOn = true;

@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <utility>
+
 namespace {
 
 constexpr const char *kSetupFailed = "Failed to update flowmeter, Please check communications connectivity.";
@@ -113,6 +115,15 @@ void TZ960InterfaceForm::NavButtonClicked(QAbstractButton *button)
         return;
     }
     StatusSBClick(button);
+}
+
+void TZ960InterfaceForm::dropPendingClick()
+{
+    if (std::exchange(pendingClick, nullptr) == nullptr)
+        return;
+    // As though it had never come: the status page goes on polling.
+    StatusSB->setChecked(true);
+    statusPolling = true;
 }
 
 void TZ960InterfaceForm::runPendingClick()
@@ -322,8 +333,10 @@ void TZ960InterfaceForm::RunSetup()
 
 // Stops the meter's scheduler, writes structures 5, 4 and 6, reads 0 and 1
 // again and restarts the scheduler whatever the writes gave. A close that
-// arrives meanwhile waits for the writes and the restart, so it never leaves
-// the meter stopped; the reads, which only refresh this window, are skipped.
+// arrives meanwhile lets the writes and the restart run, so it never leaves
+// the meter stopped; but the reads, which only refresh this window, are
+// skipped, and so is every write after an exchange that failed: a meter
+// that has stopped answering is asked once to run again, and the close is over.
 bool TZ960InterfaceForm::writeBackImages()
 {
     struct Step {
@@ -338,10 +351,15 @@ bool TZ960InterfaceForm::writeBackImages()
         {false, [](Z960Port &p) { return p.getStucture(1); }},
     };
     writeBackRunning = true;
-    port->setState(0);
+    bool failed = !port->setState(0); // not checked, unless a close has come
     bool allDone = true;
     for (const Step &step : steps) {
-        if ((closing && !step.write) || !step.run(*port)) {
+        if (closing && (failed || !step.write)) {
+            allDone = false;
+            break;
+        }
+        if (!step.run(*port)) {
+            failed = true;
             allDone = false;
             break;
         }

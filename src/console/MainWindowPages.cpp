@@ -11,13 +11,18 @@
 #include <QStackedWidget>
 #include <QToolButton>
 
+#include <utility>
+
 void TZ960InterfaceForm::BuildInformationTree() { infoPage->BuildInformationTree(); }
 
 void TZ960InterfaceForm::FilelistRefreshBtnClick(QObject *Sender)
 {
-    hostCallsPage = true;
+    // Admits this one call of the page inside the window's own operation;
+    // the first operation the page begins takes the token, so nothing that
+    // runs while the list comes in is admitted with it.
+    pageCallToken = true;
     dataPage->FilelistRefreshBtnClick(Sender);
-    hostCallsPage = false;
+    pageCallToken = false;
 }
 
 void TZ960InterfaceForm::PortFileProgress(QObject *Sender, int size, int downloaded, int temp)
@@ -32,8 +37,9 @@ void TZ960InterfaceForm::MeterDataDirChanged() { dataPage->PointFolderLists(); }
 bool TZ960InterfaceForm::beginDeviceOperation()
 {
     // Refused while another operation runs or a poll step waits for the meter,
-    // unless the window itself started it from its own operation.
-    if (closing || (!hostCallsPage && (deviceOps > 0 || pollStepRunning)))
+    // unless the window itself called the page from its own operation (once).
+    const bool calledByWindow = std::exchange(pageCallToken, false);
+    if (closing || (!calledByWindow && (deviceOps > 0 || pollStepRunning)))
         return false;
     ++handlerDepth;
     if (deviceOps++ == 0)

@@ -250,6 +250,12 @@ void TZ960InterfaceForm::StatusTimerTimer()
     pump();
     if (closing || !port)
         return;
+    if (deviceOps > 0) {
+        // Another operation talks to the meter: the poll waits for the next tick.
+        if (statusPolling)
+            StatusTimer->start();
+        return;
+    }
     {
         HandlerScope scope(*this);
         pollStepRunning = true;
@@ -268,6 +274,9 @@ void TZ960InterfaceForm::pollStep()
     if (!port->sendNullCommand()) {
         if (closing)
             return;
+        // One outage asks once: a click taken meanwhile would only meet the
+        // same silence and ask again.
+        dropPendingClick();
         LostLinkQuestion(); // after Yes no device call follows: the step only unwinds
         return;
     }

@@ -39,9 +39,10 @@ public:
     // A page's device operation (a click that talks to the meter). The host
     // refuses it (false) while another device operation of the window runs
     // or the window closes; while it runs, a close waits for its end before
-    // the link is freed. One that the host starts from inside an operation of
-    // its own (the Data button's refresh) is accepted. Every true is matched
-    // by one endDeviceOperation.
+    // the link is freed. The one page call that the host makes from inside
+    // an operation of its own (the Data button's refresh) is accepted, once:
+    // nothing that runs while that call waits is. Every true is matched by
+    // one endDeviceOperation.
     virtual bool beginDeviceOperation() = 0;
     virtual void endDeviceOperation() = 0;
 

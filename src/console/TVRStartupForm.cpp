@@ -13,6 +13,7 @@
 #include "platform/ShellOpen.h"
 #include "platform/WindowFrame.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -20,8 +21,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
-#include <utility>
 
 TVRStartupForm *VRStartupForm = nullptr;
 
@@ -253,17 +254,18 @@ void TVRStartupForm::ConnectBtnClick()
     SaveSettings();
 
     // Whatever becomes of the main window, this window is shown again, and
-    // what was asked for while the connection ended runs now.
+    // what was asked for while the connection ended runs now, unless the
+    // program is ending.
     struct Connection {
         TVRStartupForm &form;
         explicit Connection(TVRStartupForm &f) : form(f) { form.connectionRunning = true; }
         ~Connection()
         {
             form.connectionRunning = false;
+            if (form.programEnding)
+                return;
             form.setVisible(true);
-            const auto action = std::exchange(form.pendingAction, nullptr);
-            if (action != nullptr)
-                QTimer::singleShot(0, &form, guardedSlot([f = &form, action] { (f->*action)(); }));
+            form.scheduleHeldBackAction();
         }
         Connection(const Connection &) = delete;
         Connection &operator=(const Connection &) = delete;
@@ -271,12 +273,52 @@ void TVRStartupForm::ConnectBtnClick()
     runMainWindow(*this, comPort, static_cast<uint16_t>(modbusAddress));
 }
 
-bool TVRStartupForm::deferWhileConnected(void (TVRStartupForm::*action)())
+bool TVRStartupForm::deferWhileConnected(Action action)
 {
     if (!connectionRunning)
         return false;
-    pendingAction = action;
+    // Asked for twice, it still runs once, in its first place.
+    if (std::find(heldBack.begin(), heldBack.end(), action) == heldBack.end())
+        heldBack.push_back(action);
     return true;
+}
+
+void TVRStartupForm::scheduleHeldBackAction()
+{
+    if (heldBackScheduled || heldBack.empty())
+        return;
+    heldBackScheduled = true;
+    QTimer::singleShot(0, this, guardedSlot([this] {
+        heldBackScheduled = false;
+        runHeldBackAction();
+    }));
+}
+
+void TVRStartupForm::runHeldBackAction()
+{
+    if (connectionRunning || programEnding || heldBack.empty())
+        return; // a connection that ends hands on to the next one itself
+    const Action action = heldBack.front();
+    heldBack.erase(heldBack.begin());
+    // The next one follows once this one has ended, however it ends.
+    struct Next {
+        TVRStartupForm &form;
+        ~Next() { form.scheduleHeldBackAction(); }
+    } next{*this};
+    (this->*action)();
+}
+
+void TVRStartupForm::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    programEnding = true;
+    heldBack.clear();
+    // A connection still ending would keep the program running until its
+    // meter answered: it is stopped now.
+    for (TZ960InterfaceForm *main : findChildren<TZ960InterfaceForm *>())
+        main->EndProgram();
 }
 
 void TVRStartupForm::RunInterfaceForm(TVRStartupForm &owner, const std::string &comPortText, uint16_t modbusAddress)

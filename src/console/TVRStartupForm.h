@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -65,15 +66,24 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // Closing this window ends the program: a connection that is still
+    // ending is stopped at once, and nothing held back runs.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void ScanPorts();
     void SelectPort();
     void showAddressValid(bool valid);
+    using Action = void (TVRStartupForm::*)();
     // While a connection runs, and still while it ends after its window has
     // closed (its link not yet freed), Connect, Options and About would run
-    // inside it: the action waits and runs once it has ended. True when deferred.
-    bool deferWhileConnected(void (TVRStartupForm::*action)());
+    // inside it: the action is held back and runs once it has ended, after
+    // those asked for before it. True when held back.
+    bool deferWhileConnected(Action action);
+    // Runs the first action held back; the rest follow one by one, each once
+    // the one before has ended (a Connect: once its connection has ended).
+    void runHeldBackAction();
+    void scheduleHeldBackAction();
 
     std::string comPort;
     QString customPath;
@@ -81,7 +91,9 @@ private:
     int modbusAddress = 1;
     bool centred = false;
     bool connectionRunning = false;
-    void (TVRStartupForm::*pendingAction)() = nullptr;
+    bool programEnding = false;
+    std::vector<Action> heldBack; // in the order they were asked for, each once
+    bool heldBackScheduled = false;
 };
 
 // The one start-up window while the program runs.

@@ -544,11 +544,27 @@ void TZ960InterfaceForm::FormClose()
         progressDlg->hide(); // the operation that made it frees it once it has ended
     // A settings file that cannot be written is reported; the close goes on.
     Platform::guarded([this] { SaveSettings(); });
-    // The write-back stops the link itself once the meter runs again.
-    if (port && !writeBackRunning)
+    // Every wait of the link ends now. A write-back that has stopped the
+    // meter's scheduler gets the time to restart it first, and stops the
+    // link itself.
+    if (port && writeBackRunning)
+        port->windDown(kWriteBackCloseMs);
+    else if (port)
         port->stop();
     if (handlerDepth == 0 && !modalLoop)
         Teardown();
+}
+
+void TZ960InterfaceForm::EndProgram()
+{
+    if (!closing)
+        close();
+    // The program ends: nothing is waited for any more. A write-back still
+    // sends the restart of the meter's scheduler, without waiting for its reply.
+    if (port && writeBackRunning)
+        port->windDown(0);
+    else if (port)
+        port->stop();
 }
 
 void TZ960InterfaceForm::stopAllTimers()

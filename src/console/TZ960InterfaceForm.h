@@ -10,17 +10,20 @@
 // Every device wait pumps GUI messages, so clicks, timer ticks and the close
 // box arrive while an operation waits for the meter. Three rules keep that
 // safe:
-//  - While a device operation of this window runs (the connection, a click's
-//    branch), the navigation buttons are disabled and further clicks are
-//    refused; a click during a status poll step is deferred until the step
-//    has ended.
+//  - One exchange with the meter at a time. While a device operation of
+//    this window runs (the connection, a click's branch, a page's button),
+//    the navigation buttons are disabled and every other operation is
+//    refused (beginDeviceOperation); the window's own call into a page is
+//    admitted once, by token. A click during a status poll step is deferred
+//    until the step has ended, and dropped when the step ends in the
+//    lost-link question.
 //  - Closing marks the window closing, stops its timers and stops the link:
-//    a file transfer ends at once, any other wait at its reply or time-out,
-//    and nothing more is sent (a setup write-back that has stopped the
-//    meter's scheduler completes and restarts it first). Every handler
-//    checks the mark after each wait and makes no further device call. The
-//    link and the lists are freed once no handler of this window is running
-//    any more.
+//    every wait of the link ends at once and nothing more is sent but the
+//    abort of a transfer (a setup write-back that has stopped the meter's
+//    scheduler makes its remaining writes and restarts it first, one try
+//    each, within kWriteBackCloseMs). Every handler checks the mark after
+//    each wait and makes no further device call. The link and the lists are
+//    freed once no handler of this window is running any more.
 //  - After the window has closed no poll step or branch runs.
 #pragma once
 
@@ -93,6 +96,12 @@ public:
     void CreateMeterDataDir();
     void StartupTimerTimer();
     void FormClose();
+    // The program ends: the window closes and no wait of the link goes on,
+    // whatever it was doing (a write-back only sends its restart).
+    void EndProgram();
+    // How long a close lets a setup write-back that has stopped the meter's
+    // scheduler run on (link milliseconds).
+    static constexpr unsigned long kWriteBackCloseMs = 15000;
     void CentreStartupForm();
     void TrayIcon1Click();
 
@@ -254,6 +263,7 @@ private:
     void LaunchReport();
     void pollStep();
     void runPendingClick();
+    void dropPendingClick();
     void pump(int times = 1);
 
     std::string comPortText;
@@ -281,7 +291,7 @@ private:
     int handlerDepth = 0;
     int deviceOps = 0;
     bool pollStepRunning = false;
-    bool hostCallsPage = false; // a page operation started by the window itself
+    bool pageCallToken = false; // admits the page operation the window itself calls, once
     QAbstractButton *pendingClick = nullptr;
     // Enabled state of the six navigation buttons by the last access level applied.
     std::array<bool, 6> navState{};

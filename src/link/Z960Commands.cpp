@@ -3,7 +3,8 @@
 //
 // Every operation is a synchronous request/reply on the GUI thread: the
 // request is queued whole, then the wait runs the event loop until the
-// receive path marks a matching reply ready or the time-out passes. A busy
+// receive path marks a matching reply ready, the time-out passes or the link
+// is stopped (waitFor). A busy
 // count is held for the whole operation, so a window that releases the link
 // from inside the wait never frees it under us; a link already released or
 // stopped starts nothing new.
@@ -11,7 +12,6 @@
 
 #include "link/DateTime.h"
 #include "link/LinkClock.h"
-#include "link/LinkWait.h"
 
 #include <algorithm>
 #include <cstring>
@@ -101,6 +101,7 @@ bool Z960Port::sendQuillmereFrame(unsigned char command, unsigned char *buf, uns
         return false;
     BusyGuard busy(*this);
     resetRxTxFrame(true);
+    pcAbortSent_ = false; // a new exchange: an abort from now on is for what it starts
     frame.control = CONTROL_REQUEST;
     frame.data[0] = command;
     std::copy(buf, buf + *len, frame.data + 1);
@@ -132,7 +133,7 @@ bool Z960Port::waitQuillmereReply(unsigned char command, unsigned char *buf, uns
         }
         return true;
     };
-    LinkWait::until(answered, LinkClock::now(), timeoutMs(timeoutSeconds));
+    waitFor(answered, timeoutMs(timeoutSeconds));
     return outcome.value_or(false);
 }
 
@@ -213,7 +214,7 @@ bool Z960Port::waitModbusReply(unsigned char function, unsigned char *buf, unsig
         }
         return true;
     };
-    LinkWait::until(answered, LinkClock::now(), timeoutMs(timeoutSeconds));
+    waitFor(answered, timeoutMs(timeoutSeconds));
     return outcome.value_or(false);
 }
 
@@ -503,7 +504,7 @@ bool Z960Port::sendNullCommand()
     bool ok = false;
     try {
         FlushCommsBuffers();
-        for (int t = 0; t < kNullCommandTries && !ok && !abortFlag; ++t) {
+        for (int t = 0; t < triesNow(kNullCommandTries) && !ok && !abortFlag; ++t) {
             resetRxTxFrame(true);
             unsigned char buf[kCommandBufferSize] = {};
             unsigned short len = 0;

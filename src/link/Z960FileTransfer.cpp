@@ -374,8 +374,14 @@ unsigned char Z960Port::sendTransferFrame(unsigned char code, const unsigned cha
         code = Ack::PcAbort; // asked for during the pause: no acknowledgement goes out any more
         len = 0;
     }
-    if (code == Ack::PcAbort)
+    if (code == Ack::PcAbort) {
         pcAbortPending_ = false;
+        // Once is enough: a block that crossed the abort (taken while it goes
+        // out, or after it) gets no second one.
+        if (pcAbortSent_)
+            return code;
+        pcAbortSent_ = true;
+    }
     // Keep the receiver's progress: a block may be on its way while we send.
     const unsigned char receiving = rxState;
     const bool receivingRtu = rxIsRtu;
@@ -414,8 +420,9 @@ unsigned char Z960Port::sendTransferFrame(unsigned char code, const unsigned cha
 
 void Z960Port::answerStrayBlock(unsigned char blockCode)
 {
-    if (blockCode == Block::MeterAbort)
-        return; // the meter has given up already
+    if (blockCode == Block::MeterAbort || pcAbortSent_)
+        return; // the meter has given up already, or has our abort on its way
+    pcAbortSent_ = true;
     // Sent whole, without pause or pumping, so that a transaction waiting
     // for its reply finds the frame record and the transmitter as they were.
     const sFrame kept = frame;
@@ -510,6 +517,12 @@ void Z960Port::failLocalFile()
 
 void Z960Port::sendPcAbort() { lastAckCode = sendTransferFrame(Ack::PcAbort, nullptr, 0); }
 
+void Z960Port::abortIfAsked()
+{
+    if (pcAbortPending_)
+        sendPcAbort();
+}
+
 // ---- the two guard timers ------------------------------------------------------
 
 void Z960Port::fileTransferTimeoutTimerEvent(QObject * /*Sender*/)
@@ -598,8 +611,10 @@ bool Z960Port::requestFile(unsigned char command, const unsigned char *args, uns
         std::memcpy(buf, args, argLen);
     unsigned short len = argLen;
     TransferScope requested(*this, TransferPhase::Requested);
-    if (!sendQuillmereFrame(command, buf, &len, timeoutSeconds))
+    if (!sendQuillmereFrame(command, buf, &len, timeoutSeconds)) {
+        abortIfAsked(); // stopped while waiting: the meter may have readied the file all the same
         return false;
+    }
     if ((command == Cmd::LogFile || command == Cmd::RealTimeLog) && len >= kAnnouncingReplyLength)
         announcedSize_ = expectedSize;
     return getFile(path);
@@ -634,15 +649,17 @@ Z960Port::IndexFetch Z960Port::fetchIndexOnce(const char *localPath, unsigned ch
     windowedAck = false;
     TransferScope requested(*this, TransferPhase::Requested);
     bool asked = false;
-    for (int t = 0; t < kIndexTries && !asked && !stopped_; ++t) {
+    for (int t = 0; t < triesNow(kIndexTries) && !asked && !stopped_; ++t) {
         FlushCommsBuffers();
         resetRxTxFrame(true);
         unsigned char buf[kCommandBufferSize] = {logType};
         unsigned short len = 1;
         asked = sendQuillmereFrame(Cmd::LogIndex, buf, &len, 5);
     }
-    if (!asked)
+    if (!asked) {
+        abortIfAsked(); // stopped while waiting: the meter may have readied the list all the same
         return IndexFetch::NotAnswered;
+    }
     DelayTicks(kIndexPauseMs);
     return getFile(localPath) ? IndexFetch::Received : IndexFetch::Failed;
 }

@@ -84,12 +84,12 @@ bool Z960Port::flushWhile(int (Z960Transport::*pending)(), void (Z960Transport::
     BusyGuard busy(*this);
     const LinkClock::Tick start = LinkClock::now();
     while (transport_ && (transport_->*pending)() != 0) {
-        if (LinkClock::elapsed(start, kFlushLimitMs))
+        if (LinkClock::elapsed(start, kFlushLimitMs) || outOfTime())
             return false;
         (transport_->*purge)();
         pumpMessages();
         if (pauseMs) {
-            LinkWait::pause(pauseMs);
+            waitFor([] { return false; }, pauseMs);
             pumpMessages();
         }
     }
@@ -111,15 +111,38 @@ void Z960Port::DelayTicks(unsigned long ms)
     if (ms == 0)
         return;
     BusyGuard busy(*this);
-    LinkWait::pause(static_cast<LinkClock::Tick>(std::min<unsigned long>(ms, 0xFFFFFFFFul)));
+    waitFor([] { return false; }, static_cast<LinkClock::Tick>(std::min<unsigned long>(ms, 0xFFFFFFFFul)));
 }
 
 void Z960Port::ProcessCommunications()
 {
     BusyGuard busy(*this);
     pumpMessages();
-    LinkWait::pause(1);
+    waitFor([] { return false; }, 1);
     pumpMessages();
+}
+
+bool Z960Port::outOfTime() const
+{
+    return stopped_ || (windingDown() && LinkClock::elapsed(windDownStart_, windDownMs_));
+}
+
+bool Z960Port::waitFor(const std::function<bool()> &done, LinkClock::Tick ms)
+{
+    if (outOfTime())
+        return false;
+    // The wait's own time-out, cut to what a wind-down leaves; a stop comes
+    // from an event handled inside the wait, which then looks again.
+    if (windingDown())
+        ms = std::min(ms, windDownLeft());
+    bool held = false;
+    LinkWait::until(
+        [&] {
+            held = done();
+            return held || outOfTime();
+        },
+        LinkClock::now(), ms);
+    return held;
 }
 
 void Z960Port::showFault(const char *file, unsigned short line)
@@ -136,6 +159,30 @@ void Z960Port::stop()
     abortCommand();
     if (transferPhase_ != TransferPhase::Idle)
         abortFileTransfer();
+}
+
+void Z960Port::windDown(unsigned long ms)
+{
+    const auto within = static_cast<LinkClock::Tick>(std::min<unsigned long>(ms, 0x7FFFFFFFul));
+    if (stopped_ || (windingDown() && windDownLeft() <= within))
+        return; // an earlier end stands
+    windDownStart_ = LinkClock::now();
+    windDownMs_ = within;
+    if (windDownTimer_ == nullptr) {
+        windDownTimer_ = new QTimer(this);
+        windDownTimer_->setSingleShot(true);
+        // Its tick wakes a wait that sleeps past the time; a transfer ends with the abort.
+        connect(windDownTimer_, &QTimer::timeout, this, [this] {
+            if (transferPhase_ != TransferPhase::Idle)
+                abortFileTransfer();
+        });
+    }
+    windDownTimer_->start(LinkClock::timerInterval(static_cast<int>(windDownMs_)));
+}
+
+LinkClock::Tick Z960Port::windDownLeft() const
+{
+    return windDownMs_ - std::min(windDownMs_, LinkClock::since(windDownStart_));
 }
 
 // ---- checksums and codec ---------------------------------------------------

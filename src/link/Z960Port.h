@@ -11,6 +11,7 @@
 #pragma once
 
 #include "link/DeviceTime.h"
+#include "link/LinkClock.h"
 #include "link/Z960Data.h"
 #include "link/Z960Frames.h"
 #include "link/Z960Transport.h"
@@ -184,13 +185,21 @@ public:
     // Ends the retries of the command that runs (its current try still
     // waits for its reply or time-out).
     void abortCommand();
-    // Ends the link's work for good, ahead of its release: a file transfer
-    // under way is aborted at once (abortFileTransfer), a command stops its
-    // retries, a transaction waiting for its reply ends at that reply or its
-    // time-out, and from then on nothing new is sent and no failed file
-    // list is reported.
+    // Ends the link's work for good, ahead of its release: every wait of the
+    // link ends at once, whatever it waits for (a reply, the pause between
+    // tries, the opening of a transfer), and nothing new is sent from then
+    // on. The one frame still sent is the PC's abort, where the meter may
+    // have a transfer ready: a transfer under way, or a request for a file
+    // or the file list, answered or not. No failed file list is reported.
     void stop();
     bool stopped() const { return stopped_; }
+    // Lets the work under way finish, but within ms link milliseconds: from
+    // now on no operation makes more than one try, and every wait ends when
+    // the time is up at the latest (a transfer then ends with the abort).
+    // Once the time is up requests still go out, but none is waited for.
+    // A second call can only shorten the time; stop() ends it at once.
+    void windDown(unsigned long ms);
+    bool windingDown() const { return windDownTimer_ != nullptr; }
 
     // Frees the link now, or, while one of its waits runs, once the
     // outermost wait has returned (the deletion is then posted).
@@ -336,6 +345,16 @@ private:
     void noteOpenFailure(const std::string &text);
     // A released or stopped link starts nothing new.
     bool refusesWork() const { return releasePending_ || stopped_; }
+    // Stopped, or the time a wind-down gave is up: every wait ends.
+    bool outOfTime() const;
+    // Runs the event loop until done() holds or ms link milliseconds have
+    // passed, and ends at once when the link runs out of time; true when
+    // done() held. Every wait of the link goes through here.
+    bool waitFor(const std::function<bool()> &done, LinkClock::Tick ms);
+    // Link milliseconds a wind-down has left.
+    LinkClock::Tick windDownLeft() const;
+    // The tries an operation of n tries makes now: one once the link winds down.
+    int triesNow(int n) const { return windingDown() || stopped_ ? 1 : n; }
 
     // ---- transaction helpers (Z960Commands.cpp, Z960Structures.cpp) ----
     // Waits for the Quillmere reply to command and copies its payload.
@@ -435,6 +454,8 @@ private:
     // One fetch of the file list: the request (up to four tries), then its transfer.
     enum class IndexFetch : unsigned char { NotAnswered, Failed, Received };
     IndexFetch fetchIndexOnce(const char *localPath, unsigned char logType);
+    // Sends it when abortFileTransfer asked for it and it has not gone out yet.
+    void abortIfAsked();
     // Request (command, args) then getFile into path; the windowed flag is set first.
     bool requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
                      unsigned short timeoutSeconds, bool windowed, const char *path);
@@ -467,11 +488,15 @@ private:
     bool transferRecovered_ = false;
     std::optional<std::uint32_t> shortEndAskedAt_; // bytesAtLastAck when an early end block was answered
     bool pcAbortPending_ = false; // abortFileTransfer: the meter is still to be told
+    bool pcAbortSent_ = false;    // the PC's abort went out since the last request: never twice
 
     Z960Transport *transport_ = nullptr;
     std::unique_ptr<Z960Transport> serTransport_; // wraps comm once the port is set up
     int busyCount_ = 0;
     bool releasePending_ = false;
     bool stopped_ = false;
+    QTimer *windDownTimer_ = nullptr; // wakes the waits when a wind-down's time is up
+    LinkClock::Tick windDownStart_ = 0;
+    LinkClock::Tick windDownMs_ = 0;
     int rxDepth_ = 0; // re-entry check of the receive handler (debug builds)
 };

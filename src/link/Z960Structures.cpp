@@ -64,7 +64,7 @@ bool Z960Port::getStucture(unsigned char n)
     unsigned char buf[kCommandBufferSize] = {};
     try {
         FlushCommsBuffers();
-        for (int t = 0; t < kStructureTries; ++t) {
+        for (int t = 0; t < triesNow(kStructureTries); ++t) {
             resetRxTxFrame(true);
             std::fill(std::begin(buf), std::end(buf), 0);
             buf[0] = n;
@@ -87,7 +87,7 @@ bool Z960Port::putStucture(unsigned char n)
     BusyGuard busy(*this);
     const auto image = imageOf(*this, n);
     unsigned char buf[kCommandBufferSize] = {};
-    for (int t = 0; t < kStructureTries; ++t) {
+    for (int t = 0; t < triesNow(kStructureTries); ++t) {
         buf[0] = n;
         std::memcpy(buf + 1, image.first, image.second);
         auto len = static_cast<unsigned short>(image.second + 1);

@@ -339,6 +339,10 @@ bool TZ960Report::ExportReport()
         if (const auto path = askFile("csv", base + QStringLiteral(".csv"), "CSV files (*.csv)")) {
             separator = ReportSections::kCsvSeparator;
             BuildSections(); // fresh registers and date for the CSV file
+            // Stopped during those reads, the sections lack what they read:
+            // no CSV file is written, and nothing more is said.
+            if (linkStopped())
+                return result;
             if (writeCsv(*path)) {
                 result = true;
                 if (openCSV)

@@ -359,40 +359,59 @@ TEST_F(StartupForm, FailingMainWindowIsReportedAndTheWindowComesBack)
     EXPECT_TRUE(form->isVisible());
 }
 
-TEST_F(StartupForm, WhatIsAskedForWhileAConnectionEndsRunsAfterIt)
+TEST_F(StartupForm, WhatIsAskedForWhileAConnectionEndsRunsAfterItInOrder)
 {
     // A main window that has closed but still frees its link runs inside
     // Connect; the start-up window takes clicks again meanwhile.
+    using Press = std::function<void(TVRStartupForm &)>;
+    const Press connect = [](TVRStartupForm &f) { f.ConnectBtn->click(); };
+    const Press options = [](TVRStartupForm &f) { f.ProgramOptions1->trigger(); };
+    const Press about = [](TVRStartupForm &f) { f.About1->trigger(); };
+    const Press exit = [](TVRStartupForm &f) { f.Exit2->trigger(); };
     const struct {
         const char *what;
-        std::function<void(TVRStartupForm &)> press;
-        size_t connectionsAfter;
-        QStringList dialogsAfter;
+        std::vector<Press> presses;
+        QStringList ranAfter; // "connect" or the dialog's title, in the order they ran
+        bool shownAgain;
     } cases[] = {
-        {"Connect", [](TVRStartupForm &f) { f.ConnectBtn->click(); }, 2, {}},
-        {"Options", [](TVRStartupForm &f) { f.ProgramOptions1->trigger(); }, 1, {"Vantoro Program Options"}},
-        {"About", [](TVRStartupForm &f) { f.About1->trigger(); }, 1, {"About"}},
+        {"Connect", {connect}, {"connect"}, true},
+        {"Options", {options}, {"Vantoro Program Options"}, true},
+        {"About", {about}, {"About"}, true},
+        {"Connect, then About", {connect, about}, {"connect", "About"}, true},
+        {"About, Options, Connect", {about, options, connect}, {"About", "Vantoro Program Options", "connect"}, true},
+        {"Connect twice", {connect, connect}, {"connect"}, true},
+        {"About, then the program ends", {about, exit}, {}, false},
     };
     setPorts({1});
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         connections.clear();
-        prompter.dialogTitles.clear();
+        QStringList ran;
+        prompter.dialogs.clear();
+        for (int i = 0; i < 3; ++i)
+            prompter.dialogs.push_back([&ran](QDialog &d) {
+                ran << d.windowTitle();
+                return int(QDialog::Rejected);
+            });
         auto form = makeForm();
         form->show();
         bool ranInside = false;
         form->runMainWindow = [&](TVRStartupForm &owner, const std::string &port, uint16_t address) {
             connections.push_back({port, address});
-            if (connections.size() > 1)
+            if (connections.size() > 1) {
+                ran << QStringLiteral("connect");
                 return;
-            c.press(owner);
-            ranInside = connections.size() > 1 || !prompter.dialogTitles.isEmpty();
+            }
+            for (const Press &press : c.presses)
+                press(owner);
+            ranInside = !ran.isEmpty();
         };
         form->ConnectBtnClick();
         EXPECT_FALSE(ranInside);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(connections.size(), c.connectionsAfter);
-        EXPECT_EQ(prompter.dialogTitles, c.dialogsAfter);
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_EQ(ran, c.ranAfter);
+        EXPECT_EQ(form->isVisible(), c.shownAgain);
         EXPECT_TRUE(prompter.messages.empty());
     }
 }

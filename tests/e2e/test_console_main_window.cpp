@@ -1,7 +1,9 @@
 // The main window over the real link, a pty and the simulated meter: the
 // connection sequence, the status page's poll, login, the setup write-back and
 // closing while the meter is being waited for.
+#include "console/ClockPage.h"
 #include "console/DataPage.h"
+#include "console/PageControls.h"
 #include "console/MonitorData.h"
 #include "console/TDlProgForm.h"
 #include "console/TStringQuery.h"
@@ -15,6 +17,7 @@
 #include "platform/SettingsFile.h"
 #include "platform/ShellOpen.h"
 #include "report/TTechMemoForm.h"
+#include "serial/SerComm.h"
 #include "e2e/ConsoleSimFixture.h"
 #include "support/FreshHome.h"
 #include "support/ScriptedPrompter.h"
@@ -33,6 +36,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,6 +44,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+
+#include <chrono>
+#include <optional>
 
 #include <cstring>
 #include <functional>
@@ -436,6 +443,111 @@ TEST_F(MainWindowE2E, AClickDuringAPollRunsAfterItsCurrentCallAndStopsPolling)
     EXPECT_EQ(form->PageControl->currentWidget(), form->Blank);
 }
 
+TEST_F(MainWindowE2E, AClickDuringAPollThatLosesTheMeterIsDroppedAndTheQuestionAskedOnce)
+{
+    connect();
+    sim->inject({Fault::Silence, z960sim::kAny, z960sim::kAny, 0, 1, 0}); // the meter stops answering
+    sim->clearRecord();
+    prompter.answers = {MsgResult::No, MsgResult::No};
+    // Data is clicked while the poll's ping waits for its reply.
+    QTimer clicker;
+    clicker.setInterval(1);
+    QObject::connect(&clicker, &QTimer::timeout, form.get(), [this, &clicker] {
+        if (!commands().empty()) {
+            clicker.stop();
+            form->DataSB->click();
+        }
+    });
+    clicker.start();
+    poll();
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(prompter.texts().join(QLatin1Char('|')).toStdString(), kLostLink) << "asked once";
+    for (const auto &c : commands())
+        EXPECT_EQ(c, "0") << "the file list ran after all: " << join(commands());
+    // As though the click had never come: the status page goes on polling.
+    EXPECT_TRUE(form->polling());
+    EXPECT_TRUE(form->StatusTimer->isActive());
+    EXPECT_TRUE(form->StatusSB->isChecked());
+    EXPECT_EQ(form->PageControl->currentWidget(), form->Monitor);
+}
+
+TEST_F(MainWindowE2E, WhileTheDataButtonFetchesTheListNoOtherControlStartsAnExchange)
+{
+    z960sim::Options blocks;
+    blocks.blockSize = 256; // an index of about 16 blocks, each acknowledged on its own
+    startSim(blocks);
+    for (int i = 0; i < 300; ++i)
+        sim->addFile(QStringLiteral("LOG%1.TXT").arg(i, 4, 10, QLatin1Char('0')).toStdString(), Bytes{'1'});
+    open();
+    ASSERT_TRUE(form->polling());
+
+    // Each control is clicked, and its handler called as though the click had
+    // got through, once the list is on its way.
+    using Act = void (*)(TZ960InterfaceForm &);
+    const struct {
+        const char *what;
+        Act act;
+    } cases[] = {
+        {"Refresh File List",
+         [](TZ960InterfaceForm &f) {
+             f.dataPage->FilelistRefreshBtn->click();
+             f.dataPage->FilelistRefreshBtnClick(f.dataPage->FilelistRefreshBtn);
+         }},
+        {"a file type",
+         [](TZ960InterfaceForm &f) {
+             f.dataPage->FileTypeRadioGroup->item(3)->click();
+             f.dataPage->FilelistRefreshBtnClick(f.dataPage->FileTypeRadioGroup);
+         }},
+        {"Backup Logs to SD Card",
+         [](TZ960InterfaceForm &f) {
+             f.dataPage->BackupLogsBtn->click();
+             f.dataPage->BackupLogsBtnClick(f.dataPage->BackupLogsBtn);
+         }},
+        {"Download File",
+         [](TZ960InterfaceForm &f) {
+             f.dataPage->DownLoadBtn->click();
+             f.dataPage->DownLoadBtnClick(f.dataPage->DownLoadBtn);
+         }},
+        {"Update Logger Clock",
+         [](TZ960InterfaceForm &f) { f.clockPage->UpdateTimeBtnClick(f.clockPage->UpdateTimeBtn); }},
+        {"the navigation", [](TZ960InterfaceForm &f) { f.StatusSB->click(); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim->clearRecord();
+        bool acted = false;
+        int mostDialogs = 0;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, form.get(), [&] {
+            mostDialogs = std::max(mostDialogs, static_cast<int>(form->findChildren<TDlProgForm *>().size()));
+            const auto frames = sim->sent();
+            const bool blocksFlow = std::count_if(frames.begin(), frames.end(), [](const z960sim::Frame &f) {
+                                        return f.control == 0x91 || f.control == 0x93;
+                                    }) >= 3;
+            if (!acted && blocksFlow) {
+                acted = true;
+                c.act(*form);
+            }
+        });
+        watch.start(1);
+        click(form->DataSB);
+        watch.stop();
+
+        ASSERT_TRUE(acted);
+        // The ping, the list (no request between it and its end block) and the level read after it.
+        EXPECT_EQ(join(commands()), "0 80 81:f3");
+        EXPECT_EQ(form->dataPage->FileList->count(), 300);
+        EXPECT_EQ(form->dataPage->FileTypeRadioGroup->ItemIndex(), 0);
+        EXPECT_EQ(mostDialogs, 1);
+        EXPECT_TRUE(form->findChildren<TDlProgForm *>().isEmpty()) << "a progress dialog was left behind";
+        EXPECT_EQ(form->progress(), nullptr);
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(form->DataSB->isEnabled());
+        EXPECT_TRUE(form->dataPage->FilelistRefreshBtn->isEnabled());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Login and logout
 
@@ -624,6 +736,33 @@ TEST_F(SetupWriteBack, ACloseOnceTheSchedulerStoppedWaitsForTheWritesAndItsResta
     EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
 }
 
+TEST_F(SetupWriteBack, TheProgramEndingDuringTheWritesStillSendsTheRestartWithoutWaiting)
+{
+    const LinkClock::Scoped slower(5.0); // the restart's 10 s time-out lasts 2 s
+    sim->inject({Fault::Silence, 20, z960sim::kAny, 0, 1, 0}); // the writes go unanswered
+    form->link()->comm->SetClosePause(0);
+    queueSetup(TConfigForm::mrOk, 777);
+    QTimer watch;
+    LinkClock::Tick ended = 0;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto sent = commands();
+        if (!form->closingDown() && std::find(sent.begin(), sent.end(), "20:5") != sent.end()) {
+            sim->inject({Fault::Silence, z960sim::kAny, z960sim::kAny, 0, 1, 0}); // nor does anything else
+            ended = LinkClock::now();
+            form->EndProgram(); // the start-up window was closed
+        }
+    });
+    watch.start(1);
+    click(form->SetupSB);
+    watch.stop();
+    ASSERT_TRUE(form->closingDown());
+    EXPECT_LT(LinkClock::since(ended), 10000u) << "the restart's reply was waited for";
+    waitFor([this] { return commands().back() == "69:1"; }, 1000); // the line may still carry it
+    EXPECT_EQ(join(commands()), "81:f3 0 69:0 0 20:5 69:1");
+    EXPECT_EQ(form->link(), nullptr);
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+}
+
 TEST_F(SetupWriteBack, AMeterFolderThatCannotBeMadeCountsAsAFailedRun)
 {
     QFile blocker(dataRoot() + QStringLiteral("data/55"));
@@ -776,28 +915,26 @@ TEST_F(MainWindowE2E, ClosingDuringTheConnectionStopsItWithoutAMessage)
 }
 
 // ---------------------------------------------------------------------------
-// Closing in the middle of a transfer, through the start-up window as the
-// technician works: a meter at the line rate, a file of many blocks, and the
-// link in real time (a reply of structure 1 alone takes about a second).
+// The technician's way: the start-up window's Connect runs the main window,
+// which the tests drive from a timer as the technician would.
 
-class ClosingMidTransfer : public MainWindowE2E {
+class ThroughTheStartupWindow : public MainWindowE2E {
 protected:
-    static constexpr int kBlockSize = 64;
-    LinkClock::Scoped realTime{1.0};
     std::unique_ptr<TVRStartupForm> startup;
     int running = 0;     // main windows running now (ending ones included)
     int mostRunning = 0; // the most that ever ran at once
     int runs = 0;
     QElapsedTimer sinceClose;
-    qint64 portClosedAfter = -1; // ms from the close until the link had closed the port
+    LinkClock::Tick closeTick = 0;
+    qint64 portClosedAfter = -1;           // ms from the close until the link had closed the port
+    LinkClock::Tick portClosedAfterLink = 0; // the same in link time
+
+    virtual z960sim::Options simOptions() const { return {}; }
 
     void SetUp() override
     {
         MainWindowE2E::SetUp();
-        z960sim::Options o;
-        o.paced = true;
-        o.blockSize = kBlockSize;
-        startSim(o);
+        startSim(simOptions());
         startup = std::make_unique<TVRStartupForm>();
         startup->runMainWindow = [this](TVRStartupForm &owner, const std::string &portText, uint16_t address) {
             ++runs;
@@ -815,7 +952,6 @@ protected:
     }
 
     QString meterDir() const { return dataRoot() + QStringLiteral("data/960123/"); }
-    TZ960InterfaceForm *mainWindow() const { return startup->findChild<TZ960InterfaceForm *>(); }
 
     // Runs `step` on the live main window every 5 ms while `during` runs.
     static void watching(const std::function<void(TZ960InterfaceForm &)> &step, TVRStartupForm &startup,
@@ -838,9 +974,21 @@ protected:
     // The close, timed until the link is freed (its port closed before).
     void closeNow(TZ960InterfaceForm &main)
     {
-        QObject::connect(main.link(), &QObject::destroyed, [this] { portClosedAfter = sinceClose.elapsed(); });
+        QObject::connect(main.link(), &QObject::destroyed, [this] {
+            portClosedAfter = sinceClose.elapsed();
+            portClosedAfterLink = LinkClock::since(closeTick);
+        });
         sinceClose.start();
+        closeTick = LinkClock::now();
         main.close();
+    }
+    // Connect at once: the port is free and the meter answers from its first request.
+    void expectTheNextConnectReadsTheMeter()
+    {
+        sim->clearRecord();
+        watching(closeOncePolling, *startup, [&] { startup->ConnectBtnClick(); });
+        EXPECT_EQ(join(commands()), "0 19:5 19:4 19:6 19:0 19:1");
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
     }
 
     // Control codes of the transfer frames the PC sent since the last clearRecord.
@@ -852,6 +1000,204 @@ protected:
                 out.push_back(f.control);
         return out;
     }
+    std::vector<QWidget *> visibleWindows() const
+    {
+        std::vector<QWidget *> out;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                out.push_back(w);
+        return out;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Closing while the meter has stopped answering: every wait ends at once.
+
+class ClosingWithASilentMeter : public ThroughTheStartupWindow {
+public:
+    int stage = 0;
+    // Clicks as the technician would, from the event loop rather than inside the watch.
+    static void press(QAbstractButton *button)
+    {
+        QTimer::singleShot(0, button, [button] { button->click(); });
+    }
+    bool sentNow(const std::string &command) const
+    {
+        const auto sent = commands();
+        return std::find(sent.begin(), sent.end(), command) != sent.end();
+    }
+    // From now on the meter leaves `command` unanswered (kAny: everything).
+    void silence(int command)
+    {
+        sim->inject({Fault::Silence, command, z960sim::kAny, 0, 1, 0});
+        sim->clearRecord();
+    }
+
+    // The drives below are called every 5 ms once the window polls; each
+    // starts its operation with `command` silenced and says when the silent
+    // request `sent` is out.
+
+    // A status poll.
+    bool silentPoll(TZ960InterfaceForm &main, int command, const char *sent)
+    {
+        if (stage == 0 && main.polling()) {
+            stage = 1;
+            silence(command);
+            QTimer::singleShot(0, &main, [&main] { main.StatusTimerTimer(); });
+        }
+        return stage == 1 && sentNow(sent);
+    }
+    // A button of the Data page, once its list has come.
+    bool silentDataPage(TZ960InterfaceForm &main, QPushButton *DataPage::*button, int command, const char *sent)
+    {
+        if (stage == 0 && main.polling()) {
+            stage = 1;
+            press(main.DataSB);
+        } else if (stage == 1 && main.dataPage->FileList->count() == 1 && !main.deviceOperationRunning()) {
+            stage = 2;
+            silence(command);
+            main.dataPage->FileList->setCurrentRow(0);
+            press(main.dataPage->*button);
+        }
+        return stage == 2 && sentNow(sent);
+    }
+    // The setup write-back after a login, its writes unanswered; with
+    // `wholeMeter` nothing answers once the first write is out.
+    bool silentWriteBack(TZ960InterfaceForm &main, bool wholeMeter)
+    {
+        if (stage == 0 && main.polling()) {
+            stage = 1;
+            queueCode(QStringLiteral("3456"));
+            press(main.LogginSB);
+        } else if (stage == 1 && main.SetupSB->isEnabled() && !main.deviceOperationRunning()) {
+            stage = 2;
+            prompter.dialogs.push_back([](QDialog &) { return int(TConfigForm::mrOk); });
+            silence(20);
+            press(main.SetupSB);
+        } else if (stage == 2 && sentNow("20:5")) {
+            stage = 3;
+            if (wholeMeter)
+                sim->inject({Fault::Silence, z960sim::kAny, z960sim::kAny, 0, 1, 0});
+        }
+        return stage == 3;
+    }
+};
+
+TEST_F(ClosingWithASilentMeter, ThePortIsFreeAtOnceAndTheNextConnectionReadsTheMeter)
+{
+    sim->addFile("LOG0001.TXT", Bytes(300, '7'));
+    using Drive = bool (*)(ClosingWithASilentMeter &, TZ960InterfaceForm &);
+    // Each drive is called every 5 ms once polling runs; it arranges the
+    // silence, starts the operation and says when the silent request is out.
+    const struct {
+        const char *what;
+        Drive drive;
+        LinkClock::Tick closeAfterMs; // link time from the silent request to the close
+        std::string afterClose;       // requests the PC still sends after the close
+        std::vector<uint8_t> transferAfterClose;
+        bool writeBack;
+    } cases[] = {
+        // Link time runs at 5 times real time in the first rows: a wait left to
+        // run out its time-out (10 s a structure read, 120 s a log file) would
+        // keep the port well past the 1 s bound. The write-back's 15 s are link
+        // time, at 20 times.
+        {"log file",
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
+             return t.silentDataPage(main, &DataPage::DownLoadBtn, 2, "2");
+         },
+         3000, "", {0x8E}, false},
+        {"structure read",
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentPoll(main, 19, "19:0"); }, 3000,
+         "", {}, false},
+        {"ping", [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentPoll(main, 0, "0"); }, 3000,
+         "", {}, false},
+        {"backup to the SD card",
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) {
+             return t.silentDataPage(main, &DataPage::BackupLogsBtn, 103, "103");
+         },
+         1000, "", {}, false},
+        {"a write of the setup write-back",
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentWriteBack(main, false); }, 1000,
+         "69:1", {}, true},
+        {"the whole meter during the setup write-back",
+         [](ClosingWithASilentMeter &t, TZ960InterfaceForm &main) { return t.silentWriteBack(main, true); }, 1000,
+         "69:1", {}, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const LinkClock::Scoped speed(c.writeBack ? 20.0 : 5.0);
+        stage = 0;
+        portClosedAfter = -1;
+        sim->clearInjections();
+        bool closed = false;
+        std::optional<LinkClock::Tick> silentSince;
+        size_t sentAtClose = 0;
+        watching(
+            [&](TZ960InterfaceForm &main) {
+                if (c.writeBack && main.link() != nullptr && main.link()->comm != nullptr)
+                    main.link()->comm->SetClosePause(0); // the 15 s are the write-back's own
+                if (!silentSince && c.drive(*this, main))
+                    silentSince = LinkClock::now();
+                if (silentSince && !closed && LinkClock::elapsed(*silentSince, c.closeAfterMs)) {
+                    closed = true;
+                    sentAtClose = sim->receivedCount();
+                    closeNow(main);
+                }
+            },
+            *startup, [&] { startup->ConnectBtnClick(); });
+
+        ASSERT_TRUE(closed);
+        ASSERT_GE(portClosedAfter, 0);
+        if (c.writeBack) {
+            // The scheduler is restarted, one try, and the close is over in time.
+            EXPECT_LT(portClosedAfterLink, TZ960InterfaceForm::kWriteBackCloseMs);
+        } else {
+            EXPECT_LT(portClosedAfter, 1000) << "ms from the close to the port closed";
+        }
+        sim->waitForFrames(sentAtClose + c.transferAfterClose.size() + (c.afterClose.empty() ? 0 : 1),
+                           std::chrono::milliseconds(1000));
+        std::string requests;
+        std::vector<uint8_t> transfer;
+        const auto frames = sim->received();
+        for (size_t i = sentAtClose; i < frames.size(); ++i) {
+            if (frames[i].control != 0x80) {
+                transfer.push_back(frames[i].control);
+                continue;
+            }
+            const Bytes &p = frames[i].payload;
+            requests += (requests.empty() ? "" : " ") + std::to_string(p.at(0)) +
+                        (p.size() > 1 && p[0] == 69 ? ":" + std::to_string(p[1]) : std::string());
+        }
+        EXPECT_EQ(requests, c.afterClose) << "sent after the close";
+        EXPECT_EQ(transfer, c.transferAfterClose);
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(visibleWindows(), std::vector<QWidget *>{startup.get()});
+        EXPECT_FALSE(QFile::exists(meterDir() + QStringLiteral("LOG0001.TXT.part")));
+
+        sim->clearInjections();
+        expectTheNextConnectReadsTheMeter();
+        prompter.messages.clear();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Closing in the middle of a transfer, through the start-up window as the
+// technician works: a meter at the line rate, a file of many blocks, and the
+// link in real time (a reply of structure 1 alone takes about a second).
+
+class ClosingMidTransfer : public ThroughTheStartupWindow {
+protected:
+    static constexpr int kBlockSize = 64;
+    LinkClock::Scoped realTime{1.0};
+
+    z960sim::Options simOptions() const override
+    {
+        z960sim::Options o;
+        o.paced = true;
+        o.blockSize = kBlockSize;
+        return o;
+    }
+
     static bool isAck(uint8_t c) { return c == 0x8B || c == 0x90 || c == 0x92 || c == 0x94 || c == 0x96; }
     int acks() const
     {
@@ -871,6 +1217,7 @@ protected:
         ASSERT_NE(abort, codes.end());
         EXPECT_GE(std::count_if(codes.begin(), abort, isAck), 3);
         EXPECT_EQ(std::count_if(abort, codes.end(), isAck), 0);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x8E), 1) << "one abort, never two";
     }
     int dataBlocksSent() const
     {
@@ -878,14 +1225,6 @@ protected:
         return static_cast<int>(std::count_if(frames.begin(), frames.end(), [](const z960sim::Frame &f) {
             return f.kind == z960sim::Frame::Quillmere && (f.control == 0x91 || f.control == 0x93);
         }));
-    }
-    std::vector<QWidget *> visibleWindows() const
-    {
-        std::vector<QWidget *> out;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->isVisible())
-                out.push_back(w);
-        return out;
     }
 };
 
@@ -935,11 +1274,7 @@ TEST_F(ClosingMidTransfer, DownloadEndsAtOnceKeepsTheEarlierCopyAndTheNextConnec
     EXPECT_EQ(copy.readAll(), earlier);
     EXPECT_EQ(visibleWindows(), std::vector<QWidget *>{startup.get()});
 
-    // Connect at once: the port is free and the meter answers from its first request.
-    sim->clearRecord();
-    watching(closeOncePolling, *startup, [&] { startup->ConnectBtnClick(); });
-    EXPECT_EQ(join(commands()), "0 19:5 19:4 19:6 19:0 19:1");
-    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    expectTheNextConnectReadsTheMeter();
 }
 
 TEST_F(ClosingMidTransfer, FileListEndsAtOnceAndConnectPressedMeanwhileWaitsForThePort)

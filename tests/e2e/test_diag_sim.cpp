@@ -251,6 +251,51 @@ TEST_F(DiagAgainstSim, StopPressedDuringATick)
     EXPECT_EQ(statesSent().back(), 1);
 }
 
+TEST_F(DiagAgainstSim, ATickRefusedAfterStopStillEndsTheTestOrMode)
+{
+    // Stop is pressed, and the next tick finds another operation of the
+    // window talking to the meter: it comes again, and performs the stop.
+    const struct {
+        const char *what;
+        QPushButton *button;
+        QTimer *timer;
+        void (DiagnosticsPage::*tick)();
+        bool restartsScheduler;
+    } cases[] = {
+        {"EC test", page->EcTestBtn, page->EcTestTimer, &DiagnosticsPage::EcTestTimerTimer, true},
+        {"input signal test", page->ISTestBtn, page->ISTimer, &DiagnosticsPage::ISTimerTimer, true},
+        {"PNF test", page->PNFTestBtn, page->PNFTimer, &DiagnosticsPage::PNFTimerTimer, true},
+        {"maintenance mode", page->MaintBtn, page->DiagTimer, &DiagnosticsPage::DiagTimerTimer, true},
+        {"monitoring mode", page->MonBtn, page->MonTimer, &DiagnosticsPage::MonTimerTimer, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString idle = c.button->text();
+        c.button->click();
+        ASSERT_TRUE(c.timer->isActive());
+        c.button->click(); // Stop
+        ASSERT_EQ(c.button->text(), idle);
+        sim.clearRecord();
+        host->base.navCalls.clear();
+
+        host->base.refuseOperations = true;
+        (page.get()->*c.tick)();
+        EXPECT_TRUE(c.timer->isActive()) << "the refused tick comes again";
+        EXPECT_TRUE(sim.received().empty());
+        EXPECT_TRUE(host->base.navCalls.empty());
+
+        host->base.refuseOperations = false;
+        (page.get()->*c.tick)();
+        EXPECT_FALSE(c.timer->isActive());
+        EXPECT_EQ(statesSent(), c.restartsScheduler ? std::vector<int>{1} : std::vector<int>{});
+        EXPECT_EQ(host->base.navCalls, std::vector<bool>{true}) << "the navigation comes back";
+        EXPECT_TRUE(c.button->isEnabled());
+        selectorsEnabled(true);
+    }
+    for (const auto &m : prompter.messages) // the starts' questions only
+        EXPECT_EQ(m.buttons, Platform::MsgButtons::YesNo) << m.text.toStdString();
+}
+
 TEST_F(DiagAgainstSim, MaintenanceModeRecordsAndKeepsTheMeterInMaintenance)
 {
     sim.patchImage(0, 16, floatBytes(3.25f)); // flow rate

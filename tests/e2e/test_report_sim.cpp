@@ -175,3 +175,48 @@ TEST_F(ReportAgainstSim, ALinkStoppedDuringItsReadsEndsTheReportQuietly)
     EXPECT_TRUE(prompter.saveRequests.empty());
     EXPECT_EQ(registerReads(), (std::vector<std::pair<int, int>>{{116, 40}})) << "nothing sent after the stop";
 }
+
+TEST_F(ReportAgainstSim, AStopDuringTheCsvReadsWritesNoCsvAndKeepsWhatWasWritten)
+{
+    // The CSV file's second reading of the meter: its first register read
+    // goes unanswered and the window closes while it waits.
+    const LinkClock::Scoped fast(20);
+    const struct {
+        const char *what;
+        bool pdf;
+    } cases[] = {{"CSV alone", false}, {"PDF, then CSV", true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim.clearRecord();
+        sim.clearInjections();
+        prompter.saveFiles.clear();
+        prompter.saveRequests.clear();
+        z960sim::Injection lost{z960sim::Fault::Silence, z960sim::kModbusAscii, 3};
+        lost.occurrence = 4;
+        sim.inject(lost);
+        env.options(c.pdf, false, true);
+        const QString pdf = env.path(QStringLiteral("sim.pdf"));
+        if (c.pdf)
+            prompter.saveFiles.push_back(pdf);
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [this] {
+            if (registerReads().size() >= 4)
+                port->stop();
+        });
+        watch.start(1);
+        const QStringList csv = runReport();
+        watch.stop();
+        EXPECT_TRUE(port->stopped());
+        EXPECT_TRUE(csv.isEmpty()) << "no CSV file without its Totals and uptime";
+        EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("sim.csv"))));
+        EXPECT_EQ(QFile::exists(pdf), c.pdf) << "a file already written stays";
+        EXPECT_EQ(generated, c.pdf);
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+        // A new link for the next case, as a new connection would have.
+        port = std::make_unique<Z960Port>(nullptr, 1);
+        ASSERT_TRUE(port->OpenPort("Com" + std::to_string(kCom), 9600));
+        port->comm->SetClosePause(0);
+        for (unsigned char n : {5, 4, 6})
+            ASSERT_TRUE(port->getStucture(n)) << int(n);
+    }
+}
