@@ -411,10 +411,10 @@ void TZ960InterfaceForm::setMeterCaption()
 int TZ960InterfaceForm::ShowModal()
 {
     setWindowModality(Qt::ApplicationModal);
-    if (parentWidget()) {
-        const QRect owner = parentWidget()->frameGeometry();
-        move(owner.center() - QPoint(width() / 2, height() / 2));
-    }
+    // Frame on frame, as the start-up window is then centred beneath this
+    // one: it stays where it was.
+    if (parentWidget())
+        Platform::centreOnFrame(*this, *parentWidget());
     show();
     if (!closing) {
         QEventLoop loop;
@@ -590,13 +590,11 @@ void TZ960InterfaceForm::CentreStartupForm()
 {
     if (!isVisible() || !startupForm)
         return;
-    const QRect mine = frameGeometry();
     const QRect theirs = startupForm->frameGeometry();
-    const int top = mine.top() + mine.height() / 2 - theirs.height() / 2;
-    const int left = mine.left() + mine.width() / 2 - theirs.width() / 2;
-    if (theirs.top() == top && theirs.left() == left)
+    const QPoint place = Platform::centredFrameOrigin(theirs.size(), frameGeometry());
+    if (theirs.topLeft() == place)
         return;
-    startupForm->move(left, top);
+    startupForm->move(place); // a window's position is its frame's
     startupForm->update();
 }
 
