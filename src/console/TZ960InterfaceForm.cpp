@@ -12,6 +12,7 @@
 #include "console/TDlProgForm.h"
 #include "console/TVRStartupForm.h"
 #include "link/Z960Port.h"
+#include "platform/DeviceAccess.h"
 #include "platform/Prompter.h"
 #include "platform/SettingsFile.h"
 #include "platform/WindowFrame.h"
@@ -43,8 +44,6 @@ constexpr const char *kInitCaption = "Vantoro Initialisation";
 constexpr const char *kConnectFailed =
     "Failed to establish reliable communication with the sensor. please check modbus address, power supply and "
     "cable connections";
-constexpr const char *kDialoutRemedy =
-    "Add your user to the dialout group (sudo adduser $USER dialout), then log out and in again.";
 
 QString baseCaption()
 {
@@ -53,15 +52,16 @@ QString baseCaption()
 
 // The connection's failure message. When the port itself could not be
 // opened, the serial component's reason follows as a paragraph of its own,
-// with the remedy when the user may not use the device.
+// with what would let the user open the device when they may not.
 QString connectFailedText(const Z960Port &port)
 {
     QString text = QLatin1String(kConnectFailed);
     if (port.openFailure.empty())
         return text;
     text += QLatin1String("\n\n") + QString::fromLocal8Bit(port.openFailure.c_str());
-    if (port.openDenied)
-        text += QLatin1Char('\n') + QLatin1String(kDialoutRemedy);
+    const QString advice = port.openDenied ? Platform::deviceAccessAdvice(port.openDevice) : QString();
+    if (!advice.isEmpty())
+        text += QLatin1Char('\n') + advice;
     return text;
 }
 
