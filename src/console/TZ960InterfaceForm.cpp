@@ -9,6 +9,7 @@
 #include "console/InfoPage.h"
 #include "console/ProgramIcon.h"
 #include "console/ProgramInfo.h"
+#include "console/ProgramPictures.h"
 #include "console/TDlProgForm.h"
 #include "console/TVRStartupForm.h"
 #include "link/Z960Port.h"
@@ -206,7 +207,8 @@ void TZ960InterfaceForm::buildTopPanel()
 
     TopPanelImage = new QLabel(TopPanel);
     TopPanelImage->setObjectName(QStringLiteral("TopPanelImage"));
-    TopPanelImage->setPixmap(Console::ProgramIcon().pixmap(48, 48));
+    TopPanelImage->setFixedSize(Console::pictureSize(Console::Picture::TopPanel));
+    TopPanelImage->setPixmap(Console::picture(Console::Picture::TopPanel));
     row->addWidget(TopPanelImage);
     auto *product = new QLabel(QString::fromUtf8(Console::ProductName), TopPanel);
     QFont big = product->font();
