@@ -1170,7 +1170,7 @@ void TConfigForm::moveEvent(QMoveEvent *event)
 
 void TConfigForm::CentreMainForm()
 {
-    if (!isVisible() || !mainForm)
+    if (!isVisible() || !mainForm || !Platform::frameKnown(*this))
         return;
     const QRect dialog = frameGeometry();
     const QRect main = mainForm->frameGeometry();

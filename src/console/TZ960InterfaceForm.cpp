@@ -590,7 +590,7 @@ void TZ960InterfaceForm::moveEvent(QMoveEvent *event)
 
 void TZ960InterfaceForm::CentreStartupForm()
 {
-    if (!isVisible() || !startupForm)
+    if (!isVisible() || !startupForm || !Platform::frameKnown(*this))
         return;
     const QRect theirs = startupForm->frameGeometry();
     const QPoint place = Platform::centredFrameOrigin(theirs.size(), frameGeometry());

@@ -153,6 +153,11 @@ void setFrameStyle(QWidget &window, FrameStyle style)
     window.installEventFilter(new FrameHintsWriter(window, motifHintsFor(style)));
 }
 
+bool frameKnown(const QWidget &window)
+{
+    return !frameMarginsOf(window).isNull() || frameMarginsOrStandIn(window).isNull();
+}
+
 QPoint centredFrameOrigin(const QSize &frameSize, const QRect &area)
 {
     return {area.left() + area.width() / 2 - frameSize.width() / 2,

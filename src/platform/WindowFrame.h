@@ -61,6 +61,11 @@ void centreOnScreen(QWidget &window);
 // the owner exactly where it was.
 void centreOnFrame(QWidget &window, const QWidget &owner);
 
+// False while the window manager has framed other windows of the program but
+// not yet this one: until then its frame's place is not known, and a window
+// centred beneath it by that place would be put off by the frame's height.
+bool frameKnown(const QWidget &window);
+
 // Where a frame of `frameSize` goes to be centred on `area`: area's left
 // (top) + half its width (height) - half the frame's, halves truncated.
 QPoint centredFrameOrigin(const QSize &frameSize, const QRect &area);
