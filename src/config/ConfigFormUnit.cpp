@@ -1142,6 +1142,16 @@ void TConfigForm::FormShow()
     Platform::showMessage(QString::fromLatin1(Z960Data::kInvalidDetectorWarning), this);
 }
 
+void TConfigForm::setVisible(bool visible)
+{
+    // Placed while still hidden, so the main window is not dragged along
+    // before the dialog has its frame; centred frame on frame, the main
+    // window, centred beneath, then stays where it is.
+    if (visible && !isVisible() && parentWidget())
+        Platform::centreOnFrame(*this, *parentWidget()->window());
+    QDialog::setVisible(visible);
+}
+
 void TConfigForm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
@@ -1160,7 +1170,7 @@ void TConfigForm::moveEvent(QMoveEvent *event)
 
 void TConfigForm::CentreMainForm()
 {
-    if (!isVisible() || !mainForm)
+    if (!isVisible() || !mainForm || !Platform::frameKnown(*this))
         return;
     const QRect dialog = frameGeometry();
     const QRect main = mainForm->frameGeometry();

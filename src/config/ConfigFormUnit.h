@@ -181,6 +181,9 @@ public:
     // Plain and labelled edits in creation order.
     const std::vector<QLineEdit *> &editsInCreationOrder() const { return edits_; }
 
+    // Opens with its frame centred on its owner's frame.
+    void setVisible(bool visible) override;
+
 protected:
     void moveEvent(QMoveEvent *event) override;
     void showEvent(QShowEvent *event) override;

@@ -1,5 +1,5 @@
-// The program's icon: every window's frame, the main window's top panel and
-// the notification area show it.
+// The program's icon: every window's frame and the notification area show
+// it. (The main window's top panel shows a JPEG picture made from it.)
 #pragma once
 
 #include <QIcon>

@@ -1,14 +1,12 @@
 #include "console/TAboutBox.h"
 
 #include "console/ProgramInfo.h"
+#include "console/ProgramPictures.h"
 #include "platform/ShellOpen.h"
 #include "platform/WindowFrame.h"
 
 #include <QFrame>
 #include <QLabel>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -32,8 +30,8 @@ TAboutBox::TAboutBox(QWidget *Owner)
 
     ProgramIcon = new QLabel(Panel1);
     ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
-    ProgramIcon->setGeometry(10, 6, 363, 126);
-    ProgramIcon->setPixmap(productPicture(ProgramIcon->size()));
+    ProgramIcon->setGeometry(QRect(QPoint(10, 6), Console::pictureSize(Console::Picture::Product)));
+    ProgramIcon->setPixmap(Console::picture(Console::Picture::Product));
 
     ProductName = new QLabel(Panel1);
     ProductName->setObjectName(QStringLiteral("ProductName"));
@@ -88,67 +86,4 @@ void TAboutBox::showEvent(QShowEvent *event)
 void TAboutBox::LinkLabel1LinkClick(const QString &Link)
 {
     Platform::shellOpenOrTell(Link, this);
-}
-
-QPixmap TAboutBox::productPicture(const QSize &size)
-{
-    QPixmap picture(size);
-    picture.fill(Qt::white);
-    QPainter p(&picture);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal w = size.width(), h = size.height();
-
-    // A pipe section with water running through it and the meter on top.
-    QLinearGradient steel(0, h * 0.45, 0, h * 0.85);
-    steel.setColorAt(0, QColor(190, 198, 206));
-    steel.setColorAt(0.5, QColor(240, 243, 246));
-    steel.setColorAt(1, QColor(120, 130, 142));
-    p.setPen(QPen(QColor(90, 100, 112), 1.5));
-    p.setBrush(steel);
-    p.drawRoundedRect(QRectF(w * 0.04, h * 0.50, w * 0.52, h * 0.30), 6, 6);
-    for (qreal x : {w * 0.04, w * 0.50})
-        p.drawRoundedRect(QRectF(x, h * 0.44, w * 0.06, h * 0.42), 3, 3);
-
-    QPainterPath wave;
-    wave.moveTo(w * 0.11, h * 0.65);
-    for (int i = 0; i < 4; ++i) {
-        const qreal x0 = w * (0.11 + i * 0.095);
-        wave.cubicTo(x0 + w * 0.03, h * 0.58, x0 + w * 0.06, h * 0.72, x0 + w * 0.095, h * 0.65);
-    }
-    p.setPen(QPen(QColor(30, 120, 200), 3, Qt::SolidLine, Qt::RoundCap));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(wave);
-
-    // The meter head with its display.
-    p.setPen(QPen(QColor(40, 60, 80), 1.5));
-    p.setBrush(QColor(40, 84, 130));
-    p.drawRect(QRectF(w * 0.27, h * 0.36, w * 0.06, h * 0.14));
-    p.drawRoundedRect(QRectF(w * 0.19, h * 0.08, w * 0.22, h * 0.30), 8, 8);
-    p.setBrush(QColor(170, 220, 170));
-    p.drawRoundedRect(QRectF(w * 0.22, h * 0.13, w * 0.16, h * 0.12), 3, 3);
-    p.setPen(QColor(20, 60, 20));
-    QFont digits(QStringLiteral("Monospace"));
-    digits.setStyleHint(QFont::TypeWriter);
-    digits.setPixelSize(qMax(8, int(h * 0.09)));
-    p.setFont(digits);
-    p.drawText(QRectF(w * 0.22, h * 0.13, w * 0.16, h * 0.12), Qt::AlignCenter, QStringLiteral("12.5"));
-
-    // The product name beside it.
-    QFont title = p.font();
-    title.setFamily(QStringLiteral("Sans Serif"));
-    title.setStyleHint(QFont::SansSerif);
-    title.setBold(true);
-    title.setPixelSize(qMax(10, int(h * 0.26)));
-    p.setFont(title);
-    p.setPen(QColor(40, 84, 130));
-    p.drawText(QRectF(w * 0.58, h * 0.18, w * 0.40, h * 0.40), Qt::AlignLeft | Qt::AlignVCenter,
-               QString::fromUtf8(Console::ProductName));
-    QFont sub = title;
-    sub.setBold(false);
-    sub.setPixelSize(qMax(8, int(h * 0.10)));
-    p.setFont(sub);
-    p.setPen(QColor(90, 100, 112));
-    p.drawText(QRectF(w * 0.58, h * 0.56, w * 0.40, h * 0.20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Flowmeter service"));
-    return picture;
 }

@@ -17,9 +17,6 @@ public:
     // Hands the link to the desktop; a link nothing can open is ignored.
     void LinkLabel1LinkClick(const QString &Link);
 
-    // The product picture, drawn here rather than shipped as a file.
-    static QPixmap productPicture(const QSize &size);
-
     QFrame *Panel1;
     QLabel *ProgramIcon;
     QLabel *ProductName;

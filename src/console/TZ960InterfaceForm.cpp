@@ -9,9 +9,11 @@
 #include "console/InfoPage.h"
 #include "console/ProgramIcon.h"
 #include "console/ProgramInfo.h"
+#include "console/ProgramPictures.h"
 #include "console/TDlProgForm.h"
 #include "console/TVRStartupForm.h"
 #include "link/Z960Port.h"
+#include "platform/DeviceAccess.h"
 #include "platform/Prompter.h"
 #include "platform/SettingsFile.h"
 #include "platform/WindowFrame.h"
@@ -43,8 +45,6 @@ constexpr const char *kInitCaption = "Vantoro Initialisation";
 constexpr const char *kConnectFailed =
     "Failed to establish reliable communication with the sensor. please check modbus address, power supply and "
     "cable connections";
-constexpr const char *kDialoutRemedy =
-    "Add your user to the dialout group (sudo adduser $USER dialout), then log out and in again.";
 
 QString baseCaption()
 {
@@ -53,15 +53,16 @@ QString baseCaption()
 
 // The connection's failure message. When the port itself could not be
 // opened, the serial component's reason follows as a paragraph of its own,
-// with the remedy when the user may not use the device.
+// with what would let the user open the device when they may not.
 QString connectFailedText(const Z960Port &port)
 {
     QString text = QLatin1String(kConnectFailed);
     if (port.openFailure.empty())
         return text;
     text += QLatin1String("\n\n") + QString::fromLocal8Bit(port.openFailure.c_str());
-    if (port.openDenied)
-        text += QLatin1Char('\n') + QLatin1String(kDialoutRemedy);
+    const QString advice = port.openDenied ? Platform::deviceAccessAdvice(port.openDevice) : QString();
+    if (!advice.isEmpty())
+        text += QLatin1Char('\n') + advice;
     return text;
 }
 
@@ -206,7 +207,8 @@ void TZ960InterfaceForm::buildTopPanel()
 
     TopPanelImage = new QLabel(TopPanel);
     TopPanelImage->setObjectName(QStringLiteral("TopPanelImage"));
-    TopPanelImage->setPixmap(Console::ProgramIcon().pixmap(48, 48));
+    TopPanelImage->setFixedSize(Console::pictureSize(Console::Picture::TopPanel));
+    TopPanelImage->setPixmap(Console::picture(Console::Picture::TopPanel));
     row->addWidget(TopPanelImage);
     auto *product = new QLabel(QString::fromUtf8(Console::ProductName), TopPanel);
     QFont big = product->font();
@@ -411,10 +413,10 @@ void TZ960InterfaceForm::setMeterCaption()
 int TZ960InterfaceForm::ShowModal()
 {
     setWindowModality(Qt::ApplicationModal);
-    if (parentWidget()) {
-        const QRect owner = parentWidget()->frameGeometry();
-        move(owner.center() - QPoint(width() / 2, height() / 2));
-    }
+    // Frame on frame, as the start-up window is then centred beneath this
+    // one: it stays where it was.
+    if (parentWidget())
+        Platform::centreOnFrame(*this, *parentWidget());
     show();
     if (!closing) {
         QEventLoop loop;
@@ -604,15 +606,13 @@ void TZ960InterfaceForm::moveEvent(QMoveEvent *event)
 
 void TZ960InterfaceForm::CentreStartupForm()
 {
-    if (!isVisible() || !startupForm)
+    if (!isVisible() || !startupForm || !Platform::frameKnown(*this))
         return;
-    const QRect mine = frameGeometry();
     const QRect theirs = startupForm->frameGeometry();
-    const int top = mine.top() + mine.height() / 2 - theirs.height() / 2;
-    const int left = mine.left() + mine.width() / 2 - theirs.width() / 2;
-    if (theirs.top() == top && theirs.left() == left)
+    const QPoint place = Platform::centredFrameOrigin(theirs.size(), frameGeometry());
+    if (theirs.topLeft() == place)
         return;
-    startupForm->move(left, top);
+    startupForm->move(place); // a window's position is its frame's
     startupForm->update();
 }
 

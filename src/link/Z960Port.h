@@ -127,6 +127,9 @@ public:
     std::string openFailure;
     // The last OpenPort was refused because the user may not use the device.
     bool openDenied = false;
+    // The device path the last failed OpenPort tried (the port map's), for
+    // telling what would let the user open it.
+    std::string openDevice;
     unsigned char asciiState = 0;
     unsigned char txState = 0;
     sFrame frame = {};

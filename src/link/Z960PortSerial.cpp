@@ -77,6 +77,7 @@ bool Z960Port::OpenPort(const std::string &portName, long /*baudRate: always 960
     portOpen = false;
     openFailure.clear();
     openDenied = false;
+    openDevice.clear();
     // "Com" + the port number; a remainder that is no integer throws here,
     // before anything is created.
     const QString number = QString::fromStdString(portName.size() > 3 ? portName.substr(3) : std::string());
@@ -122,6 +123,7 @@ bool Z960Port::OpenPort(const std::string &portName, long /*baudRate: always 960
         (void)comm->Active();
     } catch (const std::exception &error) {
         noteOpenFailure(error.what());
+        openDevice = comm->GetDevicePath();
         return portOpen;
     } catch (...) {
         return portOpen;

@@ -28,4 +28,15 @@ bool isReadOnlyFile(const QString &path);
 // it. A missing folder does not count: a save there fails and says so.
 bool folderRefusesNewFiles(const QString &folder);
 
+// The file that a save to `path` replaces: `path` itself or, for a symbolic
+// link, the file at the end of its chain of links (which may not exist yet).
+// A save writes through a link, and the link stays a link.
+QString replacedFile(const QString &path);
+
+// True when a save to `path` can replace the file it names whole: that file
+// is not read-only, its folder takes a new file from this user, and the new
+// file may then take the old one's place (in a sticky folder, as shared
+// folders are, only the file's owner, the folder's owner and root may).
+bool canBeReplaced(const QString &path);
+
 } // namespace Platform

@@ -21,13 +21,6 @@ QString &overridePath()
 
 QString s(const char *text) { return QString::fromUtf8(text); }
 
-// A save replaces the file through a new one beside it, so the folder must
-// take new files; a read-only file is kept as it is.
-bool canBeWritten(const QString &path)
-{
-    return !folderRefusesNewFiles(QFileInfo(path).absolutePath()) && !isReadOnlyFile(path);
-}
-
 } // namespace
 
 QString filePathFor(const QString &executablePath)
@@ -55,8 +48,16 @@ QString userCopyPathFor(const QString &besidePath)
 
 QString filePath()
 {
+    // A save replaces the file through a new one beside it (beside a link's
+    // target, for a link), so that folder must take new files; a read-only
+    // file is kept as it is. Once the copy exists it holds the latest
+    // settings, so it stays in force whatever becomes of the file beside.
     const QString beside = besidePath();
-    return canBeWritten(beside) ? beside : userCopyPathFor(beside);
+    const QString copy = userCopyPathFor(beside);
+    const QFileInfo copyInfo(copy);
+    if (copyInfo.exists() || copyInfo.isSymLink())
+        return copy;
+    return canBeReplaced(beside) ? beside : copy;
 }
 
 IniFile open()

@@ -2,14 +2,16 @@
 //
 // The file lies beside the executable and bears its name with ".ini" in place
 // of its extension; tests point it elsewhere with setFilePath(). Where that
-// file cannot be written (its folder refuses a new file, as an installed
-// copy's folder does, or the file is read-only), a per-user copy of the same
-// name takes its place, in the folder of the company and the application
-// title under the config home ($XDG_CONFIG_HOME, else ~/.config). The copy
-// starts from the file beside the executable when there is one; from its
-// first write on it is the settings file. Every access opens the file, reads
-// or writes and lets go of it again: call open() for each use and keep no copy
-// of the values beyond what the caller needs.
+// file cannot be replaced whole (its folder refuses a new file, as an
+// installed copy's folder does, or the file is read-only; for a symbolic link
+// the folder and mode of the file it leads to count, and a save writes
+// through the link), a per-user copy of the same name takes its place, in the
+// folder of the company and the application title under the config home
+// ($XDG_CONFIG_HOME, else ~/.config). The copy starts from the file beside the
+// executable when there is one; from its first write on it is the settings
+// file, whatever becomes of the file beside. Every access opens the file,
+// reads or writes and lets go of it again: call open() for each use and keep
+// no copy of the values beyond what the caller needs.
 #pragma once
 
 #include "platform/IniFile.h"
@@ -25,8 +27,8 @@ void setFilePath(const QString &path);
 QString filePathFor(const QString &executablePath);
 // The per-user copy that stands in for the file at `besidePath`.
 QString userCopyPathFor(const QString &besidePath);
-// The path in force: beside the executable while that file can be written,
-// else the per-user copy.
+// The path in force: the per-user copy once it exists, else the file beside
+// the executable while that can be replaced, else the per-user copy.
 QString filePath();
 
 // The settings file in force; the per-user copy's folder is made as needed.

@@ -2,17 +2,109 @@
 
 #include "platform/Prompter.h"
 
-#include <QDesktopServices>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QWidget>
+
+#include <memory>
+#include <unistd.h>
+#include <utility>
 
 namespace Platform {
 
 namespace {
 
+constexpr const char *kNoProgram = "no program to open it.";
+constexpr qsizetype kErrorTail = 4096; // bytes of the opener's error output kept
+
 ShellOpenHandler &handler()
 {
     static ShellOpenHandler h;
     return h;
+}
+
+QString &openerProgram()
+{
+    static QString program;
+    return program;
+}
+
+int &openersRunning()
+{
+    static int count = 0;
+    return count;
+}
+
+QString opener() { return openerProgram().isEmpty() ? QStringLiteral("xdg-open") : openerProgram(); }
+
+// The opener's one argument: an absolute path for a file, else the link.
+QString openerArgument(const QUrl &url)
+{
+    return url.isLocalFile() ? QFileInfo(url.toLocalFile()).absoluteFilePath() : url.toString(QUrl::FullyEncoded);
+}
+
+QString failureReason(QProcess &process, const QByteArray &errorOutput)
+{
+    if (process.error() == QProcess::FailedToStart)
+        return QLatin1String(kNoProgram);
+    const QStringList lines = QString::fromLocal8Bit(errorOutput).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        if (!line->trimmed().isEmpty())
+            return line->trimmed();
+    if (process.exitStatus() == QProcess::CrashExit)
+        return QStringLiteral("the opener %1 ended unexpectedly.").arg(process.program());
+    return QStringLiteral("the opener %1 ended with exit code %2.").arg(process.program()).arg(process.exitCode());
+}
+
+// Runs the opener beside the program and watches how it ends. The process
+// is never killed: a viewer it started in its own place lives on after the
+// program, so an opener still running when the program ends is left be.
+bool startOpener(const QUrl &url, OpenFailed onFailed)
+{
+    if (QStandardPaths::findExecutable(opener()).isEmpty())
+        return false;
+    auto *process = new QProcess;
+    process->setProgram(opener());
+    process->setArguments({openerArgument(url)});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardInputFile(QProcess::nullDevice());
+    // A session of its own: a terminal's Ctrl+C for the program spares the viewer.
+    process->setChildProcessModifier([] { ::setsid(); });
+    auto errorOutput = std::make_shared<QByteArray>();
+    auto hasEnded = std::make_shared<bool>(false);
+    QObject::connect(process, &QProcess::readyReadStandardError, process, [process, errorOutput] {
+        *errorOutput += process->readAllStandardError();
+        if (errorOutput->size() > kErrorTail)
+            *errorOutput = errorOutput->right(kErrorTail);
+    });
+    // A process that could not start reports an error and no end.
+    const auto ended = [process, errorOutput, hasEnded, onFailed = std::move(onFailed)](bool failed) {
+        if (std::exchange(*hasEnded, true))
+            return;
+        --openersRunning();
+        *errorOutput += process->readAllStandardError();
+        if (failed && onFailed)
+            onFailed(failureReason(*process, *errorOutput));
+        process->deleteLater();
+    };
+    QObject::connect(process, &QProcess::finished, process, [ended](int code, QProcess::ExitStatus status) {
+        ended(status != QProcess::NormalExit || code != 0);
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [ended](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended(true);
+    });
+    ++openersRunning();
+    process->start();
+    return true;
+}
+
+QString unopenedText(const QString &target, const QString &reason)
+{
+    return QStringLiteral("Could not open %1: %2").arg(target, reason);
 }
 
 } // namespace
@@ -26,21 +118,32 @@ QUrl shellUrlFor(const QString &target)
     return QUrl::fromLocalFile(target);
 }
 
-bool shellOpen(const QString &target)
+bool shellOpen(const QString &target, OpenFailed onFailed)
 {
     const QUrl url = shellUrlFor(target);
     if (!url.isValid() || target.isEmpty())
         return false;
     if (handler())
         return handler()(url);
-    return QDesktopServices::openUrl(url);
+    return startOpener(url, std::move(onFailed));
+}
+
+OpenFailed tellWhenFailed(const QString &target, QWidget *parent)
+{
+    const bool askedForParent = parent != nullptr;
+    const QPointer<QWidget> owner(parent);
+    return [target, owner, askedForParent](const QString &reason) {
+        if (askedForParent && !owner)
+            return; // the window that asked has closed
+        tellOpenFailed(target, reason, owner);
+    };
 }
 
 bool shellOpenOrTell(const QString &target, QWidget *parent)
 {
     if (target.isEmpty())
         return false;
-    const bool opened = shellOpen(target);
+    const bool opened = shellOpen(target, tellWhenFailed(target, parent));
     if (!opened)
         tellUnopened({target}, parent);
     return opened;
@@ -50,14 +153,21 @@ void tellUnopened(const QStringList &targets, QWidget *parent)
 {
     if (targets.isEmpty())
         return;
-    // The desktop's opener answers only yes or no: a refusal means that no
-    // program is set up (or installed) for this kind of file or folder.
     QStringList lines;
     for (const QString &target : targets)
-        lines << QStringLiteral("Could not open %1: no program to open it.").arg(target);
+        lines << unopenedText(target, QLatin1String(kNoProgram));
     showMessage(lines.join(QStringLiteral("\n\n")), parent);
 }
 
+void tellOpenFailed(const QString &target, const QString &reason, QWidget *parent)
+{
+    showMessage(unopenedText(target, reason), parent);
+}
+
 void setShellOpenHandler(ShellOpenHandler h) { handler() = std::move(h); }
+
+void setOpenerProgram(const QString &program) { openerProgram() = program; }
+
+int runningOpeners() { return openersRunning(); }
 
 } // namespace Platform

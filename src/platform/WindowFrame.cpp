@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 #include <QWidget>
 
@@ -95,6 +96,30 @@ QMargins frameMarginsOf(const QWidget &window)
             outer.bottom() - inner.bottom()};
 }
 
+// The window's frame margins, or those of another framed window of the
+// program while the window manager has not framed this one yet.
+QMargins frameMarginsOrStandIn(const QWidget &window)
+{
+    const QMargins own = frameMarginsOf(window);
+    if (!own.isNull())
+        return own;
+    for (const QWidget *other : QApplication::topLevelWidgets()) {
+        if (other != &window && other->isVisible() && !frameMarginsOf(*other).isNull())
+            return frameMarginsOf(*other);
+    }
+    return own;
+}
+
+void placeFrameCentredOn(QWidget &window, const QRect &area)
+{
+    // A window not shown yet takes the size of its layout only when shown.
+    if (window.layout())
+        window.layout()->activate();
+    const QMargins margins = frameMarginsOrStandIn(window);
+    const QPoint origin = centredFrameOrigin(window.size().grownBy(margins), area);
+    window.setGeometry(QRect(origin + QPoint(margins.left(), margins.top()), window.size()));
+}
+
 } // namespace
 
 MotifHints motifHintsFor(FrameStyle style)
@@ -128,23 +153,27 @@ void setFrameStyle(QWidget &window, FrameStyle style)
     window.installEventFilter(new FrameHintsWriter(window, motifHintsFor(style)));
 }
 
+bool frameKnown(const QWidget &window)
+{
+    return !frameMarginsOf(window).isNull() || frameMarginsOrStandIn(window).isNull();
+}
+
+QPoint centredFrameOrigin(const QSize &frameSize, const QRect &area)
+{
+    return {area.left() + area.width() / 2 - frameSize.width() / 2,
+            area.top() + area.height() / 2 - frameSize.height() / 2};
+}
+
 void centreOnScreen(QWidget &window)
 {
-    QMargins margins = frameMarginsOf(window);
-    if (margins.isNull()) {
-        for (const QWidget *other : QApplication::topLevelWidgets()) {
-            if (other != &window && other->isVisible() && !frameMarginsOf(*other).isNull()) {
-                margins = frameMarginsOf(*other);
-                break;
-            }
-        }
-    }
     const QScreen *screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame(QPoint(0, 0), window.size().grownBy(margins));
-    frame.moveCenter(screen->availableGeometry().center());
-    window.setGeometry(QRect(frame.topLeft() + QPoint(margins.left(), margins.top()), window.size()));
+    if (screen)
+        placeFrameCentredOn(window, screen->availableGeometry());
+}
+
+void centreOnFrame(QWidget &window, const QWidget &owner)
+{
+    placeFrameCentredOn(window, owner.frameGeometry());
 }
 
 } // namespace Platform

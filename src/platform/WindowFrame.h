@@ -12,6 +12,10 @@
 // the fixed size forbid.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
 #include <cstdint>
 
 class QWidget;
@@ -50,5 +54,20 @@ void setFrameStyle(QWidget &window, FrameStyle style);
 // area of its screen. Before the window manager has framed the window, the
 // frame of another framed window of the program stands in for its own.
 void centreOnScreen(QWidget &window);
+
+// Places a top-level window so that its frame is centred on `owner`'s frame,
+// with the same stand-in for a frame not drawn yet. Halves are truncated as
+// in centredFrameOrigin, so that centring the owner back on the window puts
+// the owner exactly where it was.
+void centreOnFrame(QWidget &window, const QWidget &owner);
+
+// False while the window manager has framed other windows of the program but
+// not yet this one: until then its frame's place is not known, and a window
+// centred beneath it by that place would be put off by the frame's height.
+bool frameKnown(const QWidget &window);
+
+// Where a frame of `frameSize` goes to be centred on `area`: area's left
+// (top) + half its width (height) - half the frame's, halves truncated.
+QPoint centredFrameOrigin(const QSize &frameSize, const QRect &area);
 
 } // namespace Platform

@@ -11,7 +11,7 @@ TMessageForm::TMessageForm(QWidget *Owner, const std::string &text)
     setObjectName(QStringLiteral("MessageForm"));
     Platform::setFrameStyle(*this, Platform::FrameStyle::NoIcons);
     setWindowTitle(QStringLiteral("Vantoro"));
-    resize(449, 92);
+    setFixedSize(449, 92);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -22,12 +22,6 @@ TMessageForm::TMessageForm(QWidget *Owner, const std::string &text)
     OkButton->setObjectName(QStringLiteral("OkButton"));
     OkButton->resize(75, 27);
     connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
-    placeControls();
-}
-
-void TMessageForm::resizeEvent(QResizeEvent *event)
-{
-    QDialog::resizeEvent(event);
     placeControls();
 }
 

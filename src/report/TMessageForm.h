@@ -1,5 +1,5 @@
 // A small message box of our own: an empty line, then the text, and "Ok".
-// It stays above the other windows until it is closed.
+// It stays above the other windows until it is closed, and keeps its size.
 #pragma once
 
 #include <QDialog>
@@ -15,9 +15,6 @@ public:
 
     QPlainTextEdit *Memo1;
     QPushButton *OkButton;
-
-protected:
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void placeControls();

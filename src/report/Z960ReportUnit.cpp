@@ -360,6 +360,6 @@ bool TZ960Report::ExportReport()
 
 void TZ960Report::openWritten(const QString &path)
 {
-    if (!Platform::shellOpen(path))
+    if (!Platform::shellOpen(path, Platform::tellWhenFailed(path, ownerForm)))
         unopened_ << path;
 }

@@ -1,7 +1,9 @@
 // The connection's failure message when the serial port cannot be opened: a
 // port held by another program, a user who may not use the device, a device
-// that is missing. The message names the serial component's reason; a meter
-// that does not answer on a port that opened keeps the message alone.
+// that is missing. The message names the serial component's reason, and for
+// a refused user what would let them open the device (a group to join, or
+// whose the device is); a meter that does not answer on a port that opened
+// keeps the message alone.
 #include "console/TZ960InterfaceForm.h"
 #include "e2e/ConsoleSimFixture.h"
 #include "platform/PortMap.h"
@@ -31,6 +33,8 @@ constexpr const char *kConnectFailed =
     "cable connections";
 constexpr const char *kDialoutRemedy =
     "Add your user to the dialout group (sudo adduser $USER dialout), then log out and in again.";
+constexpr uid_t kRoot = 0, kDaemon = 1;
+constexpr gid_t kTty = 5, kUucp = 10, kDialout = 20;
 
 // Set for the child that connects as another user: the device it maps as COM1.
 constexpr const char *kChildPortVariable = "VANTORO_E2E_CHILD_PORT";
@@ -72,6 +76,20 @@ public:
     }
 };
 
+// The simulator's device handed to `owner` and `group` with `mode`, refused
+// to nobody; the reason names the refusal and then `advice`.
+std::function<QString(OpenFailure &, int &)> refusedNode(uid_t owner, gid_t group, mode_t mode, QString advice)
+{
+    return [=](OpenFailure &t, int &) {
+        t.startSim();
+        EXPECT_EQ(::chown(t.sim->slavePath().c_str(), owner, group), 0);
+        EXPECT_EQ(::chmod(t.sim->slavePath().c_str(), mode), 0);
+        return QStringLiteral("Can't open specified device %1 (Error 13, Permission denied)\n")
+                   .arg(QString::fromStdString(t.sim->slavePath())) +
+               advice;
+    };
+}
+
 QString failedBecause(const QString &reason)
 {
     return reason.isEmpty() ? QLatin1String(kConnectFailed) : QLatin1String(kConnectFailed) + "\n\n" + reason;
@@ -97,14 +115,20 @@ TEST_F(OpenFailure, TheMessageNamesWhyThePortCouldNotBeOpened)
              return QStringLiteral("Can't open specified device %1 (Error 16, Device or resource busy)")
                  .arg(QString::fromStdString(t.sim->slavePath()));
          }},
-        {"not allowed to the user",
-         [](OpenFailure &t, int &) {
-             t.startSim();
-             EXPECT_EQ(::chmod(t.sim->slavePath().c_str(), 0600), 0);
-             return QStringLiteral("Can't open specified device %1 (Error 13, Permission denied)\n")
-                        .arg(QString::fromStdString(t.sim->slavePath()))
-                    + QLatin1String(kDialoutRemedy);
-         },
+        // Refused to the user: what would help, and nothing else.
+        {"a device of the dialout group", refusedNode(kRoot, kDialout, 0660, QLatin1String(kDialoutRemedy)), true},
+        {"a device of another group",
+         refusedNode(kRoot, kUucp, 0660,
+                     QStringLiteral("Add your user to the uucp group (sudo adduser $USER uucp), then log out and in again.")),
+         true},
+        {"a root-only 0600 node",
+         refusedNode(kRoot, kDialout, 0600,
+                     QStringLiteral("The device belongs to root (group dialout, mode 0600): only root may open it.")),
+         true},
+        {"another user's terminal",
+         refusedNode(kDaemon, kTty, 0620,
+                     QStringLiteral("The device belongs to daemon (group tty, mode 0620): only daemon and root may "
+                                    "open it.")),
          true},
         {"mapped device missing",
          [](OpenFailure &, int &) {

@@ -1,10 +1,17 @@
-// The base folders and the shell opener's test seam.
+// The base folders, and the shell opener with its test seams.
 #include "platform/KnownFolders.h"
 #include "platform/ShellOpen.h"
 #include "support/ScriptedPrompter.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QWidget>
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -75,6 +82,94 @@ TEST(ShellOpen, ATargetTheDesktopRefusesIsNamedInOneMessage)
     EXPECT_EQ(prompter.messages[0].text, "Could not open /r/a.pdf: no program to open it.\n\n"
                                          "Could not open /r/a.csv: no program to open it.");
     Platform::setShellOpenHandler({});
+}
+
+// A stand-in for the desktop's opener: it notes its argument, waits until
+// the test lets it go, then does what `body` says.
+class FakeOpener {
+public:
+    explicit FakeOpener(const char *body)
+    {
+        EXPECT_TRUE(dir.isValid());
+        QFile script(program());
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QByteArray("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.argument\"\n"
+                                "while [ ! -e \"$0.go\" ]; do sleep 0.01; done\n") +
+                     body + "\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        Platform::setOpenerProgram(program());
+    }
+    ~FakeOpener() { Platform::setOpenerProgram({}); }
+
+    QString program() const { return dir.filePath(QStringLiteral("opener")); }
+    QByteArray argument() const
+    {
+        QFile f(program() + QStringLiteral(".argument"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    }
+    // Lets the opener end, and waits until it has.
+    bool finish() const
+    {
+        QFile(program() + QStringLiteral(".go")).open(QIODevice::WriteOnly);
+        QElapsedTimer clock;
+        clock.start();
+        while (Platform::runningOpeners() > 0 && clock.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return Platform::runningOpeners() == 0;
+    }
+
+private:
+    QTemporaryDir dir;
+};
+
+TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
+{
+    const QString target = QStringLiteral("/tmp/a b/Monitor.csv");
+    const struct {
+        const char *what;
+        const char *body;
+        bool windowCloses;
+        const char *message; // nullptr: none
+    } cases[] = {
+        {"no program for the kind of file",
+         "echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3", false,
+         "Could not open /tmp/a b/Monitor.csv: xdg-open: no method available for opening '/tmp/a b/Monitor.csv'"},
+        {"a failure without a word", "exit 4", false, "Could not open /tmp/a b/Monitor.csv: the opener %1 ended with exit code 4."},
+        {"opened", "exit 0", false, nullptr},
+        {"failed once the window had closed", "echo 'no method' >&2; exit 3", true, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestSupport::ScriptedPrompter prompter;
+        const FakeOpener opener(c.body);
+        auto window = std::make_unique<QWidget>();
+        EXPECT_TRUE(Platform::shellOpenOrTell(target, window.get()));
+        // The opener is still waiting to be let go: nothing waited for it.
+        EXPECT_EQ(Platform::runningOpeners(), 1);
+        EXPECT_TRUE(prompter.messages.empty());
+        if (c.windowCloses)
+            window.reset();
+        ASSERT_TRUE(opener.finish());
+        EXPECT_EQ(opener.argument(), target.toUtf8()) << "one argument, as it stands";
+        if (c.message) {
+            ASSERT_EQ(prompter.messages.size(), 1u);
+            EXPECT_EQ(prompter.messages[0].text, QString::fromUtf8(c.message).arg(opener.program()));
+        } else {
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.messages[0].text.toStdString();
+        }
+    }
+}
+
+TEST(ShellOpen, WithoutAnOpenerTheMessageComesAtOnce)
+{
+    TestSupport::ScriptedPrompter prompter;
+    Platform::setOpenerProgram(QStringLiteral("/nonexistent/vantoro-opener"));
+    EXPECT_FALSE(Platform::shellOpenOrTell(QStringLiteral("/tmp/Monitor.csv")));
+    Platform::setOpenerProgram({});
+    EXPECT_EQ(Platform::runningOpeners(), 0);
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, "Could not open /tmp/Monitor.csv: no program to open it.");
 }
 
 } // namespace

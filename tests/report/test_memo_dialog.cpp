@@ -147,17 +147,19 @@ TEST_F(MemoDialog, CancelClosesWithCancel)
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-TEST(MessageForm, EmptyLineThenTheText)
+TEST(MessageForm, AnEmptyLineThenTheTextInABoxOfFixedSize)
 {
     TMessageForm box(nullptr, "Please add some notes");
     EXPECT_EQ(box.size(), QSize(449, 92));
     EXPECT_TRUE(box.Memo1->isReadOnly());
     EXPECT_EQ(box.Memo1->toPlainText().split('\n'), QStringList({"", "Please add some notes"}));
     EXPECT_EQ(box.Memo1->geometry(), QRect(0, 0, 449, 51));
+    EXPECT_EQ(box.OkButton->geometry().right(), 449 - 8 - 1);
+    // A fixed dialog border: neither the program nor the window manager resizes it.
     box.show();
     box.resize(600, 150);
-    EXPECT_EQ(box.Memo1->width(), 600);
-    EXPECT_EQ(box.OkButton->geometry().right(), 600 - 8 - 1);
+    EXPECT_EQ(box.size(), QSize(449, 92));
+    EXPECT_EQ(box.minimumSize(), box.maximumSize());
 }
 
 } // namespace

@@ -8,17 +8,14 @@
 //   EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
 #pragma once
 
-#include <QCoreApplication>
+#include "support/ChildTest.h"
+
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 
-#include <initializer_list>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
-#include <utility>
 
 namespace TestSupport {
 
@@ -31,38 +28,14 @@ inline bool giveToNobody(const QString &path, mode_t mode)
     return ::chown(name.constData(), NobodyId, NobodyId) == 0 && ::chmod(name.constData(), mode) == 0;
 }
 
-struct ChildRun {
-    int exitCode = -1; // -1: it did not come to an end of its own
-    QString output;    // standard output and error together
-};
-
-inline ChildRun runTestAsNobody(const QString &testName,
-                                std::initializer_list<std::pair<QString, QString>> environment)
+inline ChildRun runTestAsNobody(const QString &testName, EnvironmentChanges environment)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("XDG_RUNTIME_DIR")); // root's, which nobody may not use
-    for (const auto &[name, value] : environment) {
-        if (value.isEmpty())
-            env.remove(name);
-        else
-            env.insert(name, value);
-    }
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
     const QString id = QString::number(NobodyId);
-    child.start(QStringLiteral("setpriv"),
-                {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id, QStringLiteral("--clear-groups"),
-                 QCoreApplication::applicationFilePath(), QStringLiteral("--gtest_filter=") + testName});
-    ChildRun run;
-    if (!child.waitForFinished(120000)) {
-        child.kill();
-        child.waitForFinished();
-    } else if (child.exitStatus() == QProcess::NormalExit) {
-        run.exitCode = child.exitCode();
-    }
-    run.output = QString::fromLocal8Bit(child.readAll());
-    return run;
+    return runChildTest(testName, changedEnvironment(env, environment), QStringLiteral("setpriv"),
+                        {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                         QStringLiteral("--clear-groups")});
 }
 
 } // namespace TestSupport

@@ -103,19 +103,16 @@ Frame frameOf(const QWidget &window)
 enum class Icons { None, Close, CloseAndMinimise };
 
 // A fixed single border: movable only, no maximise box, no resize handle,
-// the border icons as given, and (where the window's size is fixed) the
-// size limits at the window's own size.
-void expectFixedFrame(const QWidget &window, Icons icons, const char *what, bool sizeFixed = true)
+// the border icons as given, and the size limits at the window's own size.
+void expectFixedFrame(const QWidget &window, Icons icons, const char *what)
 {
     SCOPED_TRACE(what);
     const Frame f = frameOf(window);
     ASSERT_TRUE(f.flags & kHasFunctions) << "the window manager may resize and close it";
     EXPECT_FALSE(f.functions & (kFuncAll | kFuncResize | kFuncMaximise)) << std::hex << f.functions;
-    if (sizeFixed) {
-        EXPECT_TRUE(f.hasMinSize && f.hasMaxSize && f.minSize == f.maxSize && f.maxSize == window.size())
-            << "min " << f.minSize.width() << "x" << f.minSize.height() << ", max " << f.maxSize.width() << "x"
-            << f.maxSize.height();
-    }
+    EXPECT_TRUE(f.hasMinSize && f.hasMaxSize && f.minSize == f.maxSize && f.maxSize == window.size())
+        << "min " << f.minSize.width() << "x" << f.minSize.height() << ", max " << f.maxSize.width() << "x"
+        << f.maxSize.height();
     ASSERT_TRUE(f.flags & kHasDecorations) << "the window manager draws its default icons";
     EXPECT_TRUE(f.decorations & kDecorTitle) << "no title bar";
     EXPECT_FALSE(f.decorations & (kDecorAll | kDecorResizeHandle | kDecorMaximise)) << std::hex << f.decorations;
@@ -142,20 +139,18 @@ TEST_F(WindowFrames, DialogsWithoutBorderIconsHaveNoCloseBox)
     const struct {
         const char *what;
         std::function<std::unique_ptr<QWidget>()> make;
-        bool sizeFixed;
     } dialogs[] = {
-        {"progress dialog", [] { return std::make_unique<TDlProgForm>(nullptr, false); }, true},
-        {"access-code query", [] { return std::make_unique<TStringQuery>(nullptr); }, true},
-        {"memo dialog", [] { return std::make_unique<TTechMemoForm>(nullptr); }, true},
-        {"options dialog", [] { return std::make_unique<TOptionsForm>(nullptr); }, true},
-        {"about box", [] { return std::make_unique<TAboutBox>(nullptr); }, true},
-        // Its memo and button follow its size; the window manager is not asked to resize it.
-        {"message box", [] { return std::make_unique<TMessageForm>(nullptr, "Please add some notes"); }, false},
+        {"progress dialog", [] { return std::make_unique<TDlProgForm>(nullptr, false); }},
+        {"access-code query", [] { return std::make_unique<TStringQuery>(nullptr); }},
+        {"memo dialog", [] { return std::make_unique<TTechMemoForm>(nullptr); }},
+        {"options dialog", [] { return std::make_unique<TOptionsForm>(nullptr); }},
+        {"about box", [] { return std::make_unique<TAboutBox>(nullptr); }},
+        {"message box", [] { return std::make_unique<TMessageForm>(nullptr, "Please add some notes"); }},
     };
     for (const auto &d : dialogs) {
         const std::unique_ptr<QWidget> dialog = d.make();
         dialog->show();
-        expectFixedFrame(*dialog, Icons::None, d.what, d.sizeFixed);
+        expectFixedFrame(*dialog, Icons::None, d.what);
     }
 }
 
