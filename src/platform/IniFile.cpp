@@ -119,10 +119,16 @@ void save(const QString &fileName, const Lines &file)
     }
     // Written beside the old file and renamed over it, so a failed write
     // leaves the old settings whole; where no new file can be made beside it,
-    // the write is refused rather than done in place. A read-only file is
-    // refused, not replaced.
+    // the write is refused rather than done in place, but for a shared file
+    // that a link leads to, which is rewritten in place, whole or not at all.
+    // A read-only file is refused, not replaced.
     if (isReadOnlyFile(fileName))
         refuse(fileName);
+    if (isLinkRewrittenInPlace(fileName)) {
+        if (!rewriteInPlace(fileName, data))
+            refuse(fileName);
+        return;
+    }
     QSaveFile out(fileName);
     if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, data))
         refuse(fileName);

@@ -39,4 +39,15 @@ QString replacedFile(const QString &path);
 // folders are, only the file's owner, the folder's owner and root may).
 bool canBeReplaced(const QString &path);
 
+// True for a symbolic link that leads to an existing file this user may
+// write but whose place no new file may take (its folder refuses new files,
+// or is sticky and not the user's): an administrator's shared copy. A save
+// through such a link rewrites that file in place (rewriteInPlace).
+bool isLinkRewrittenInPlace(const QString &path);
+
+// Rewrites the existing file at `path` with `bytes` in place, whole or not at
+// all: the room is reserved before a byte changes, and a write that fails part
+// way puts the old bytes back. False when the file was left as it was.
+bool rewriteInPlace(const QString &path, const QByteArray &bytes);
+
 } // namespace Platform

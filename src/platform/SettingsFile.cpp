@@ -49,7 +49,8 @@ QString userCopyPathFor(const QString &besidePath)
 QString filePath()
 {
     // A save replaces the file through a new one beside it (beside a link's
-    // target, for a link), so that folder must take new files; a read-only
+    // target, for a link), so that folder must take new files; a shared file
+    // that a link leads to may be rewritten in place instead; a read-only
     // file is kept as it is. Once the copy exists it holds the latest
     // settings, so it stays in force whatever becomes of the file beside.
     const QString beside = besidePath();
@@ -57,7 +58,7 @@ QString filePath()
     const QFileInfo copyInfo(copy);
     if (copyInfo.exists() || copyInfo.isSymLink())
         return copy;
-    return canBeReplaced(beside) ? beside : copy;
+    return canBeReplaced(beside) || isLinkRewrittenInPlace(beside) ? beside : copy;
 }
 
 IniFile open()

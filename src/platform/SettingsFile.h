@@ -5,7 +5,8 @@
 // file cannot be replaced whole (its folder refuses a new file, as an
 // installed copy's folder does, or the file is read-only; for a symbolic link
 // the folder and mode of the file it leads to count, and a save writes
-// through the link), a per-user copy of the same name takes its place, in the
+// through the link: in place, whole or not at all, where that file may be
+// written but not replaced), a per-user copy of the same name takes its place, in the
 // folder of the company and the application title under the config home
 // ($XDG_CONFIG_HOME, else ~/.config). The copy starts from the file beside the
 // executable when there is one; from its first write on it is the settings

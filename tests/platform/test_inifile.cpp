@@ -1,11 +1,13 @@
 // The ini file: defaults, number forms, case, kept lines and refused or failed writes.
 #include "platform/IniFile.h"
 #include "platform/IntConvert.h"
+#include "platform/SaveWhole.h"
 #include "platform/SettingsFile.h"
 #include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -216,6 +218,41 @@ TEST_F(IniFileTest, AWriteThatFailsPartWayKeepsTheOldFile)
     }
     EXPECT_EQ(readRaw(), old);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("vantoro.ini")});
+}
+
+// A shared file that a link leads to, where no new file may take its place, is
+// rewritten in place: whole, or, when the write fails part way, as it was.
+TEST_F(IniFileTest, ARewriteInPlaceIsWholeOrLeavesTheFileAsItWas)
+{
+    const QByteArray old = "[Settings]\nAddress=5\nComport=Com1\n";
+    const QByteArray longer = old + "CustomPath=/srv/meters/a/long/path\n";
+    struct Case {
+        const char *what;
+        QByteArray bytes;
+        rlim_t limit; // 0: none
+        bool written;
+    };
+    const Case cases[] = {
+        {"shorter", "[Settings]\nAddress=6\n", 0, true},
+        {"longer", longer, 0, true},
+        {"longer, cut off part way", longer, rlim_t(old.size() + 4), false},
+        {"cut off inside the old bytes", longer, 8, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        writeRaw(old);
+        bool ok = false;
+        if (c.limit) {
+            const TestSupport::FileSizeLimit full(c.limit);
+            ok = Platform::rewriteInPlace(path(), c.bytes);
+        } else {
+            ok = Platform::rewriteInPlace(path(), c.bytes);
+        }
+        EXPECT_EQ(ok, c.written);
+        EXPECT_EQ(readRaw(), c.written ? c.bytes : old);
+    }
+    EXPECT_FALSE(Platform::rewriteInPlace(dir.filePath(QStringLiteral("missing.ini")), old)) << "never made anew";
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("missing.ini"))));
 }
 
 TEST_F(IniFileTest, SettingsFileKeysAndDefaults)
