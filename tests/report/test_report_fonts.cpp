@@ -1,7 +1,8 @@
 // The report's letters in its files: every character of the memo reaches the
 // PDF (drawn from the embedded fonts and extracted again as entered), the
 // file stays sound and small, an all-Latin report looks as it did when it
-// was set in the standard Helvetica faces.
+// was set in the standard Helvetica faces, and a missing font file is a
+// clear failure.
 #include "ToolRunner.h"
 #include "Z960ReportFixture.h"
 #include "report/RptFonts.h"
@@ -177,6 +178,59 @@ TEST_F(ReportFonts, AnAllLatinReportLooksAsItDidInTheStandardFaces)
                 differ += std::abs(int(a[x]) - int(b[x])) > 64;
         }
         EXPECT_LE(differ, 40) << "page " << p + 1;
+    }
+}
+
+TEST_F(ReportFonts, AMissingFontFileIsAFailureThatNamesIt)
+{
+    needTools({"pdftotext"});
+    struct Case {
+        const char *missing;   // the family whose file cannot be found
+        QString note;
+        bool laidOut;
+        const char *named;
+    } cases[] = {
+        {"Liberation Sans", QStringLiteral("Replaced the coil cable."), false, "fonts-liberation2"},
+        // The fallback is looked for only when a character needs it.
+        {"DejaVu Sans", QStringLiteral("Replaced the coil cable."), true, nullptr},
+        {"DejaVu Sans", QStringLiteral("Seal \u2713"), false, "fonts-dejavu-core"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.missing) + " / " + c.note.toStdString());
+        for (const char *f : {"r.pdf", "r.rtf", "r.csv"})
+            QFile::remove(path(f));
+        prompter.messages.clear();
+        prompter.saveRequests.clear();
+        Rpt::setFontLocator([&c, this](const QString &family, bool bold) {
+            if (family == QLatin1String(c.missing))
+                return path("no-such-font.ttf");
+            return QString::fromLatin1(family == QLatin1String("Liberation Sans")
+                                           ? (bold ? "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf"
+                                                   : "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf")
+                                           : (bold ? "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+                                                   : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+        });
+        env.options(true, true, true);
+        const auto report = c.laidOut ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note})
+                                      : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note}, {"r.csv"});
+        QStringList asked;
+        for (const auto &r : prompter.saveRequests)
+            asked << r.defaultExt;
+        EXPECT_EQ(asked, c.laidOut ? QStringList({"pdf", "rtf", "csv"}) : QStringList({"csv"}));
+        EXPECT_TRUE(report->generated()) << "the CSV file is still written";
+        EXPECT_TRUE(QFile::exists(path("r.csv")));
+        EXPECT_EQ(QFile::exists(path("r.pdf")), c.laidOut);
+        EXPECT_EQ(QFile::exists(path("r.rtf")), c.laidOut);
+        if (c.laidOut) {
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+            EXPECT_TRUE(pdfText(path("r.pdf")).contains(c.note));
+            continue;
+        }
+        ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
+        const QString shown = prompter.messages.front().text;
+        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kLayoutFailed))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.missing))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.named))) << shown.toStdString();
     }
 }
 
