@@ -744,8 +744,8 @@ TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)
     form->generateReport = [&](const ReportRequest &r) { reports.push_back(r); };
     prompter.dialogs.push_back([](QDialog &d) {
         auto &memo = dynamic_cast<TTechMemoForm &>(d);
-        memo.TechnicianNameEB->setText(QStringLiteral("Ann"));
-        memo.SiteNameEB->setText(QStringLiteral("Weir 4"));
+        memo.TechnicianNameEB->setText(QStringLiteral("\u0141ukasz Dvo\u0159\u00e1k"));
+        memo.SiteNameEB->setText(QStringLiteral("\u041c\u043e\u0441\u0442 7, \u00d8resund"));
         memo.ValidatorLicenseNumberEB->setText(QStringLiteral("DAV12345"));
         memo.Memo1->setPlainText(QStringLiteral("line one\nline two"));
         return int(QDialog::Accepted);
@@ -754,8 +754,9 @@ TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].port, form->link());
     EXPECT_EQ(reports[0].reportDir, form->dataDirPath());
-    EXPECT_EQ(reports[0].technicianName, "Ann");
-    EXPECT_EQ(reports[0].siteName, "Weir 4");
+    // Every letter as typed, in the 8-bit (UTF-8) texts the report takes.
+    EXPECT_EQ(reports[0].technicianName, "\u0141ukasz Dvo\u0159\u00e1k");
+    EXPECT_EQ(reports[0].siteName, "\u041c\u043e\u0441\u0442 7, \u00d8resund");
     EXPECT_EQ(reports[0].validatorLicenseNumber, "DAV12345");
     EXPECT_EQ(reports[0].notes, (QStringList{QStringLiteral("line one"), QStringLiteral("line two")}));
     EXPECT_TRUE(form->technician().empty());
