@@ -1004,7 +1004,7 @@ void TConfigForm::coilZeroKeyPress(QObject *Sender, char &Key)
     const QString text = textOf(Sender);
     const bool accepted = Key == kBackspace || Key == kFormFeed || isDigit(Key)
                           || ((Key == '+' || Key == '-') && text.isEmpty())
-                          || (Key == '.' && !text.contains(QLatin1Char('.')));
+                          || (Key == '.' && !text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char(',')));
     if (!accepted)
         Key = 0;
 }

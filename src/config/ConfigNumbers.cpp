@@ -48,7 +48,9 @@ std::optional<std::string> decimalSyntax(const QString &text)
         if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
             ++digits;
             s += char(c.unicode());
-        } else if (c == QLatin1Char('.') && !point) {
+        } else if ((c == QLatin1Char('.') || c == QLatin1Char(',')) && !point) {
+            // A decimal comma is the point: a German keyboard's decimal key
+            // and pasted numbers carry one.
             point = true;
             s += '.';
         } else {

@@ -1,6 +1,6 @@
-// Number texts of the setup dialog. They always use "." as the decimal
-// separator, whatever the locale, so that a shown value can be typed back
-// through the key filters (which admit only ".").
+// Number texts of the setup dialog. They are shown with "." as the decimal
+// separator, whatever the locale, and read with "." or "," (a decimal
+// comma typed or pasted is the point).
 #pragma once
 
 #include <QString>
@@ -17,10 +17,10 @@ QString formatFloat(float value);
 QString formatUnsigned(uint32_t value); // "%hu" / "%lu"
 QString formatSigned(int16_t value);    // "%hd"
 
-// A decimal number: optional sign, digits with at most one ".", at least one
-// digit, optional exponent; surrounding blanks are ignored. Anything else
-// (".", "-.", letters, a second sign) or a value beyond the double range
-// gives nothing. The result is finite.
+// A decimal number: optional sign, digits with at most one decimal
+// separator ("." or ","), at least one digit, optional exponent; surrounding
+// blanks are ignored. Anything else (".", "-.", "2,5,1", letters, a second
+// sign) or a value beyond the double range gives nothing. The result is finite.
 std::optional<double> parseDecimal(const QString &text);
 
 // The same number narrowed to a 32-bit float; nothing when the value lies

@@ -87,7 +87,7 @@ const ValueField kValueFields[] = {
     {"Net Total", "mNetTotalEB", "monNetTotalEB", [](const Status &s) -> double { return s.nettTotal(); }, 3},
 };
 constexpr int kValueFieldCount = static_cast<int>(std::size(kValueFields));
-// The fields whose shown texts start a mode's row, by index into kValueFields:
+// The fields whose values start a mode's row, by index into kValueFields:
 // net total, then flow rate to coil resistance.
 constexpr int kRowFields[] = {14, 0, 1, 2, 3, 4, 5, 6, 7, 8};
 
@@ -911,9 +911,10 @@ void DiagnosticsPage::showModeValues(ModePage &mode)
     pump();
     if (closing() || host_.monitorRecording() == nullptr || !mode.isRunning())
         return;
+    // The row holds the values the fields show, in the file's own number form.
     QStringList values;
     for (int index : kRowFields)
-        values << Console::MonitorValueText(mode.fields[static_cast<std::size_t>(index)]->text());
+        values << Console::MonitorNumber(kValueFields[index].value(status), kValueFields[index].decimals);
     values << Console::MonitorNumber(status.flowVoltage(), 5) << Console::MonitorNumber(status.inpPos(), 5)
            << Console::MonitorNumber(status.inpNeg(), 5) << QString::number(status.systemFault());
     if (mode.monitoring)

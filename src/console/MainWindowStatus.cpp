@@ -3,6 +3,7 @@
 #include "console/MainWindowStatus.h"
 
 #include "console/MonitorData.h"
+#include "console/MonitorRecording.h"
 #include "console/TZ960InterfaceForm.h"
 #include "link/Z960Enums.h"
 #include "link/Z960Port.h"
@@ -116,11 +117,12 @@ const ValueRow kDiagnosticRows[] = {
      [](const Status &s) { return double(s.coilResistance()); }},
 };
 
-// The fields of a monitor row, in their order.
-QLineEdit *Form::*const kMonitorRowFields[] = {
-    &Form::FlowRateEB,       &Form::FlowVelocityEB,    &Form::MassFlowEB,        &Form::ForwardTotalEB,
-    &Form::PeakForwardTotalEB, &Form::OffPeakForwardTotalEB, &Form::BatteryVoltageEB, &Form::SolarVoltageEB,
-    &Form::TemperatureEB,    &Form::CoilVoltageEB,     &Form::CoilCurrentEB,     &Form::CoilResistanceEB,
+// The values of a monitor row, in their order: what the page shows, but
+// written in the file's own number form, whatever the locale.
+const ValueRow *const kMonitorRowValues[] = {
+    &kFlowRows[0],         &kFlowRows[1],         &kFlowRows[2],         &kForwardTotalRows[0],
+    &kForwardTotalRows[1], &kForwardTotalRows[2], &kDiagnosticRows[0],   &kDiagnosticRows[1],
+    &kDiagnosticRows[3],   &kDiagnosticRows[4],   &kDiagnosticRows[5],   &kDiagnosticRows[6],
 };
 
 template <std::size_t N>
@@ -228,14 +230,16 @@ void TZ960InterfaceForm::ShowStatusValues()
     if (closing)
         return;
     showRows(*this, port->statusImage, kDiagnosticRows);
+    // Taken with the texts just shown: the link may read the meter again
+    // while messages are pumped.
+    QStringList values;
+    for (const ValueRow *row : kMonitorRowValues)
+        values << Console::MonitorNumber(row->value(port->statusImage), 3);
     StatusTxt->setText(Console::StatusLineText(port->statusImage, port->configImage));
     pump();
     if (closing || !csvLines || !statusPolling)
         return;
     pump();
-    QStringList values;
-    for (QLineEdit *Form::*field : kMonitorRowFields)
-        values << Console::MonitorValueText((this->*field)->text());
     const QString row = Console::MonitorRow(QDateTime::currentDateTime(), values);
     pump();
     if (closing || !csvLines)

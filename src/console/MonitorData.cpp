@@ -1,5 +1,6 @@
 #include "console/MonitorData.h"
 
+#include "platform/FileNumbers.h"
 #include "platform/SaveWhole.h"
 
 #include <QLocale>
@@ -10,17 +11,8 @@ namespace Console {
 
 QString MonitorDateTimeText(const QDateTime &when)
 {
-    return QLocale().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+    return Platform::asciiDigits(QLocale().toString(when.date(), QLocale::ShortFormat)) + QLatin1Char(' ')
            + when.time().toString(QStringLiteral("HH:mm:ss"));
-}
-
-QString MonitorValueText(const QString &shown)
-{
-    const QString point = QLocale().decimalPoint();
-    QString text = shown;
-    if (point != QLatin1String("."))
-        text.replace(point, QLatin1String("."));
-    return text;
 }
 
 QString MonitorRow(const QDateTime &when, const QStringList &values)

@@ -17,12 +17,8 @@ inline constexpr const char *StatusMonitorHeader =
     "OffPeak Forward Total, Battery, Solar, Temperature, Coil Volts, Coil Current, Coil Resistance,";
 
 // The date and time that starts a row: the locale's short date and a
-// 24-hour time with seconds.
+// 24-hour time with seconds, in ASCII digits.
 QString MonitorDateTimeText(const QDateTime &when);
-
-// A number shown on a page as it goes into the file: the locale's decimal
-// separator becomes "." so the commas between fields stay unambiguous.
-QString MonitorValueText(const QString &shown);
 
 // One row: the date and time, then every value, each followed by ",".
 QString MonitorRow(const QDateTime &when, const QStringList &values);

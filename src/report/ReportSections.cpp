@@ -2,6 +2,7 @@
 
 #include "link/DeviceTime.h"
 #include "link/Z960Enums.h"
+#include "platform/FileNumbers.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -132,7 +133,7 @@ std::string dateTimeText(DateTime::TDateTime value)
     QString s = locale.toString(dateOf(f), locale.dateFormat(QLocale::ShortFormat));
     if (f.hour != 0 || f.minute != 0 || f.second != 0 || f.msec != 0)
         s += QLatin1Char(' ') + locale.toString(QTime(f.hour, f.minute, f.second), longTimeFormat());
-    return text(s);
+    return text(Platform::asciiDigits(s));
 }
 
 std::string timeText(DateTime::TDateTime value)
@@ -145,12 +146,12 @@ std::string timeText(DateTime::TDateTime value)
 
 std::string dayMonthText(DateTime::TDateTime value)
 {
-    return text(QLocale().toString(dateOf(fieldsOf(value)), QStringLiteral("dd MMM")));
+    return text(Platform::asciiDigits(QLocale().toString(dateOf(fieldsOf(value)), QStringLiteral("dd MMM"))));
 }
 
 std::string longDateText(DateTime::TDateTime value)
 {
-    return text(QLocale().toString(dateOf(fieldsOf(value)), QStringLiteral("dd MMM yyyy")));
+    return text(Platform::asciiDigits(QLocale().toString(dateOf(fieldsOf(value)), QStringLiteral("dd MMM yyyy"))));
 }
 
 // ---- Information and Totals ----------------------------------------------------------

@@ -1,7 +1,11 @@
 #include "report/RptPdfExport.h"
 
+#include "report/RptFontMetrics.h"
+
 #include <zlib.h>
 
+#include <map>
+#include <set>
 #include <stdexcept>
 
 namespace Rpt {
@@ -36,12 +40,78 @@ QByteArray deflate(const QByteArray &in)
     return out;
 }
 
-const char *fontResource(FontFace f) { return f == FontFace::HelveticaBold ? "/F2" : "/F1"; }
+QByteArray hex4(uint32_t v) { return QByteArray::number(v, 16).rightJustified(4, '0').toUpper(); }
+
+class PdfFile;
+
+// The fonts of one file: every font file its text draws from, with the
+// characters it draws. Each is embedded as a subset (Type0 over
+// CIDFontType2, Identity-H) with a ToUnicode map, so that readers draw and
+// extract every character as it was entered. Each character has a code of
+// its own, even where two characters share a glyph or one has none (the
+// missing-glyph box): the codes map onto the subset's glyphs.
+class FontUse {
+public:
+    // A stretch of a line drawn from one font file.
+    struct Run {
+        QByteArray resource;  // "/F1"
+        QByteArray codes;     // "<0012003A>"
+    };
+
+    // Notes the characters a line prints.
+    void add(FontFace face, const QString &text)
+    {
+        for (char32_t c : printedCharacters(text)) {
+            const Glyph g = glyphFor(face, c);
+            usedBy(g.file).glyphOf.emplace(c, g.index);
+        }
+    }
+
+    // Cuts every font file down to its glyphs and writes the font objects;
+    // the fonts' resource dictionary.
+    QByteArray embed(PdfFile &pdf);
+
+    // The line as runs of codes, after embed.
+    std::vector<Run> runs(FontFace face, const QString &text) const
+    {
+        std::vector<Run> out;
+        for (char32_t c : printedCharacters(text)) {
+            const Used &u = used_.at(indexOf_.at(glyphFor(face, c).file));
+            if (out.empty() || out.back().resource != u.resource)
+                out.push_back(Run{u.resource, QByteArray()});
+            out.back().codes += hex4(u.codeOf.at(c));
+        }
+        for (Run &r : out)
+            r.codes = '<' + r.codes + '>';
+        return out;
+    }
+
+private:
+    struct Used {
+        const FontFile *file = nullptr;
+        QByteArray resource;
+        std::map<char32_t, uint32_t> glyphOf;  // character -> its glyph in the whole font
+        std::map<char32_t, uint32_t> codeOf;   // character -> its code, set by embed
+    };
+
+    Used &usedBy(const FontFile *file)
+    {
+        const auto [it, fresh] = indexOf_.emplace(file, used_.size());
+        if (fresh)
+            used_.push_back(Used{file, "/F" + QByteArray::number(static_cast<int>(used_.size()) + 1), {}, {}});
+        return used_[it->second];
+    }
+
+    int embedOne(PdfFile &pdf, Used &u);
+
+    std::vector<Used> used_;
+    std::map<const FontFile *, size_t> indexOf_;
+};
 
 // Draws one page in PDF user space (points, origin at the bottom left).
 class PageWriter {
 public:
-    explicit PageWriter(double paperHeightMm) : h_(pt(paperHeightMm)) {}
+    PageWriter(double paperHeightMm, const FontUse &fonts) : h_(pt(paperHeightMm)), fonts_(fonts) {}
 
     QByteArray page(const Page &p)
     {
@@ -101,8 +171,9 @@ private:
         const double lh = lineHeightMm(size);
         const double halfLeading = (lh - (kAscentFactor + kDescentFactor) * size * kMmPerPt) / 2;
         // Text never shows past the memo's border.
-        out_ += "q " + rect(m) + " re W n\nBT " + fontResource(face) + ' ' + num(size) + " Tf\n";
+        out_ += "q " + rect(m) + " re W n\nBT\n";
         out_ += colour(m.font.color, "rg");
+        QByteArray font;
         double last_x = 0, last_y = 0;
         for (size_t i = 0; i < m.lines.size(); ++i) {
             const QString &s = m.lines[i];
@@ -114,7 +185,14 @@ private:
                 left = m.left + m.width - kMemoPadX - wMm;
             const double base = m.top + kMemoPadY + i * lh + halfLeading + kAscentFactor * size * kMmPerPt;
             const double px = x(left), py = y(base);
-            out_ += num(px - last_x) + ' ' + num(py - last_y) + " Td " + pdfLiteral(toWinAnsi(s)) + " Tj\n";
+            out_ += num(px - last_x) + ' ' + num(py - last_y) + " Td";
+            for (const FontUse::Run &r : fonts_.runs(face, s)) {
+                if (r.resource != font)
+                    out_ += ' ' + r.resource + ' ' + num(size) + " Tf";
+                font = r.resource;
+                out_ += ' ' + r.codes + " Tj";
+            }
+            out_ += '\n';
             last_x = px;
             last_y = py;
         }
@@ -122,6 +200,7 @@ private:
     }
 
     double h_;
+    const FontUse &fonts_;
     QByteArray out_;
 };
 
@@ -156,15 +235,134 @@ private:
     std::vector<QByteArray> objects_;
 };
 
-QByteArray fontObject(FontFace face)
+QByteArray stream(const QByteArray &dict, const QByteArray &plain)
 {
-    return QByteArray("<< /Type /Font /Subtype /Type1 /BaseFont /") + faceName(face) +
-           " /Encoding /WinAnsiEncoding >>";
+    const QByteArray packed = deflate(plain);
+    return "<< " + dict + " /Length " + QByteArray::number(packed.size()) + " /Filter /FlateDecode >>\nstream\n" +
+           packed + "\nendstream";
+}
+
+// Six capital letters naming a subset, the same for the same characters.
+QByteArray subsetTag(const QByteArray &name, const std::map<char32_t, uint32_t> &characters)
+{
+    uint32_t h = 2166136261u;
+    const auto mix = [&h](uint32_t v) { h = (h ^ v) * 16777619u; };
+    for (char c : name)
+        mix(static_cast<unsigned char>(c));
+    for (const auto &c : characters)
+        mix(static_cast<uint32_t>(c.first));
+    QByteArray tag;
+    for (int i = 0; i < 6; ++i, h /= 26)
+        tag += static_cast<char>('A' + h % 26);
+    return tag;
+}
+
+// What a code of an embedded font draws and stands for.
+struct Code {
+    uint32_t glyph;  // in the subset
+    char32_t character;
+    int width;       // 1/1000 em
+};
+using Codes = std::map<uint32_t, Code>;
+
+// The character each code stands for, as a ToUnicode CMap.
+QByteArray toUnicodeMap(const Codes &codes)
+{
+    std::vector<std::pair<uint32_t, char32_t>> entries;
+    for (const auto &[code, c] : codes)
+        entries.emplace_back(code, c.character);
+    QByteArray out("/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+                   "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+                   "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+                   "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n");
+    for (size_t at = 0; at < entries.size(); at += 100) {  // at most 100 entries a block
+        const size_t n = std::min<size_t>(100, entries.size() - at);
+        out += QByteArray::number(static_cast<int>(n)) + " beginbfchar\n";
+        for (size_t i = at; i < at + n; ++i) {
+            QByteArray utf16;
+            for (QChar unit : QString::fromUcs4(&entries[i].second, 1))
+                utf16 += hex4(unit.unicode());
+            out += '<' + hex4(entries[i].first) + "> <" + utf16 + ">\n";
+        }
+        out += "endbfchar\n";
+    }
+    return out + "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+}
+
+// The advance of every code, in runs of consecutive codes.
+QByteArray widthArray(const Codes &codes)
+{
+    QByteArray out("[");
+    uint32_t next = 0;
+    bool open = false;
+    for (const auto &[code, c] : codes) {
+        if (!open || code != next) {
+            out += QByteArray(open ? "] " : "") + QByteArray::number(code) + " [";
+            open = true;
+        } else {
+            out += ' ';
+        }
+        out += QByteArray::number(c.width);
+        next = code + 1;
+    }
+    return out + (open ? "]]" : "]");
+}
+
+// The glyph of every code, two bytes each, as the CIDToGIDMap stream wants it.
+QByteArray glyphMap(const Codes &codes)
+{
+    QByteArray out;
+    for (const auto &[code, c] : codes) {
+        out.resize(static_cast<qsizetype>(2 * (code + 1)), '\0');
+        out[2 * code] = static_cast<char>(c.glyph >> 8);
+        out[2 * code + 1] = static_cast<char>(c.glyph & 0xFF);
+    }
+    return out;
 }
 
 QByteArray pdfDate(const QDateTime &t)
 {
     return "(D:" + t.toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + ")";
+}
+
+QByteArray FontUse::embed(PdfFile &pdf)
+{
+    QByteArray resources("<<");
+    for (Used &u : used_)
+        resources += ' ' + u.resource + ' ' + PdfFile::ref(embedOne(pdf, u));
+    return resources + " >>";
+}
+
+int FontUse::embedOne(PdfFile &pdf, Used &u)
+{
+    const FontFile &f = *u.file;
+    std::set<uint32_t> glyphs;
+    for (const auto &g : u.glyphOf)
+        glyphs.insert(g.second);
+    std::map<uint32_t, uint32_t> newIndex;
+    const QByteArray program = f.subset(glyphs, newIndex);
+    Codes codes;
+    uint32_t next = 1;  // code 0 stays the missing glyph's own
+    for (const auto &[c, glyph] : u.glyphOf) {
+        u.codeOf[c] = next;
+        codes[next++] = Code{newIndex.at(glyph), c, f.advance(glyph)};
+    }
+    const QByteArray name = subsetTag(f.postScriptName(), u.glyphOf) + '+' + f.postScriptName();
+    const int file = pdf.add(stream("/Length1 " + QByteArray::number(program.size()), program));
+    const QByteArray bbox = QByteArray::number(f.bbox[0]) + ' ' + QByteArray::number(f.bbox[1]) + ' ' +
+                            QByteArray::number(f.bbox[2]) + ' ' + QByteArray::number(f.bbox[3]);
+    const int descriptor = pdf.add("<< /Type /FontDescriptor /FontName /" + name + " /Flags 4 /FontBBox [" + bbox +
+                                   "] /ItalicAngle 0 /Ascent " + QByteArray::number(f.ascent) + " /Descent " +
+                                   QByteArray::number(f.descent) + " /CapHeight " + QByteArray::number(f.capHeight) +
+                                   " /StemV 80 /FontFile2 " + PdfFile::ref(file) + " >>");
+    const int toGlyph = pdf.add(stream(QByteArray(), glyphMap(codes)));
+    const int cidFont = pdf.add("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /" + name +
+                                " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>"
+                                " /FontDescriptor " + PdfFile::ref(descriptor) + " /DW 1000 /W " +
+                                widthArray(codes) + " /CIDToGIDMap " + PdfFile::ref(toGlyph) + " >>");
+    const int toUnicode = pdf.add(stream(QByteArray(), toUnicodeMap(codes)));
+    return pdf.add("<< /Type /Font /Subtype /Type0 /BaseFont /" + name + " /Encoding /Identity-H /DescendantFonts [" +
+                   PdfFile::ref(cidFont) + "] /ToUnicode " + PdfFile::ref(toUnicode) + " >>");
 }
 
 } // namespace
@@ -215,18 +413,21 @@ QByteArray TRptPDFExport::render(const Rpt::PreparedReport &report) const
                              Rpt::pdfTextString(Subject) + " /Creator " + Rpt::pdfTextString(Creator) +
                              " /Producer " + Rpt::pdfTextString(Creator) + " /CreationDate " +
                              Rpt::pdfDate(report.preparedAt) + " >>");
-    const int regular = pdf.add(Rpt::fontObject(Rpt::FontFace::Helvetica));
-    const int bold = pdf.add(Rpt::fontObject(Rpt::FontFace::HelveticaBold));
+    Rpt::FontUse fonts;
+    for (const Rpt::Page &p : report.pages)
+        for (const Rpt::PlacedBand &b : p.bands)
+            for (const Rpt::PlacedMemo &m : b.memos)
+                for (const QString &l : m.lines)
+                    fonts.add(m.font.face(), l);
+    const QByteArray fontResources = fonts.embed(pdf);
     const QByteArray mediaBox = "[0 0 " + Rpt::num(Rpt::pt(report.paperWidth)) + ' ' +
                                 Rpt::num(Rpt::pt(report.paperHeight)) + ']';
     QByteArray kids;
     for (const Rpt::Page &p : report.pages) {
-        const QByteArray content = Rpt::deflate(Rpt::PageWriter(report.paperHeight).page(p));
-        const int stream = pdf.add("<< /Length " + QByteArray::number(content.size()) +
-                                   " /Filter /FlateDecode >>\nstream\n" + content + "\nendstream");
+        const int content = pdf.add(Rpt::stream(QByteArray(), Rpt::PageWriter(report.paperHeight, fonts).page(p)));
         const int page = pdf.add("<< /Type /Page /Parent " + PdfFile::ref(pages) + " /MediaBox " + mediaBox +
-                                 " /Resources << /Font << /F1 " + PdfFile::ref(regular) + " /F2 " +
-                                 PdfFile::ref(bold) + " >> >> /Contents " + PdfFile::ref(stream) + " >>");
+                                 " /Resources << /Font " + fontResources + " >> /Contents " +
+                                 PdfFile::ref(content) + " >>");
         kids += PdfFile::ref(page) + ' ';
     }
     pdf.set(catalog, "<< /Type /Catalog /Pages " + PdfFile::ref(pages) + " >>");

@@ -1,6 +1,7 @@
-// PDF export filter: the prepared pages as a PDF file of our own making,
-// set in the standard Helvetica faces (WinAnsi encoded), with deflated
-// content streams, a document information dictionary and no encryption.
+// PDF export filter: the prepared pages as a PDF file of our own making, its
+// text set in subsets of the report's fonts embedded in the file (every
+// character as entered, extractable through a ToUnicode map), with deflated
+// streams, a document information dictionary and no encryption.
 #pragma once
 
 #include "report/RptReport.h"
@@ -19,9 +20,9 @@ public:
 };
 
 namespace Rpt {
-// A PDF literal string "(...)" of WinAnsi bytes, with (, ) and \ escaped and
+// A PDF literal string "(...)" of 8-bit bytes, with (, ) and \ escaped and
 // bytes outside printable ASCII written as octal escapes.
-QByteArray pdfLiteral(const QByteArray &winAnsi);
+QByteArray pdfLiteral(const QByteArray &bytes);
 // A PDF text string for the information dictionary: a literal when the text
 // is printable ASCII, else UTF-16BE with its byte-order mark, in hex.
 QByteArray pdfTextString(const QString &text);

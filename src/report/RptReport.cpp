@@ -430,14 +430,22 @@ bool TRptReport::PrepareReport()
         return [&valueOf, page](const QString &name, const Rpt::Memo &memo) { return valueOf(name, memo, page); };
     };
 
-    Rpt::Layouter layout(tpl_, prepared_);
-    layout.title(onPage(1));
-    for (const Rpt::Group &g : tpl_.groups) {
-        TRptUserDataSet &ds = dataSet(g.dataSet);
-        ds.RecNo = 0;
-        layout.group(g, ds.recordCount(), [&ds](int r) { ds.RecNo = r; }, onPage(0));
+    isPrepared_ = false;
+    lastError.clear();
+    try {
+        Rpt::Layouter layout(tpl_, prepared_);
+        layout.title(onPage(1));
+        for (const Rpt::Group &g : tpl_.groups) {
+            TRptUserDataSet &ds = dataSet(g.dataSet);
+            ds.RecNo = 0;
+            layout.group(g, ds.recordCount(), [&ds](int r) { ds.RecNo = r; }, onPage(0));
+        }
+        layout.finish(onPage);
+    } catch (const Rpt::FontError &e) {
+        prepared_.pages.clear();
+        lastError = QString::fromUtf8(e.what());
+        return false;
     }
-    layout.finish(onPage);
     isPrepared_ = true;
     return true;
 }
@@ -445,7 +453,7 @@ bool TRptReport::PrepareReport()
 bool TRptReport::Export(TRptExportFilter &filter)
 {
     if (!isPrepared_) {
-        filter.lastError = QStringLiteral("The report has not been prepared");
+        filter.lastError = lastError.isEmpty() ? QStringLiteral("The report has not been prepared") : lastError;
         return false;
     }
     return filter.exportReport(prepared_);

@@ -132,8 +132,11 @@ public:
     // Locale for month and day names in display formats.
     QLocale locale;
 
-    // Lays the template out into pages, replacing any earlier result.
+    // Lays the template out into pages, replacing any earlier result. False,
+    // with nothing prepared and the reason in lastError, when the text cannot
+    // be measured (a font file of the report is missing or unreadable).
     bool PrepareReport();
+    QString lastError;
     const Rpt::PreparedReport &prepared() const { return prepared_; }
 
     // Writes the prepared pages through the filter; false (with the filter's

@@ -6,6 +6,14 @@
 namespace Rpt {
 namespace {
 
+// Characters of codes 0x80..0x9F (0 where the code page has none).
+constexpr char16_t kWinAnsi80[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
+};
+
 constexpr double kTwipsPerMm = 1440.0 / 25.4;
 constexpr int kBorderTwips = 15;
 
@@ -133,6 +141,32 @@ private:
 };
 
 } // namespace
+
+uint8_t toWinAnsi(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x20)
+        return ' ';
+    if (u < 0x7F || (u >= 0xA0 && u <= 0xFF))
+        return static_cast<uint8_t>(u);
+    for (int i = 0; i < 32; ++i)
+        if (kWinAnsi80[i] != 0 && kWinAnsi80[i] == u)
+            return static_cast<uint8_t>(0x80 + i);
+    return '?';
+}
+
+QByteArray toWinAnsi(const QString &text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        // A character outside the basic plane is one '?', not one per half.
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        out.append(static_cast<char>(toWinAnsi(text[i])));
+    }
+    return out;
+}
 
 QByteArray rtfText(const QString &text)
 {

@@ -15,6 +15,11 @@ public:
 };
 
 namespace Rpt {
+// The code-page 1252 byte of a character; '?' for a character the code page
+// lacks. Tabs and other control characters become blanks.
+uint8_t toWinAnsi(QChar c);
+QByteArray toWinAnsi(const QString &text);
+
 // Text as RTF: \, { and } escaped, code-page 1252 characters as \'hh and
 // the rest as \u with a '?' fallback.
 QByteArray rtfText(const QString &text);

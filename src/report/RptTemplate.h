@@ -36,8 +36,8 @@ struct Font {
     bool bold = false;
     double sizePt = 10.0;
     Color color{};
-    // The standard face this font prints with.
-    FontFace face() const { return bold ? FontFace::HelveticaBold : FontFace::Helvetica; }
+    // The face this font prints with (the family is the template's name for it).
+    FontFace face() const { return bold ? FontFace::Bold : FontFace::Regular; }
 };
 
 struct Memo {

@@ -319,17 +319,20 @@ bool TZ960Report::ExportReport()
         ds->RangeEndCount = static_cast<int>(lines->size());
     }
     pumpMessages();
-    rptReport1.PrepareReport();
+    const bool laidOut = rptReport1.PrepareReport();
+    if (!laidOut && (createPDF || createRTF))
+        Platform::showMessage(QString::fromLatin1(kLayoutFailed) + QStringLiteral("\n") + rptReport1.lastError,
+                              ownerForm);
 
     const QString base = baseName();
     bool result = false;
-    if (createPDF) {
+    if (createPDF && laidOut) {
         if (const auto path = askFile("pdf", base + QStringLiteral(".pdf"), "PDF files (*.pdf)"))
             result = exportThrough(rptPDFExport1, *path, openPDF) || result;
         else
             Platform::showMessage(QStringLiteral("Pdf report cancelled."), ownerForm);
     }
-    if (createRTF) {
+    if (createRTF && laidOut) {
         if (const auto path = askFile("rtf", base + QStringLiteral(".rtf"), "RTF files (*.rtf)"))
             result = exportThrough(rptRTFExport1, *path, openRTF) || result;
         else

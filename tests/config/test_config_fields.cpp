@@ -4,8 +4,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QClipboard>
 #include <QDateTimeEdit>
+#include <QGuiApplication>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
@@ -516,6 +519,8 @@ TEST(ConfigFields, KeyFilterRules)
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "-3", ',', true, '.'},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1.", ',', false},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1.2", ',', false},
+        {&TConfigForm::coilZeroKeyPress, "coilFreq", "1,2", ',', false}, // a pasted comma is a separator
+        {&TConfigForm::coilZeroKeyPress, "coilFreq", "1,2", '.', false},
         {&TConfigForm::coilCurrentKeyPress, "coilCurrent", "1", ',', false},
         {&TConfigForm::DO_Frequency1KeyPress, "DO_Frequency2", "5", ',', false},
         {&TConfigForm::coilZeroKeyPress, "coilFreq", "1", '\r', false},
@@ -683,10 +688,13 @@ TEST(ConfigFields, ADecimalCommaIsTypedAsThePointWhereTheDecimalFilterRuns)
         {"simulationVal", Image::Config, 12, "-1,25", "-1.25", false, -1.25f},
         {"coilFreq", Image::Cal, 64, "2,5,.5", "2.55", false, 2.55f}, // a second separator is refused
         {"coilZero", Image::BasicCal, 82, "1.2,5", "1.25", false, 1.25f},
-        // Without a key filter a comma stays and the text is no number: red,
-        // the image keeps 2, the last value accepted, and Save is refused.
-        {"density", Image::Cal, 60, "2,5", "2,5", true, 2.0f},
-        {"flowFullScale", Image::Cal, 6, "2,5", "2,5", true, 2.0f},
+        // Without a key filter the comma stays, and is the point all the same.
+        {"density", Image::Cal, 60, "2,5", "2,5", false, 2.5f},
+        {"flowFullScale", Image::Cal, 6, "2,5", "2,5", false, 2.5f},
+        // A second separator is no number: red, the image keeps 2.5, the
+        // last value accepted, and Save is refused.
+        {"density", Image::Cal, 60, "2,5,", "2,5,", true, 2.5f},
+        {"flowFullScale", Image::Cal, 6, "2.5,", "2.5,", true, 2.5f},
     };
     for (const auto &c : cases) {
         Dialog d;
@@ -706,6 +714,119 @@ TEST(ConfigFields, ADecimalCommaIsTypedAsThePointWhereTheDecimalFilterRuns)
     QTest::keyClick(d.edit("ecThreshold"), '7');
     EXPECT_EQ(d.edit("ecThreshold")->text(), QStringLiteral("3.7"));
     EXPECT_EQ(getF32(d.at(Image::Config, 24)), 3.7f);
+    QLocale::setDefault(saved);
+}
+
+// Fills the conversion page's other entries validly for bore 400 and performs it.
+static void performConversion(TConfigForm &form, QLineEdit *entered)
+{
+    const std::pair<QLineEdit *, const char *> others[] = {
+        {form.Z640ConverionMeterID, "640123"},       {form.Z640ConverionFlowTubeZero, "-5"},
+        {form.Z640ConverionFlowTubeFactor, "2000"},  {form.TechnicianName, "Jo Tech"},
+        {form.SiteName, "North Pump"},
+    };
+    for (const auto &[edit, text] : others)
+        if (edit != entered)
+            edit->setText(QString::fromLatin1(text));
+    form.NotesMemo->setPlainText(QStringLiteral("Replaced after lightning strike"));
+    form.Z640ConversionSaveBtn->click();
+}
+
+// Every decimal entry of the dialog, the older-model conversion's two
+// included, typed and pasted with a decimal comma.
+TEST(ConfigFields, EveryDecimalEntryTakesADecimalCommaTypedOrPasted)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    struct Entry {
+        QString name;
+        Image image;
+        std::size_t offset;
+        double min, max;
+        bool filtered;  // typed keys pass the decimal key filter
+    };
+    std::vector<Entry> entries;
+    for (const FieldDesc *f : allFields())
+        if (f->kind == Kind::Decimal || f->kind == Kind::TubeZero || f->kind == Kind::FreeDecimal)
+            entries.push_back({QString::fromLatin1(f->name), f->image, f->offset, f->min, f->max,
+                               Config::filterOf(*f) == Config::Filter::Decimal});
+    entries.push_back({QStringLiteral("Z640ConverionFlowTubeZero"), Image::Cal, 48, -100, 100, true});
+    entries.push_back({QStringLiteral("Z640ConverionFlowTubeFactor"), Image::Cal, 44, 1870, 5635, true}); // bore 400
+    ASSERT_EQ(entries.size(), 50u);
+
+    enum class Entered { Typed, Pasted };
+    for (const Entry &e : entries) {
+        // One dialog serves an entry's cases; a performed conversion closes it.
+        const bool conversion = e.name.startsWith(QLatin1String("Z640"));
+        std::unique_ptr<Dialog> dialog;
+        // "2,5", or a value with a comma inside a range that lacks 2.5.
+        const double value = e.min <= 2.5 && 2.5 <= e.max ? 2.5 : e.min + 0.5;
+        const QString comma = QString::number(value, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(','));
+        for (const Entered how : {Entered::Typed, Entered::Pasted}) {
+            for (const bool twice : {false, true}) {
+                const QString text = twice ? comma + QStringLiteral(",1") : comma;
+                SCOPED_TRACE(e.name.toStdString() + (how == Entered::Typed ? " typed " : " pasted ") +
+                             text.toStdString());
+                if (!dialog || conversion) {
+                    dialog.reset(); // its prompter goes before the next one comes
+                    dialog = std::make_unique<Dialog>();
+                }
+                Dialog &d = *dialog;
+                d.form->NominalBoreCB->setCurrentText(QStringLiteral("400"));
+                auto *edit = d.form->findChild<QLineEdit *>(e.name);
+                ASSERT_NE(edit, nullptr);
+                const std::vector<uint8_t> before(d.at(e.image, e.offset), d.at(e.image, e.offset) + 4);
+                edit->clear();
+                if (how == Entered::Typed) {
+                    QTest::keyClicks(edit, text);
+                } else {
+                    QGuiApplication::clipboard()->setText(text);
+                    QTest::keySequence(edit, QKeySequence::Paste);
+                    ASSERT_EQ(edit->text(), text) << "the paste did not arrive";
+                }
+                // The conversion's entries reach the image when it is performed.
+                if (conversion)
+                    performConversion(*d.form, edit);
+                const bool twoSeparatorsKept = twice && (how == Entered::Pasted || !e.filtered);
+                if (twoSeparatorsKept) {
+                    // Refused: red, nothing stored (a typed text keeps what it
+                    // held before the second separator), Save refused.
+                    EXPECT_TRUE(Dialog::isRed(edit));
+                    if (how == Entered::Pasted || conversion)
+                        EXPECT_EQ(std::vector<uint8_t>(d.at(e.image, e.offset), d.at(e.image, e.offset) + 4), before);
+                    else
+                        EXPECT_EQ(getF32(d.at(e.image, e.offset)), float(value));
+                    EXPECT_FALSE(d.form->ValidateAll());
+                    continue;
+                }
+                // The key filter refuses a second separator: "2,5,1" types "2.51".
+                const double expected = twice ? QString(comma + QLatin1Char('1')).replace(',', '.').toDouble() : value;
+                if (how == Entered::Typed && e.filtered) {
+                    EXPECT_FALSE(edit->text().contains(QLatin1Char(',')));
+                }
+                EXPECT_FALSE(Dialog::isRed(edit));
+                EXPECT_EQ(getF32(d.at(e.image, e.offset)), float(expected));
+                if (conversion) {
+                    EXPECT_EQ(d.form->result(), TConfigForm::mrOk) << d.prompter.texts().join('|').toStdString();
+                } else {
+                    EXPECT_TRUE(d.unchangedExcept(e.image, e.offset, 4));
+                    EXPECT_TRUE(d.form->ValidateAll()) << d.prompter.texts().join('|').toStdString();
+                }
+            }
+        }
+    }
+
+    // Whole-number entries refuse a separator, typed or pasted, as before.
+    for (const char *name : {"pipeDiam", "SiteID", "DO_Frequency1", "pwdC1"}) {
+        SCOPED_TRACE(name);
+        Dialog d;
+        d.type(name, QStringLiteral("1,5"));
+        EXPECT_EQ(d.edit(name)->text(), QStringLiteral("15"));
+        d.edit(name)->clear();
+        QGuiApplication::clipboard()->setText(QStringLiteral("1,5"));
+        QTest::keySequence(d.edit(name), QKeySequence::Paste);
+        EXPECT_TRUE(d.red(name));
+    }
     QLocale::setDefault(saved);
 }
 

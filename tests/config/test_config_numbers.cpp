@@ -1,4 +1,5 @@
-// Number texts of the setup dialog: shown and parsed with "." in any locale.
+// Number texts of the setup dialog: shown with "." and read with "." or ","
+// in any locale.
 #include "config/ConfigNumbers.h"
 
 #include <QLocale>
@@ -45,7 +46,9 @@ TEST(ConfigNumbers, DecimalSyntax)
         {"12.5", true, 12.5}, {"-12.5", true, -12.5}, {"+7", true, 7},   {"5.", true, 5},     {".5", true, 0.5},
         {"-.5", true, -0.5},  {" 3 ", true, 3},       {"1e3", true, 1000}, {"2.5E-1", true, 0.25},
         {".", false, 0},      {"-.", false, 0},       {"-", false, 0},   {"+", false, 0},     {"", false, 0},
-        {"1,5", false, 0},    {"1.2.3", false, 0},    {"abc", false, 0}, {"--1", false, 0},   {"+-1", false, 0},
+        {"1,5", true, 1.5},   {",5", true, 0.5},      {"-2,5e1", true, -25}, {",", false, 0},
+        {"2,5,1", false, 0},  {"1.2,3", false, 0},    {"1,2.3", false, 0},   {"1.2.3", false, 0},
+        {"abc", false, 0},    {"--1", false, 0},      {"+-1", false, 0},
         {"1e", false, 0},     {"e5", false, 0},       {"nan", false, 0}, {"inf", false, 0},   {"0x10", false, 0},
         {"1e400", false, 0},  {"12a", false, 0},
     };
@@ -78,7 +81,7 @@ TEST(ConfigNumbers, Int32Syntax)
         {"0", true, 0},          {"0042", true, 42},     {"-1000", true, -1000}, {"+5", true, 5},
         {"2147483647", true, 2147483647}, {"-2147483648", true, std::numeric_limits<int32_t>::min()},
         {"2147483648", false, 0}, {"99999999999", false, 0}, {"-", false, 0}, {"+", false, 0}, {"", false, 0},
-        {"1.0", false, 0},       {"12a", false, 0},      {"1 2", false, 0},
+        {"1.0", false, 0},       {"1,0", false, 0},      {"12a", false, 0},      {"1 2", false, 0},
     };
     for (const auto &c : cases) {
         const auto v = parseInt32(QString::fromLatin1(c.text));
@@ -97,7 +100,9 @@ TEST(ConfigNumbers, TextsIgnoreTheRegionalFormat)
     EXPECT_EQ(formatFloat(1234.5f), QStringLiteral("1234.5"));
     ASSERT_TRUE(parseDecimal(QStringLiteral("1234.5")).has_value());
     EXPECT_DOUBLE_EQ(*parseDecimal(QStringLiteral("1234.5")), 1234.5);
-    EXPECT_FALSE(parseDecimal(QStringLiteral("1234,5")).has_value());
+    // A decimal comma reads as the point, as it does in every other locale.
+    ASSERT_TRUE(parseDecimal(QStringLiteral("1234,5")).has_value());
+    EXPECT_DOUBLE_EQ(*parseDecimal(QStringLiteral("1234,5")), 1234.5);
     std::setlocale(LC_ALL, "C");
     QLocale::setDefault(saved);
 }

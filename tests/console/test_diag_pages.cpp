@@ -22,6 +22,7 @@
 #include <QLineSeries>
 #include <QListWidget>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -148,7 +149,6 @@ TEST(DiagMonitorRecording, HeadersAndNumbersAsTheyGoIntoTheFile)
     for (const Case &c : cases) {
         EXPECT_EQ(Console::MonitorNumber(c.value, c.decimals), QLatin1String(c.file)) << c.value;
         EXPECT_EQ(Console::DisplayNumber(c.value, c.decimals), QLatin1String(c.shown)) << c.value;
-        EXPECT_EQ(Console::MonitorValueText(Console::DisplayNumber(c.value, c.decimals)), QLatin1String(c.file));
     }
 
     QStringList lines;
@@ -384,6 +384,45 @@ TEST_F(DiagPageTest, ModeValuesFillTheFieldsAndRowsOnlyWhileRunning)
     ASSERT_EQ(recording().size(), 2);
     EXPECT_TRUE(recording()[1].endsWith(QLatin1String(",24.000,0.12346,1.50000,-1.25000,520,")));
     EXPECT_EQ(recording()[1].split(QLatin1Char(',')).size(), recording()[0].split(QLatin1Char(',')).size());
+}
+
+// Whatever the locale shows in the fields, the rows of both modes hold
+// numbers a spreadsheet reads.
+TEST_F(DiagPageTest, ModeRowsHoldPlainNumbersWhateverTheLocale)
+{
+    host->base.port = link.get();
+    fillStatus();
+    link->statusImage.setFlowRate(-1.5f);
+    link->statusImage.setTemperature(-3.25f);
+    const QRegularExpression number(QStringLiteral("^-?[0-9]+(\\.[0-9]+)?$"));
+    for (const QLocale &locale : {QLocale(QLocale::Swedish, QLocale::Sweden), QLocale(QLocale::Arabic, QLocale::Egypt)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        ScopedLocale scoped(locale);
+        for (const bool monitoring : {false, true}) {
+            page->ECSBClick(monitoring ? page->MonitorSB : page->MaintenanceSB);
+            (monitoring ? page->MonBtn : page->MaintBtn)
+                ->setText(monitoring ? QStringLiteral("Stop Monitoring") : QStringLiteral("Stop Maintenance"));
+            Console::StartMonitorRecording(host->lines.get(), monitoring ? Console::MonitoringMonitorHeader
+                                                                        : Console::MaintenanceMonitorHeader);
+            if (monitoring)
+                page->ShowMonitorValues();
+            else
+                page->ShowMaintenanceValues();
+            const QLineEdit *shown = monitoring ? page->monFlowRateEB : page->mFlowRateEB;
+            EXPECT_NE(shown->text(), QStringLiteral("-1.500")) << "the field shows the locale's form";
+            ASSERT_EQ(recording().size(), 2);
+            QStringList fields = recording()[1].split(QLatin1Char(','));
+            EXPECT_TRUE(fields.takeLast().isEmpty());
+            for (const QChar ch : fields.takeFirst())
+                EXPECT_LT(ch.unicode(), 0x80) << "the date holds ASCII digits";
+            ASSERT_EQ(fields.size(), monitoring ? 17 : 14);
+            for (const QString &f : fields)
+                EXPECT_TRUE(number.match(f).hasMatch()) << f.toStdString() << " in " << recording()[1].toStdString();
+            EXPECT_EQ(fields[1], QStringLiteral("-1.500"));
+            EXPECT_EQ(fields[6], QStringLiteral("-3.250"));
+            EXPECT_EQ(fields[12], QStringLiteral("-1.25000"));
+        }
+    }
 }
 
 TEST_F(DiagPageTest, StartWithoutAnswerPutsButtonSelectorsAndNavigationBack)

@@ -37,6 +37,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -389,6 +390,46 @@ TEST_F(MainWindowE2E, PollShowsValuesAddsARowAndReArms)
     EXPECT_TRUE(form->ReverseTotalEB->isVisibleTo(form.get()));
     EXPECT_TRUE(form->ReverseTotalUL->isVisibleTo(form.get()));
     EXPECT_EQ(form->ReverseTotalEB->text(), QStringLiteral("7.000"));
+}
+
+// The page may show the locale's own minus sign and digits; the rows hold
+// numbers a spreadsheet reads, and the date in ASCII digits.
+TEST_F(MainWindowE2E, MonitorRowsHoldPlainNumbersWhateverTheLocale)
+{
+    const QLocale saved;
+    startSim();
+    sim->patchImage(0, 16, f32(-0.5f));       // flow rate
+    sim->patchImage(0, 84, f32(-3.25f));      // temperature
+    sim->patchImage(0, 100, f64(12345.678));  // forward total
+    open();
+    ASSERT_TRUE(form->polling());
+    const struct {
+        QLocale locale;
+        QString shownFlow;  // as the page shows it
+    } cases[] = {
+        {QLocale(QLocale::Swedish, QLocale::Sweden), QStringLiteral("\u2212" "0,500")},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), QStringLiteral("\u061c-\u0660\u066b\u0665\u0660\u0660")},
+    };
+    const QRegularExpression number(QStringLiteral("^-?[0-9]+\\.[0-9]{3}$"));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        QLocale::setDefault(c.locale);
+        poll();
+        EXPECT_EQ(form->FlowRateEB->text(), c.shownFlow);
+        const QString row = form->monitorLines()->last();
+        QStringList fields = row.split(QLatin1Char(','));
+        ASSERT_EQ(fields.size(), 14) << row.toStdString();
+        EXPECT_TRUE(fields.takeLast().isEmpty());
+        const QString date = fields.takeFirst();
+        for (const QChar ch : date)
+            EXPECT_TRUE(ch.unicode() < 0x80) << "date " << date.toStdString();
+        for (const QString &f : fields)
+            EXPECT_TRUE(number.match(f).hasMatch()) << f.toStdString() << " in " << row.toStdString();
+        EXPECT_EQ(fields[0], QStringLiteral("-0.500"));
+        EXPECT_EQ(fields[3], QStringLiteral("12345.678"));
+        EXPECT_EQ(fields[8], QStringLiteral("-3.250"));
+    }
+    QLocale::setDefault(saved);
 }
 
 TEST_F(MainWindowE2E, LostLinkQuestionNoKeepsPollingYesClosesWithoutFurtherCalls)
@@ -842,8 +883,8 @@ TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)
     form->generateReport = [&](const ReportRequest &r) { reports.push_back(r); };
     prompter.dialogs.push_back([](QDialog &d) {
         auto &memo = dynamic_cast<TTechMemoForm &>(d);
-        memo.TechnicianNameEB->setText(QStringLiteral("Ann"));
-        memo.SiteNameEB->setText(QStringLiteral("Weir 4"));
+        memo.TechnicianNameEB->setText(QStringLiteral("\u0141ukasz Dvo\u0159\u00e1k"));
+        memo.SiteNameEB->setText(QStringLiteral("\u041c\u043e\u0441\u0442 7, \u00d8resund"));
         memo.ValidatorLicenseNumberEB->setText(QStringLiteral("DAV12345"));
         memo.Memo1->setPlainText(QStringLiteral("line one\nline two"));
         return int(QDialog::Accepted);
@@ -852,8 +893,9 @@ TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].port, form->link());
     EXPECT_EQ(reports[0].reportDir, form->dataDirPath());
-    EXPECT_EQ(reports[0].technicianName, "Ann");
-    EXPECT_EQ(reports[0].siteName, "Weir 4");
+    // Every letter as typed, in the 8-bit (UTF-8) texts the report takes.
+    EXPECT_EQ(reports[0].technicianName, "\u0141ukasz Dvo\u0159\u00e1k");
+    EXPECT_EQ(reports[0].siteName, "\u041c\u043e\u0441\u0442 7, \u00d8resund");
     EXPECT_EQ(reports[0].validatorLicenseNumber, "DAV12345");
     EXPECT_EQ(reports[0].notes, (QStringList{QStringLiteral("line one"), QStringLiteral("line two")}));
     EXPECT_TRUE(form->technician().empty());

@@ -15,9 +15,11 @@ namespace ToolRunner {
 inline bool available(const QString &tool) { return !QStandardPaths::findExecutable(tool).isEmpty(); }
 
 // The tool's standard output as UTF-8 text, or nothing when it failed.
-inline std::optional<QString> run(const QString &tool, const QStringList &args)
+inline std::optional<QString> run(const QString &tool, const QStringList &args,
+                                  const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(tool, args);
     if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return std::nullopt;

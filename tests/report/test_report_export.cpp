@@ -325,6 +325,30 @@ TEST_F(ReportRun, TheCsvPassRereadsTheRegistersAndUsesCommas)
     EXPECT_TRUE(printedOld);
 }
 
+// Dates keep the locale's order and month names; every number, in the CSV
+// file and on the printed pages, is written in ASCII digits with "-" and ".".
+TEST_F(ReportRun, NumbersAndDatesAreAsciiWhateverTheLocale)
+{
+    for (const QLocale &locale : {QLocale(QLocale::Swedish, QLocale::Sweden), QLocale(QLocale::Arabic, QLocale::Egypt),
+                                  QLocale(QLocale::Persian, QLocale::Iran)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        env.options(true, false, true);
+        answer({"r.pdf", "r.csv"});
+        const auto report = run();
+        QString all = QString::fromUtf8(file("r.csv"));
+        for (const Rpt::Page &p : report->preparedReport().pages)
+            for (const QString &l : p.lines())
+                all += l + QLatin1Char('\n');
+        for (const QChar c : all) {
+            const bool foreignDigit = c.unicode() >= 0x80 && c.category() == QChar::Number_DecimalDigit;
+            EXPECT_FALSE(foreignDigit || c.unicode() == 0x2212 || c.category() == QChar::Other_Format)
+                << "U+" << QString::number(c.unicode(), 16).toStdString();
+        }
+        EXPECT_TRUE(csvLines("r.csv").contains(line("Coil Current Offset", QStringLiteral(", "), QStringLiteral("-0.003"))));
+    }
+}
+
 TEST_F(ReportRun, PagesTitleFooterAndColumns)
 {
     env.options(true, false, false);

@@ -182,6 +182,20 @@ TEST_F(RtfExport, RowsCarryTheirFramesFillsAndAtLeastTheirHeights)
     EXPECT_EQ(heights.join(QLatin1Char(',')).toStdString(), "283") << "every row at least 5 mm, none of exact height";
 }
 
+TEST(RtfText, TextMapsOntoTheWinAnsiCodePage)
+{
+    struct Case { QString text; QByteArray bytes; } cases[] = {
+        {QStringLiteral("A(b)\\"), QByteArray("A(b)\\")},
+        {QStringLiteral("\u00e9\u00fc\u00df"), QByteArray("\xe9\xfc\xdf")},
+        {QStringLiteral("\u20ac\u2013\u201c\u2122"), QByteArray("\x80\x96\x93\x99")},
+        {QStringLiteral("\u0416\u4e2d"), QByteArray("??")},               // not in the code page
+        {QString::fromUtf8("\xF0\x9F\x98\x80"), QByteArray("?")},           // one '?' for a pair
+        {QStringLiteral("a\tb\x01"), QByteArray("a b ")},                   // controls print as blanks
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Rpt::toWinAnsi(c.text), c.bytes) << c.text.toStdString();
+}
+
 TEST(RtfText, Escapes)
 {
     EXPECT_EQ(Rpt::rtfText(QStringLiteral("a{b}\\c")), QByteArray("a\\{b\\}\\\\c"));

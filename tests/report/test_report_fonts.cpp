@@ -1,0 +1,254 @@
+// The report's letters in its files: every character of the memo reaches the
+// PDF (drawn from the embedded fonts and extracted again as entered), the
+// file stays sound and small, an all-Latin report looks as it did when it
+// was set in the standard Helvetica faces, and a missing font file is a
+// clear failure.
+#include "ToolRunner.h"
+#include "Z960ReportFixture.h"
+#include "report/RptFonts.h"
+#include "report/RptRtfExport.h"
+#include "support/ScriptedPrompter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace Z960ReportFixture;
+
+namespace {
+
+const QString kName = QStringLiteral("\u0141ukasz Dvo\u0159\u00e1k");
+const QString kSite = QStringLiteral("\u041c\u043e\u0441\u0442 7, \u00d8resund");
+// Liberation Sans lacks the check mark and the arrow, which DejaVu Sans has;
+// neither has the Chinese letters, which print as missing-glyph boxes but are
+// still extracted as entered.
+const QString kSymbols = QStringLiteral("Seal \u2713, flow \u2192 weir, \u4e2d\u6587 tag");
+const QString kNote = QStringLiteral("\u0396\u03c5\u03b3\u03cc\u03c2 \u03b5\u03bb\u03ad\u03b3\u03c7\u03bf\u03c5 OK, "
+                                     "\u0160KODA \u010derpadlo, \u00c4rger \u00fcber \u00d6lstand");
+
+class ReportFonts : public testing::Test {
+protected:
+    ReportFonts() : port(nullptr, 1)
+    {
+        fillImages(port);
+        port.portOpen = true;
+    }
+    ~ReportFonts() override { Rpt::setFontLocator({}); }
+
+    static void needTools(std::initializer_list<const char *> tools)
+    {
+        for (const char *t : tools)
+            if (!ToolRunner::available(QString::fromLatin1(t)))
+                GTEST_SKIP() << t << " not installed";
+    }
+
+    // Makes a report; its save dialogs are answered with these names in turn.
+    std::unique_ptr<TZ960Report> run(const QString &name, const QString &site, const QStringList &notes,
+                                     std::initializer_list<const char *> files = {"r.pdf", "r.rtf", "r.csv"})
+    {
+        for (const char *f : files)
+            prompter.saveFiles.push_back(path(f));
+        return std::make_unique<TZ960Report>(nullptr, &port, env.dir.path().toStdString(), name.toStdString(),
+                                             "DAV01234", site.toStdString(), notes, meter.ops());
+    }
+
+    QString path(const char *name) const { return env.path(QString::fromLatin1(name)); }
+
+    QString pdfText(const QString &pdf) const
+    {
+        const auto text = ToolRunner::run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        EXPECT_TRUE(text.has_value()) << "pdftotext rejected " << pdf.toStdString();
+        return text.value_or(QString());
+    }
+
+    // The pages as grey pictures at 72 dpi. A font the file names without
+    // embedding it is drawn with fonts.conf's fonts.
+    std::vector<QImage> pictures(const QString &pdf, const QString &prefix, const QString &fontsConf = QString()) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!fontsConf.isEmpty())
+            env.insert(QStringLiteral("FONTCONFIG_FILE"), fontsConf);
+        const QString root = this->env.path(prefix);
+        EXPECT_TRUE(ToolRunner::run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("72"),
+                                                                QStringLiteral("-gray"), QStringLiteral("-png"), pdf,
+                                                                root},
+                                    env)
+                        .has_value());
+        std::vector<QImage> pages;
+        for (const QString &f : QDir(this->env.dir.path()).entryList({prefix + QStringLiteral("-*.png")}, QDir::Files,
+                                                                      QDir::Name))
+            pages.push_back(QImage(this->env.path(f)).convertToFormat(QImage::Format_Grayscale8));
+        return pages;
+    }
+
+    ReportEnvironment env;
+    TestSupport::ScriptedPrompter prompter;
+    Z960Port port;
+    FakeMeter meter;
+};
+
+} // namespace
+
+TEST_F(ReportFonts, EveryLetterOfTheMemoReachesThePdfAsEntered)
+{
+    needTools({"pdftotext", "pdffonts", "qpdf"});
+    env.options(true, true, true);
+    const auto report = run(kName, kSite, {kNote, kSymbols});
+    ASSERT_TRUE(report->generated());
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+
+    const QString pdf = path("r.pdf");
+    const QString text = pdfText(pdf);
+    for (const QString &entered : {kName, kSite, kNote, kSymbols})
+        EXPECT_TRUE(text.contains(entered)) << entered.toStdString() << " not in:\n" << text.toStdString();
+    EXPECT_FALSE(text.contains(QLatin1Char('?'))) << text.toStdString();
+
+    // Drawn from embedded subsets only; the check mark Liberation Sans lacks from DejaVu Sans.
+    const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {pdf});
+    ASSERT_TRUE(fonts.has_value());
+    const QStringList rows = fonts->split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+    ASSERT_FALSE(rows.isEmpty());
+    for (const QString &row : rows)
+        EXPECT_TRUE(row.contains(QRegularExpression(QStringLiteral("CID TrueType\\s+Identity-H\\s+yes yes yes"))))
+            << row.toStdString();
+    EXPECT_TRUE(fonts->contains(QStringLiteral("+LiberationSans "))) << fonts->toStdString();
+    EXPECT_TRUE(fonts->contains(QStringLiteral("+LiberationSans-Bold "))) << fonts->toStdString();
+    EXPECT_TRUE(fonts->contains(QStringLiteral("+DejaVuSans "))) << fonts->toStdString();
+
+    const auto check = ToolRunner::run(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf});
+    ASSERT_TRUE(check.has_value()) << "qpdf --check found faults";
+    EXPECT_TRUE(check->contains(QStringLiteral("No syntax or stream encoding errors found"))) << check->toStdString();
+    EXPECT_LT(QFileInfo(pdf).size(), 100 * 1024);
+
+    // The three files of one report agree.
+    QFile csv(path("r.csv")), rtf(path("r.rtf"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(rtf.open(QIODevice::ReadOnly));
+    const QString csvText = QString::fromUtf8(csv.readAll());
+    const QByteArray rtfBytes = rtf.readAll();
+    for (const QString &entered : {kName, kSite, kNote}) {
+        EXPECT_TRUE(csvText.contains(entered)) << entered.toStdString();
+        EXPECT_TRUE(rtfBytes.contains(Rpt::rtfText(entered))) << entered.toStdString();
+    }
+}
+
+TEST_F(ReportFonts, AnAllLatinReportLooksAsItDidInTheStandardFaces)
+{
+    needTools({"pdftoppm"});
+    // The earlier report named Helvetica without embedding it, and a reader
+    // drew it with a face of Helvetica's widths. Drawn with Liberation Sans,
+    // its glyphs are those the report now embeds, so only the layout can differ.
+    const QString fontsConf = env.path(QStringLiteral("fonts.conf"));
+    QFile conf(fontsConf);
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+               "<dir>/usr/share/fonts/truetype/liberation2</dir>\n<cachedir>" +
+               env.path(QStringLiteral("fc-cache")).toUtf8() +
+               "</cachedir>\n<alias><family>Helvetica</family><prefer><family>Liberation Sans</family></prefer>"
+               "</alias>\n</fontconfig>\n");
+    conf.close();
+    env.options(true, false, false);
+    run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir (Caf\u00e9 \u20ac5)"),
+        {QStringLiteral("Replaced the coil cable."),
+         QStringLiteral("Checked the earthing rings, the liner and both electrodes; cleaned the flanges and re-torqued "
+                        "every bolt to the maker's figure, then ran the meter for an hour \u2013 readings steady."),
+         QStringLiteral("M\u00fcller's crew: \u00c5ngstr\u00f6m, na\u00efve fa\u00e7ade, \u00bd \u00b0C")});
+    const QString before = QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(
+        QStringLiteral("golden/latin-report-helvetica.pdf"));
+    const std::vector<QImage> was = pictures(before, QStringLiteral("before"), fontsConf);
+    const std::vector<QImage> now = pictures(path("r.pdf"), QStringLiteral("after"));
+    ASSERT_EQ(was.size(), 4u);
+    ASSERT_EQ(now.size(), was.size());
+    for (std::size_t p = 0; p < was.size(); ++p) {
+        ASSERT_EQ(now[p].size(), was[p].size()) << "page " << p + 1;
+        // A line moved by a fraction of a point, a wrap or a break in
+        // another place changes hundreds of pixels; the same glyphs at the
+        // same places change none.
+        int differ = 0;
+        for (int y = 0; y < was[p].height(); ++y) {
+            const uchar *a = was[p].constScanLine(y), *b = now[p].constScanLine(y);
+            for (int x = 0; x < was[p].width(); ++x)
+                differ += std::abs(int(a[x]) - int(b[x])) > 64;
+        }
+        EXPECT_LE(differ, 40) << "page " << p + 1;
+    }
+}
+
+TEST_F(ReportFonts, AMissingFontFileIsAFailureThatNamesIt)
+{
+    needTools({"pdftotext"});
+    struct Case {
+        const char *missing;   // the family whose file cannot be found
+        QString note;
+        bool laidOut;
+        const char *named;
+    } cases[] = {
+        {"Liberation Sans", QStringLiteral("Replaced the coil cable."), false, "fonts-liberation2"},
+        // The fallback is looked for only when a character needs it.
+        {"DejaVu Sans", QStringLiteral("Replaced the coil cable."), true, nullptr},
+        {"DejaVu Sans", QStringLiteral("Seal \u2713"), false, "fonts-dejavu-core"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.missing) + " / " + c.note.toStdString());
+        for (const char *f : {"r.pdf", "r.rtf", "r.csv"})
+            QFile::remove(path(f));
+        prompter.messages.clear();
+        prompter.saveRequests.clear();
+        Rpt::setFontLocator([&c, this](const QString &family, bool bold) {
+            if (family == QLatin1String(c.missing))
+                return path("no-such-font.ttf");
+            return QString::fromLatin1(family == QLatin1String("Liberation Sans")
+                                           ? (bold ? "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf"
+                                                   : "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf")
+                                           : (bold ? "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+                                                   : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+        });
+        env.options(true, true, true);
+        const auto report = c.laidOut ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note})
+                                      : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note}, {"r.csv"});
+        QStringList asked;
+        for (const auto &r : prompter.saveRequests)
+            asked << r.defaultExt;
+        EXPECT_EQ(asked, c.laidOut ? QStringList({"pdf", "rtf", "csv"}) : QStringList({"csv"}));
+        EXPECT_TRUE(report->generated()) << "the CSV file is still written";
+        EXPECT_TRUE(QFile::exists(path("r.csv")));
+        EXPECT_EQ(QFile::exists(path("r.pdf")), c.laidOut);
+        EXPECT_EQ(QFile::exists(path("r.rtf")), c.laidOut);
+        if (c.laidOut) {
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+            EXPECT_TRUE(pdfText(path("r.pdf")).contains(c.note));
+            continue;
+        }
+        ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
+        const QString shown = prompter.messages.front().text;
+        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kLayoutFailed))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.missing))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.named))) << shown.toStdString();
+    }
+}
+
+TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString junk = dir.filePath(QStringLiteral("junk.ttf"));
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a font at all");
+    f.close();
+    for (const QString &p : {junk, dir.filePath(QStringLiteral("missing.ttf"))}) {
+        try {
+            Rpt::FontFile file(p);
+            ADD_FAILURE() << "opened " << p.toStdString();
+        } catch (const Rpt::FontError &e) {
+            EXPECT_TRUE(QString::fromUtf8(e.what()).contains(p)) << e.what();
+        }
+    }
+}
