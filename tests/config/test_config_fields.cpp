@@ -548,8 +548,9 @@ TEST(ConfigFields, KeyFilterRules)
         char key = c.key;
         (f.*c.filter)(e, key);
         EXPECT_EQ(key != 0, c.accepted) << c.edit << " '" << c.text << "' + " << int(c.key);
-        if (c.accepted)
+        if (c.accepted) {
             EXPECT_EQ(key, c.becomes ? c.becomes : c.key) << c.edit << " '" << c.text << "' + " << int(c.key);
+        }
     }
 
     // Typed: a fifth digit is refused, backspace still deletes.
