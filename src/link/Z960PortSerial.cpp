@@ -10,9 +10,7 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <chrono>
 #include <exception>
-#include <thread>
 
 namespace {
 
@@ -65,9 +63,8 @@ Z960Port::~Z960Port()
     serTransport_.reset();
     // Bytes still queued (the abort that ends a transfer among them) reach
     // the line before the port closes; a line that takes none is not waited for long.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFlushLimitMs);
-    while (comm != nullptr && comm->WriteBufUsed() > 0 && std::chrono::steady_clock::now() < giveUp)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (comm != nullptr)
+        comm->DrainWriteQueue(static_cast<int>(kFlushLimitMs));
     delete comm; // closes the port and stops its threads
     comm = nullptr;
 }

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 using namespace Platform;
 
@@ -569,6 +571,22 @@ int TSerCustomComm::WriteBufUsed()
         return int(ReadCommStatus().Stat.cbOutQue);
     TSerCriticalSection::Guard lock(FWriteSection);
     return FWriteThread ? FWriteThread->Buffer().Size() : 0;
+}
+
+bool TSerCustomComm::DrainWriteQueue(int TimeoutMs)
+{
+    {
+        TSerCriticalSection::Guard lock(FWriteSection);
+        if (FWriteThread)
+            FWriteThread->CancelNotices();
+    }
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (WriteBufUsed() > 0) {
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 int TSerCustomComm::WriteBufFree()

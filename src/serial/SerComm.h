@@ -316,6 +316,11 @@ public:
     int ReadBufFree();
     int WriteBufUsed();
     int WriteBufFree();
+    // Ahead of a close: waits up to TimeoutMs for the write thread to write
+    // what is queued; true when nothing is left. The thread hands no more
+    // notifications to the GUI thread from here on, so that it never waits
+    // for the GUI thread, which is the one waiting here.
+    bool DrainWriteQueue(int TimeoutMs);
     int UARTReadBufUsed();
     int UARTWriteBufUsed();
 

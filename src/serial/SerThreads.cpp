@@ -124,6 +124,7 @@ void TSerCommWriteThread::Stop()
 void TSerCommWriteThread::CancelNotices()
 {
     FNotice->cancelled = true;
+    FNotice->done.set(); // a notification waited for now is waited for no longer
 }
 
 void TSerCommWriteThread::run()
@@ -271,6 +272,9 @@ bool TSerCommWriteThread::Signal(uint32_t events)
         return true;
     std::shared_ptr<Notice> notice = FNotice;
     notice->done.reset();
+    // After the reset: a cancel from now on sets done again, so the wait below ends.
+    if (notice->cancelled)
+        return true;
     QMetaObject::invokeMethod(
         app,
         [notice, owner, events] {

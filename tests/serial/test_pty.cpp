@@ -97,6 +97,24 @@ TEST(SerPty, BytesTravelBothWaysInOrder)
     EXPECT_EQ(total, 12);
 }
 
+// Ahead of a close the GUI thread waits for the queue without taking events:
+// a write thread parked on a "queue empty" notification of an earlier write
+// must still write what was queued after it.
+TEST(SerPty, DrainingBeforeACloseWritesWhatIsQueuedWithoutTheGuiThread)
+{
+    PtyPair pty(5);
+    ASSERT_TRUE(pty.ok()) << pty.error();
+    auto comm = linkStyleComm(5);
+    comm->Open();
+    ASSERT_EQ(comm->WriteBuf("first", 5), 5);
+    EXPECT_EQ(pty.readMaster(5), QByteArray("first"));
+    // No event is handled from here on: the notification of the drained queue stays pending.
+    ASSERT_EQ(comm->WriteBuf("last", 4), 4);
+    EXPECT_TRUE(comm->DrainWriteQueue(2000));
+    EXPECT_EQ(pty.readMaster(4), QByteArray("last"));
+    comm->Close();
+}
+
 TEST(SerPty, BusyAndUnknownPorts)
 {
     PtyPair pty(6);
