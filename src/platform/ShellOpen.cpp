@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include <csignal>
 #include <memory>
 #include <unistd.h>
 #include <utility>
@@ -71,8 +72,13 @@ bool startOpener(const QUrl &url, OpenFailed onFailed)
     process->setArguments({openerArgument(url)});
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardInputFile(QProcess::nullDevice());
-    // A session of its own: a terminal's Ctrl+C for the program spares the viewer.
-    process->setChildProcessModifier([] { ::setsid(); });
+    // A session of its own: a terminal's Ctrl+C for the program spares the
+    // viewer. The file-size signal, which the program ignores, is the
+    // viewer's own again.
+    process->setChildProcessModifier([] {
+        ::setsid();
+        ::signal(SIGXFSZ, SIG_DFL);
+    });
     auto errorOutput = std::make_shared<QByteArray>();
     auto hasEnded = std::make_shared<bool>(false);
     QObject::connect(process, &QProcess::readyReadStandardError, process, [process, errorOutput] {
