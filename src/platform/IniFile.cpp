@@ -98,7 +98,7 @@ QByteArray serialise(const Lines &file)
 }
 
 // The file's bytes with the key set to the value: created with its section
-// where it is missing, else rewritten in place in its line.
+// where it is missing, else set in the line that holds it.
 QByteArray withValue(const QByteArray &now, const QString &section, const QString &ident, const QString &value)
 {
     Lines file = parse(now);
