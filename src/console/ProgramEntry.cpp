@@ -10,6 +10,8 @@
 
 #include <QFileInfo>
 
+#include <csignal>
+
 namespace Console {
 
 VantoroApplication::VantoroApplication(int &argc, char **argv) : QApplication(argc, argv)
@@ -50,6 +52,10 @@ StartOptions ParseCommandLine(const QStringList &arguments)
 
 int WinMain(const StartOptions &options)
 {
+    // Under a file-size limit (ulimit -f) a write past it then fails with its
+    // error, and the save that made it puts the old file back, instead of the
+    // signal ending the program in the middle of the write.
+    std::signal(SIGXFSZ, SIG_IGN);
     const QString lockName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     QCoreApplication::setApplicationName(QString::fromUtf8(ProductName));
     // Names the folder of the per-user settings copy, as it names the data folders.

@@ -25,7 +25,8 @@ struct StartOptions {
 // The arguments after the program name.
 StartOptions ParseCommandLine(const QStringList &arguments);
 
-// Runs the program; 0 in every case, also when another copy runs.
+// Runs the program; 0 in every case, also when another copy runs. From its
+// start the program ignores SIGXFSZ.
 int WinMain(const StartOptions &options);
 
 } // namespace Console

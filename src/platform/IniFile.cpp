@@ -1,13 +1,9 @@
 #include "platform/IniFile.h"
 
+#include "platform/IniStores.h"
 #include "platform/IntConvert.h"
-#include "platform/SaveWhole.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
-#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -23,13 +19,9 @@ struct Lines {
     bool endsWithNewline = true;
 };
 
-Lines load(const QString &fileName)
+Lines parse(const QByteArray &data)
 {
     Lines result;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return result;
-    const QByteArray data = file.readAll();
     if (data.isEmpty())
         return result;
     result.endsWithNewline = data.endsWith('\n');
@@ -94,22 +86,7 @@ Place find(const Lines &file, const QString &section, const QString &ident)
     return place;
 }
 
-std::optional<QString> readValue(const QString &fileName, const QString &section, const QString &ident)
-{
-    const Lines file = load(fileName);
-    const Place place = find(file, section, ident);
-    if (place.key < 0)
-        return std::nullopt;
-    const QByteArray &line = file.lines[place.key];
-    return decode(line.mid(line.indexOf('=') + 1));
-}
-
-[[noreturn]] void refuse(const QString &fileName)
-{
-    throw std::runtime_error(QStringLiteral("Unable to write to %1").arg(fileName).toStdString());
-}
-
-void save(const QString &fileName, const Lines &file)
+QByteArray serialise(const Lines &file)
 {
     QByteArray data;
     for (qsizetype i = 0; i < file.lines.size(); ++i) {
@@ -117,62 +94,14 @@ void save(const QString &fileName, const Lines &file)
         if (i + 1 < file.lines.size() || file.endsWithNewline)
             data += '\n';
     }
-    // Written beside the old file and renamed over it, so a failed write
-    // leaves the old settings whole; where no new file can be made beside it,
-    // the write is refused rather than done in place, but for a shared file
-    // that a link leads to, which is rewritten in place, whole or not at all.
-    // A read-only file is refused, not replaced.
-    if (isReadOnlyFile(fileName))
-        refuse(fileName);
-    if (isLinkRewrittenInPlace(fileName)) {
-        if (!rewriteInPlace(fileName, data))
-            refuse(fileName);
-        return;
-    }
-    QSaveFile out(fileName);
-    if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, data))
-        refuse(fileName);
+    return data;
 }
 
-} // namespace
-
-IniFile::IniFile(QString fileName, QString seedFileName)
-    : m_fileName(std::move(fileName)), m_seedFileName(std::move(seedFileName))
+// The file's bytes with the key set to the value: created with its section
+// where it is missing, else set in the line that holds it.
+QByteArray withValue(const QByteArray &now, const QString &section, const QString &ident, const QString &value)
 {
-}
-
-const QString &IniFile::source() const
-{
-    return m_seedFileName.isEmpty() || QFileInfo::exists(m_fileName) ? m_fileName : m_seedFileName;
-}
-
-QString IniFile::ReadString(const QString &section, const QString &ident, const QString &defaultValue) const
-{
-    return readValue(source(), section, ident).value_or(defaultValue);
-}
-
-int IniFile::ReadInteger(const QString &section, const QString &ident, int defaultValue) const
-{
-    const auto text = readValue(source(), section, ident);
-    return text ? StrToIntDef(*text, defaultValue) : defaultValue;
-}
-
-bool IniFile::ReadBool(const QString &section, const QString &ident, bool defaultValue) const
-{
-    return ReadInteger(section, ident, defaultValue ? 1 : 0) != 0;
-}
-
-bool IniFile::ValueExists(const QString &section, const QString &ident) const
-{
-    return readValue(source(), section, ident).has_value();
-}
-
-void IniFile::WriteString(const QString &section, const QString &ident, const QString &value)
-{
-    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
-        refuse(m_fileName);
-
-    Lines file = load(source());
+    Lines file = parse(now);
     const Place place = find(file, section, ident);
     const QByteArray cr = file.eol.size() > 1 ? QByteArray("\r") : QByteArray();
 
@@ -192,7 +121,60 @@ void IniFile::WriteString(const QString &section, const QString &ident, const QS
         }
     }
     file.endsWithNewline = true;
-    save(m_fileName, file);
+    return serialise(file);
+}
+
+} // namespace
+
+void throwUnableToWrite(const QString &path)
+{
+    throw std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString());
+}
+
+IniFile::IniFile(const QString &fileName, const QString &seedFileName)
+    : m_store(seedFileName.isEmpty() ? std::shared_ptr<IniStore>(std::make_shared<FileStore>(fileName))
+                                     : std::make_shared<StandInStore>(seedFileName, fileName, false))
+{
+}
+
+IniFile::IniFile(std::shared_ptr<IniStore> store) : m_store(std::move(store)) {}
+
+std::optional<QString> IniFile::readValue(const QString &section, const QString &ident) const
+{
+    const Lines file = parse(m_store->read());
+    const Place place = find(file, section, ident);
+    if (place.key < 0)
+        return std::nullopt;
+    const QByteArray &line = file.lines[place.key];
+    return decode(line.mid(line.indexOf('=') + 1));
+}
+
+QString IniFile::ReadString(const QString &section, const QString &ident, const QString &defaultValue) const
+{
+    return readValue(section, ident).value_or(defaultValue);
+}
+
+int IniFile::ReadInteger(const QString &section, const QString &ident, int defaultValue) const
+{
+    const auto text = readValue(section, ident);
+    return text ? StrToIntDef(*text, defaultValue) : defaultValue;
+}
+
+bool IniFile::ReadBool(const QString &section, const QString &ident, bool defaultValue) const
+{
+    return ReadInteger(section, ident, defaultValue ? 1 : 0) != 0;
+}
+
+bool IniFile::ValueExists(const QString &section, const QString &ident) const
+{
+    return readValue(section, ident).has_value();
+}
+
+void IniFile::WriteString(const QString &section, const QString &ident, const QString &value)
+{
+    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+        throwUnableToWrite(m_store->path());
+    m_store->change([&](const QByteArray &now) { return withValue(now, section, ident, value); });
 }
 
 void IniFile::WriteInteger(const QString &section, const QString &ident, int value)

@@ -6,10 +6,11 @@
 // cached between calls and no file stays open. Integers are written in
 // decimal and read in decimal or "0x" hexadecimal; booleans are written as 1
 // and 0 and read as true for any non-zero integer. A missing file, section or
-// key, or a value that is no integer, yields the default. A write replaces the
-// file whole or not at all; one that cannot reach the disk, and any write to a
-// read-only file (root included), throws std::runtime_error
-// "Unable to write to <path>".
+// key, or a value that is no integer, yields the default. A write changes the
+// file as it is at that moment, whole or not at all (see IniStores.h for how
+// the file is found, locked and replaced); one that cannot reach the disk,
+// and any write to a read-only file (root included), throws
+// std::runtime_error "Unable to write to <path>".
 //
 // A file may start as a copy of another: while it does not exist, reads come
 // from the seed file, and the first write starts from the seed's lines. The
@@ -19,13 +20,32 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 namespace Platform {
+
+// Where an ini file's bytes live: each read and each change of an IniFile
+// is one access to its store.
+class IniStore {
+public:
+    virtual ~IniStore() = default;
+    // The file as it is now; empty when there is none or it may not be used.
+    virtual QByteArray read() const = 0;
+    // Changes the file whole: `edit` turns the file as it is now into its new
+    // bytes. Throws "Unable to write to <path>" when the change is refused.
+    virtual void change(const std::function<QByteArray(const QByteArray &now)> &edit) = 0;
+    // The file in force, as a refusal names it.
+    virtual QString path() const = 0;
+};
+
+[[noreturn]] void throwUnableToWrite(const QString &path);
 
 class IniFile {
 public:
-    explicit IniFile(QString fileName, QString seedFileName = {});
-
-    const QString &FileName() const { return m_fileName; }
+    explicit IniFile(const QString &fileName, const QString &seedFileName = {});
+    explicit IniFile(std::shared_ptr<IniStore> store);
 
     QString ReadString(const QString &section, const QString &ident, const QString &defaultValue) const;
     int ReadInteger(const QString &section, const QString &ident, int defaultValue) const;
@@ -39,12 +59,9 @@ public:
     void WriteBool(const QString &section, const QString &ident, bool value);
 
 private:
-    // The file the current contents come from: the file, or the seed while
-    // the file does not exist.
-    const QString &source() const;
+    std::optional<QString> readValue(const QString &section, const QString &ident) const;
 
-    QString m_fileName;
-    QString m_seedFileName;
+    std::shared_ptr<IniStore> m_store;
 };
 
 } // namespace Platform

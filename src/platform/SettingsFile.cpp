@@ -1,8 +1,7 @@
 #include "platform/SettingsFile.h"
 
-#include "platform/KnownFolders.h"
+#include "platform/IniStores.h"
 #include "platform/Prompter.h"
-#include "platform/SaveWhole.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,31 +45,13 @@ QString userCopyPathFor(const QString &besidePath)
                            applicationTitle() + QLatin1Char('/') + QFileInfo(besidePath).fileName());
 }
 
-QString filePath()
-{
-    // A save replaces the file through a new one beside it (beside a link's
-    // target, for a link), so that folder must take new files; a shared file
-    // that a link leads to may be rewritten in place instead; a read-only
-    // file is kept as it is. Once the copy exists it holds the latest
-    // settings, so it stays in force whatever becomes of the file beside.
-    const QString beside = besidePath();
-    const QString copy = userCopyPathFor(beside);
-    const QFileInfo copyInfo(copy);
-    if (copyInfo.exists() || copyInfo.isSymLink())
-        return copy;
-    return canBeReplaced(beside) || isLinkRewrittenInPlace(beside) ? beside : copy;
-}
+// The file beside the executable serves while it may, the per-user copy once
+// it exists or where the file beside may not (IniStores.h says when).
+static StandInStore store() { return StandInStore(besidePath(), userCopyPathFor(besidePath()), true); }
 
-IniFile open()
-{
-    const QString beside = besidePath();
-    const QString path = filePath();
-    if (path == beside)
-        return IniFile(beside);
-    // A folder that cannot be made shows when the first write is refused.
-    ensureOwnerOnlyFolder(QFileInfo(path).path());
-    return IniFile(path, beside);
-}
+QString filePath() { return store().path(); }
+
+IniFile open() { return IniFile(std::make_shared<StandInStore>(store())); }
 
 QString read(const IniFile &file, const StringKey &key)
 {

@@ -1,18 +1,20 @@
 // The program's one settings file and every key in it.
 //
 // The file lies beside the executable and bears its name with ".ini" in place
-// of its extension; tests point it elsewhere with setFilePath(). Where that
-// file cannot be replaced whole (its folder refuses a new file, as an
-// installed copy's folder does, or the file is read-only; for a symbolic link
-// the folder and mode of the file it leads to count, and a save writes
-// through the link: in place, whole or not at all, where that file may be
-// written but not replaced), a per-user copy of the same name takes its place, in the
-// folder of the company and the application title under the config home
-// ($XDG_CONFIG_HOME, else ~/.config). The copy starts from the file beside the
-// executable when there is one; from its first write on it is the settings
-// file, whatever becomes of the file beside. Every access opens the file,
-// reads or writes and lets go of it again: call open() for each use and keep
-// no copy of the values beyond what the caller needs.
+// of its extension; tests point it elsewhere with setFilePath(). It is found
+// as the kernel would trust it (TrustedFile.h): a symbolic link is followed
+// only where no other account could have planted or swapped it, and only a
+// regular file is a settings file. Where that file cannot be written (its
+// folder refuses a new file, as an installed copy's folder does, and no link
+// leads to it; the file is read-only; it is no regular file or may not be
+// used), a per-user copy of the same name takes its place, in the folder of
+// the company and the application title under the config home
+// ($XDG_CONFIG_HOME, else ~/.config). The copy starts from the file beside
+// the executable when that is a regular file that may be used, else from the
+// defaults; from its first write on it is the settings file, whatever becomes
+// of the file beside. Every access finds the file, reads or writes it and
+// lets go of it again (IniStores.h): call open() for each use and keep no
+// copy of the values beyond what the caller needs.
 #pragma once
 
 #include "platform/IniFile.h"
@@ -29,10 +31,11 @@ QString filePathFor(const QString &executablePath);
 // The per-user copy that stands in for the file at `besidePath`.
 QString userCopyPathFor(const QString &besidePath);
 // The path in force: the per-user copy once it exists, else the file beside
-// the executable while that can be replaced, else the per-user copy.
+// the executable while that may be written, else the per-user copy.
 QString filePath();
 
-// The settings file in force; the per-user copy's folder is made as needed.
+// The settings file; each read and write decides anew which file is in
+// force. The per-user copy's folder is made by its first write.
 IniFile open();
 
 struct StringKey { const char *section; const char *ident; const char *defaultValue; };

@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include <algorithm>
+#include <csignal>
 #include <memory>
 #include <unistd.h>
 #include <utility>
@@ -19,6 +21,7 @@ namespace {
 
 constexpr const char *kNoProgram = "no program to open it.";
 constexpr qsizetype kErrorTail = 4096; // bytes of the opener's error output kept
+constexpr qsizetype kReasonLines = 3;  // lines of it that the message shows
 
 ShellOpenHandler &handler()
 {
@@ -46,14 +49,30 @@ QString openerArgument(const QUrl &url)
     return url.isLocalFile() ? QFileInfo(url.toLocalFile()).absoluteFilePath() : url.toString(QUrl::FullyEncoded);
 }
 
+// The opener's error output as it wrote it, cut to its last lines (a path
+// with a line break in it spans two), without blank lines around it.
+QString errorText(const QByteArray &errorOutput)
+{
+    QStringList lines = QString::fromLocal8Bit(errorOutput).split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        while (!line.isEmpty() && line.back().isSpace())
+            line.chop(1);
+    }
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    lines = lines.mid(std::max<qsizetype>(0, lines.size() - kReasonLines));
+    while (!lines.isEmpty() && lines.first().trimmed().isEmpty())
+        lines.removeFirst();
+    return lines.join(QLatin1Char('\n')).trimmed();
+}
+
 QString failureReason(QProcess &process, const QByteArray &errorOutput)
 {
     if (process.error() == QProcess::FailedToStart)
         return QLatin1String(kNoProgram);
-    const QStringList lines = QString::fromLocal8Bit(errorOutput).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
-        if (!line->trimmed().isEmpty())
-            return line->trimmed();
+    const QString text = errorText(errorOutput);
+    if (!text.isEmpty())
+        return text;
     if (process.exitStatus() == QProcess::CrashExit)
         return QStringLiteral("the opener %1 ended unexpectedly.").arg(process.program());
     return QStringLiteral("the opener %1 ended with exit code %2.").arg(process.program()).arg(process.exitCode());
@@ -71,8 +90,13 @@ bool startOpener(const QUrl &url, OpenFailed onFailed)
     process->setArguments({openerArgument(url)});
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardInputFile(QProcess::nullDevice());
-    // A session of its own: a terminal's Ctrl+C for the program spares the viewer.
-    process->setChildProcessModifier([] { ::setsid(); });
+    // A session of its own: a terminal's Ctrl+C for the program spares the
+    // viewer. The file-size signal, which the program ignores, is the
+    // viewer's own again.
+    process->setChildProcessModifier([] {
+        ::setsid();
+        ::signal(SIGXFSZ, SIG_DFL);
+    });
     auto errorOutput = std::make_shared<QByteArray>();
     auto hasEnded = std::make_shared<bool>(false);
     QObject::connect(process, &QProcess::readyReadStandardError, process, [process, errorOutput] {

@@ -24,8 +24,8 @@ namespace Platform {
 // else is a local path.
 QUrl shellUrlFor(const QString &target);
 
-// Why an opener that had started failed: the last line it wrote to its
-// error output, or a line naming how it ended.
+// Why an opener that had started failed: what it wrote to its error output
+// (its last three lines), or a line naming how it ended.
 using OpenFailed = std::function<void(const QString &reason)>;
 
 // Opens the target; false when nothing could be started to open it. When the

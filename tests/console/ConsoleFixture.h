@@ -1,12 +1,14 @@
-// A console test's private world: its own settings file, known folders, a
-// fake port map, a scripted prompter and a shell opener that records (and
-// refuses while `openRefused` is set, as a desktop without an opener does).
+// A console test's private world: its own settings file (which blockIni()
+// makes refuse every write), known folders, a fake port map, a scripted
+// prompter and a shell opener that records (and refuses while `openRefused`
+// is set, as a desktop without an opener does).
 #pragma once
 
 #include "platform/KnownFolders.h"
 #include "platform/PortMap.h"
 #include "platform/SettingsFile.h"
 #include "platform/ShellOpen.h"
+#include "support/FailingSync.h"
 #include "support/ScriptedPrompter.h"
 
 #include <QCoreApplication>
@@ -16,6 +18,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 namespace TestSupport {
@@ -26,6 +29,7 @@ protected:
     ScriptedPrompter prompter;
     std::vector<QUrl> opened;
     bool openRefused = false;
+    std::optional<FailingSync> refusingDisk;
 
     void SetUp() override
     {
@@ -46,6 +50,7 @@ protected:
 
     void TearDown() override
     {
+        unblockIni();
         Platform::Settings::setFilePath({});
         Platform::clearKnownFolderOverrides();
         Platform::setShellOpenHandler({});
@@ -82,7 +87,10 @@ protected:
     }
     Platform::IniFile settings() const { return Platform::IniFile(iniPath()); }
     // Makes the settings file unwritable (a folder stands in its place).
-    void blockIni() const { QDir().mkpath(iniPath()); }
+    // From now on the disk refuses every write of the settings file (its sync
+    // fails), which is refused as a whole: the file stays as it was.
+    void blockIni() { refusingDisk.emplace(); }
+    void unblockIni() { refusingDisk.reset(); }
     QString refusedText() const { return QStringLiteral("Unable to write to ") + iniPath(); }
     // What the technician is told about a file or folder the desktop could not open.
     static QString unopenedText(const QString &path)

@@ -3,10 +3,19 @@
 #include "console/ProgramEntry.h"
 #include "console/TVRStartupForm.h"
 #include "platform/SingleInstance.h"
+#include "support/AsNobody.h"
+#include "support/ChildTest.h"
 
 #include <QComboBox>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <csignal>
+#include <iostream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +80,102 @@ TEST_F(ProgramEntry, RunsTheStartupWindowUntilItCloses)
     // The lock went with the run.
     const Platform::SingleInstance after(lockName());
     EXPECT_EQ(after.state(), Platform::SingleInstance::State::Acquired);
+}
+
+// "<settings file>|entry" or "<settings file>|no entry"
+constexpr const char *kFileSizeVariable = "VANTORO_TEST_FILE_SIZE_LIMIT";
+constexpr const char *kSavedMark = "@@saved: ";
+
+// Run by the test below: the file-size signal at its default, as a shell with
+// ulimit -f leaves it, then the program's entry (refused at once as a second
+// copy) or none, then a save that goes past the limit.
+TEST_F(ProgramEntry, ChildSavesPastAFileSizeLimit)
+{
+    const QStringList world = qEnvironmentVariable(kFileSizeVariable).split(QLatin1Char('|'));
+    if (world.size() != 2)
+        GTEST_SKIP() << "runs as a child of ProgramEntryLimits.AFileSizeLimitFailsTheSaveAndLeavesTheFileAsItWas";
+    std::signal(SIGXFSZ, SIG_DFL);
+    if (world[1] == QLatin1String("entry")) {
+        const Platform::SingleInstance first(lockName());
+        Console::WinMain({});
+    }
+    namespace S = Platform::Settings;
+    S::setFilePath(world[0]);
+    rlimit limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    limit.rlim_cur = 8;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    std::string outcome = "saved";
+    try {
+        Platform::IniFile file = S::open();
+        S::write(file, S::CustomPath, QStringLiteral("/srv/meters/a/folder/further/down"));
+    } catch (const std::runtime_error &e) {
+        outcome = e.what();
+    }
+    std::cout << kSavedMark << outcome << std::endl;
+}
+
+TEST(ProgramEntryLimits, AFileSizeLimitFailsTheSaveAndLeavesTheFileAsItWas)
+{
+    const QByteArray old = "[Defaults]\nCustomPath=/srv/old\n\n[Settings]\nAddress=5\n";
+    struct Case {
+        const char *what;
+        bool throughEntry;
+        bool inPlace; // the file an administrator's copy that a link leads to, saved by nobody
+    };
+    const Case cases[] = {
+        {"replaced beside", true, false},
+        {"rewritten in place", true, true},
+        // Without the entry the signal ends the save: the limit was reached.
+        {"replaced beside, the signal at its default", false, false},
+        {"rewritten in place, the signal at its default", false, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.inPlace && ::geteuid() != 0) {
+            std::cout << "skipped (needs root to save as another user): " << c.what << "\n";
+            continue;
+        }
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        const QString file = dir.filePath(QStringLiteral("vantoro.ini"));
+        {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(old);
+        }
+        QString beside = file;
+        if (c.inPlace) {
+            ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0666), 0);
+            const QString program = dir.filePath(QStringLiteral("program"));
+            ASSERT_TRUE(QDir().mkpath(program + QStringLiteral("/home")));
+            ASSERT_TRUE(TestSupport::giveToNobody(program + QStringLiteral("/home"), 0755));
+            ASSERT_TRUE(TestSupport::giveToNobody(program, 0755));
+            beside = program + QStringLiteral("/vantoro.ini");
+            ASSERT_TRUE(QFile::link(QStringLiteral("../vantoro.ini"), beside));
+        }
+        const QString world = beside + (c.throughEntry ? QStringLiteral("|entry") : QStringLiteral("|no entry"));
+        const QString test = QStringLiteral("ProgramEntry.ChildSavesPastAFileSizeLimit");
+        const auto run = c.inPlace ? TestSupport::runTestAsNobody(test, {{QString::fromUtf8(kFileSizeVariable), world},
+                                                                         {QStringLiteral("HOME"),
+                                                                          dir.filePath(QStringLiteral("program/home"))}})
+                                   : TestSupport::runChildTest(test, TestSupport::changedEnvironment(
+                                                                         QProcessEnvironment::systemEnvironment(),
+                                                                         {{QString::fromUtf8(kFileSizeVariable), world}}));
+        if (!c.throughEntry) {
+            EXPECT_EQ(run.exitCode, -1) << "not ended by the signal: " << run.output.toStdString();
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QLatin1String(kSavedMark) + QStringLiteral("Unable to write to ") + beside))
+            << run.output.toStdString();
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), old);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("vantoro.ini")})
+            << "no file left beside";
+    }
 }
 
 } // namespace

@@ -308,19 +308,28 @@ TEST_F(StartupForm, UnwritableSettingsAreReportedAndStopConnect)
 {
     const TestSupport::FreshHome home(dir.filePath("home"));
     QCoreApplication::setOrganizationName("Stelvanor");
+    // A file where the user copy's folder should go; returns the copy's path.
+    const auto blockUserCopy = [this] {
+        QDir().mkpath(dir.filePath("home/.config"));
+        QFile blocker(dir.filePath("home/.config/Stelvanor"));
+        blocker.open(QIODevice::WriteOnly);
+        return dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini");
+    };
     struct Case {
         const char *what;
         std::function<QString()> block; // returns the file that cannot be written
     };
     const Case cases[] = {
-        {"a folder where the file should be", [this] { blockIni(); return iniPath(); }},
-        {"a read-only file and no room for the user copy", [this] {
+        {"a disk that refuses the write", [this] { blockIni(); return iniPath(); }},
+        {"a read-only file and no room for the user copy", [&] {
              writeIni("[Settings]\nAddress=1\n");
              QFile::setPermissions(iniPath(), QFile::ReadOwner);
-             QDir().mkpath(dir.filePath("home/.config"));
-             QFile blocker(dir.filePath("home/.config/Stelvanor")); // a file where its folder should go
-             blocker.open(QIODevice::WriteOnly);
-             return dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini");
+             return blockUserCopy();
+         }},
+        // A folder is no settings file: the user copy would take its place.
+        {"a folder where the file should be and no room for the user copy", [&] {
+             QDir().mkpath(iniPath());
+             return blockUserCopy();
          }},
     };
     for (const Case &c : cases) {
@@ -340,6 +349,7 @@ TEST_F(StartupForm, UnwritableSettingsAreReportedAndStopConnect)
         QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
         EXPECT_EQ(prompter.texts(), QStringList({refused}));
         EXPECT_TRUE(connections.empty());
+        unblockIni();
         QDir(iniPath()).removeRecursively();
         QFile::remove(iniPath());
     }

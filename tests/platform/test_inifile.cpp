@@ -1,8 +1,9 @@
 // The ini file: defaults, number forms, case, kept lines and refused or failed writes.
+#include "platform/FileUpdate.h"
 #include "platform/IniFile.h"
 #include "platform/IntConvert.h"
-#include "platform/SaveWhole.h"
 #include "platform/SettingsFile.h"
+#include "support/FailingSync.h"
 #include "support/FileSizeLimit.h"
 
 #include <QDir>
@@ -10,8 +11,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Platform::IniFile;
 
@@ -206,53 +210,68 @@ TEST_F(IniFileTest, AFileMayStartAsACopyOfAnother)
     EXPECT_EQ(IniFile(copy).ReadString("Defaults", "Comport", ""), "Com5");
 }
 
+// A file replaced through a new one beside it: a write that fails part way
+// (a full disk) or a sync that fails leaves the old file and nothing else.
 TEST_F(IniFileTest, AWriteThatFailsPartWayKeepsTheOldFile)
 {
     const QByteArray old = "[Settings]\nAddress=5\nComport=Com1\n";
-    writeRaw(old);
-    IniFile ini(path());
-    {
-        // Room for a few bytes only, as on a full disk.
-        const TestSupport::FileSizeLimit full(8);
-        EXPECT_THROW(ini.WriteString("Settings", "Comport", "Com2"), std::runtime_error);
+    for (const bool syncFails : {false, true}) {
+        SCOPED_TRACE(syncFails ? "the sync fails" : "room for a few bytes only");
+        writeRaw(old);
+        IniFile ini(path());
+        {
+            std::optional<TestSupport::FileSizeLimit> full;
+            if (!syncFails)
+                full.emplace(8);
+            const TestSupport::FailingSync failing(syncFails);
+            EXPECT_THROW(ini.WriteString("Settings", "Comport", "Com2"), std::runtime_error);
+        }
+        EXPECT_EQ(readRaw(), old);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("vantoro.ini")});
     }
-    EXPECT_EQ(readRaw(), old);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("vantoro.ini")});
 }
 
-// A shared file that a link leads to, where no new file may take its place, is
-// rewritten in place: whole, or, when the write fails part way, as it was.
+// A shared file that no new file may replace is rewritten in place: whole,
+// or, when the write, the truncation or the sync fails, with every old byte
+// as it was.
 TEST_F(IniFileTest, ARewriteInPlaceIsWholeOrLeavesTheFileAsItWas)
 {
     const QByteArray old = "[Settings]\nAddress=5\nComport=Com1\n";
     const QByteArray longer = old + "CustomPath=/srv/meters/a/long/path\n";
+    const QByteArray shorter = "[Settings]\nAddress=6\n";
     struct Case {
         const char *what;
         QByteArray bytes;
         rlim_t limit; // 0: none
+        bool syncFails;
         bool written;
     };
     const Case cases[] = {
-        {"shorter", "[Settings]\nAddress=6\n", 0, true},
-        {"longer", longer, 0, true},
-        {"longer, cut off part way", longer, rlim_t(old.size() + 4), false},
-        {"cut off inside the old bytes", longer, 8, false},
+        {"shorter", shorter, 0, false, true},
+        {"longer", longer, 0, false, true},
+        {"longer, cut off part way", longer, rlim_t(old.size() + 4), false, false},
+        {"cut off inside the old bytes", longer, 8, false, false},
+        // Shrunk and truncated before the sync fails: the old tail comes back, not NUL bytes.
+        {"shorter, the sync fails", shorter, 0, true, false},
+        {"longer, the sync fails", longer, 0, true, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         writeRaw(old);
+        const int fd = ::open(QFile::encodeName(path()).constData(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
         bool ok = false;
-        if (c.limit) {
-            const TestSupport::FileSizeLimit full(c.limit);
-            ok = Platform::rewriteInPlace(path(), c.bytes);
-        } else {
-            ok = Platform::rewriteInPlace(path(), c.bytes);
+        {
+            std::optional<TestSupport::FileSizeLimit> full;
+            if (c.limit)
+                full.emplace(c.limit);
+            const TestSupport::FailingSync failing(c.syncFails);
+            ok = Platform::rewriteInPlace(fd, old, c.bytes);
         }
+        ::close(fd);
         EXPECT_EQ(ok, c.written);
         EXPECT_EQ(readRaw(), c.written ? c.bytes : old);
     }
-    EXPECT_FALSE(Platform::rewriteInPlace(dir.filePath(QStringLiteral("missing.ini")), old)) << "never made anew";
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("missing.ini"))));
 }
 
 TEST_F(IniFileTest, SettingsFileKeysAndDefaults)

@@ -125,22 +125,31 @@ private:
 
 TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
 {
-    const QString target = QStringLiteral("/tmp/a b/Monitor.csv");
+    const char *plain = "/tmp/a b/Monitor.csv";
     const struct {
         const char *what;
+        const char *target;
         const char *body;
         bool windowCloses;
         const char *message; // nullptr: none
     } cases[] = {
-        {"no program for the kind of file",
+        {"no program for the kind of file", plain,
          "echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3", false,
          "Could not open /tmp/a b/Monitor.csv: xdg-open: no method available for opening '/tmp/a b/Monitor.csv'"},
-        {"a failure without a word", "exit 4", false, "Could not open /tmp/a b/Monitor.csv: the opener %1 ended with exit code 4."},
-        {"opened", "exit 0", false, nullptr},
-        {"failed once the window had closed", "echo 'no method' >&2; exit 3", true, nullptr},
+        {"a failure without a word", plain, "exit 4", false,
+         "Could not open /tmp/a b/Monitor.csv: the opener %1 ended with exit code 4."},
+        // The reason is the whole error output, cut to its last three lines.
+        {"a reason of several lines", plain,
+         "printf 'mimeopen: one\\n\\nxdg-open: two\\nxdg-open: three\\nxdg-open: four\\n\\n' >&2; exit 3", false,
+         "Could not open /tmp/a b/Monitor.csv: xdg-open: two\nxdg-open: three\nxdg-open: four"},
+        {"a path with a line break", "/tmp/a\nb.csv", "echo \"xdg-open: file '$1' does not exist\" >&2; exit 2",
+         false, "Could not open /tmp/a\nb.csv: xdg-open: file '/tmp/a\nb.csv' does not exist"},
+        {"opened", plain, "exit 0", false, nullptr},
+        {"failed once the window had closed", plain, "echo 'no method' >&2; exit 3", true, nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        const QString target = QString::fromUtf8(c.target);
         TestSupport::ScriptedPrompter prompter;
         const FakeOpener opener(c.body);
         auto window = std::make_unique<QWidget>();

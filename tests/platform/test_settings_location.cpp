@@ -1,22 +1,37 @@
 // Where the settings file lives: beside the executable while that file can be
-// replaced whole (through a link, where the link leads), else a per-user copy
-// under the config home, for an ordinary user and for root, with the earlier
-// file left as it was; once made, the copy stays the settings file.
+// written (through a link, where the link leads), else a per-user copy under
+// the config home, for an ordinary user and for root, with the earlier file
+// left as it was; once made, the copy stays the settings file. What another
+// account planted, and what is no regular file, is never followed, read or
+// written.
 #include "platform/SettingsFile.h"
+#include "support/AclValue.h"
 #include "support/AsNobody.h"
 #include "support/FreshHome.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -120,6 +135,34 @@ mode_t modeOf(const QString &path)
 
 bool setMode(const QString &path, mode_t mode) { return ::chmod(QFile::encodeName(path).constData(), mode) == 0; }
 
+// Saves and reads back as `account`, or as root in this process (nullptr),
+// with `config` as the config home.
+Outcome session(const TestSupport::Account *account, const QString &beside, const QString &config,
+                const QString &rootHome, const Saved &saved)
+{
+    if (!account) {
+        const TestSupport::FreshHome home(rootHome);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+        return saveThenRead(beside, saved);
+    }
+    const auto child = TestSupport::runTestAs(
+        *account, QStringLiteral("SettingsLocationChild.SavesAndReadsBack"),
+        {{QString::fromUtf8(kBesideVariable), beside},
+         {QString::fromUtf8(kSavedVariable),
+          QString::fromStdString(saved.comport) + QLatin1Char('|') + QString::number(saved.address)},
+         {QStringLiteral("XDG_CONFIG_HOME"), config}});
+    EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+    Outcome outcome;
+    for (const QString &line : child.output.split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1String(kResultMark)))
+            continue;
+        const QStringList parts = line.mid(int(qstrlen(kResultMark))).split(QLatin1Char('|'));
+        if (parts.size() == 3)
+            outcome = {parts[0].toStdString(), parts[1].toStdString(), parts[2].toInt()};
+    }
+    return outcome;
+}
+
 // One case's folders: the executable's folder, the config home and the
 // folder a link leads to, the saving user owning what is writable to it.
 class Layout {
@@ -179,27 +222,7 @@ public:
 
     Outcome run(const Case &c, const Saved &saved) const
     {
-        if (c.asRoot) {
-            const TestSupport::FreshHome home(dir.filePath(QStringLiteral("root")));
-            qputenv("XDG_CONFIG_HOME", QFile::encodeName(config()));
-            return saveThenRead(beside(), saved);
-        }
-        const auto child = TestSupport::runTestAsNobody(
-            QStringLiteral("SettingsLocationChild.SavesAndReadsBack"),
-            {{QString::fromUtf8(kBesideVariable), beside()},
-             {QString::fromUtf8(kSavedVariable),
-              QString::fromStdString(saved.comport) + QLatin1Char('|') + QString::number(saved.address)},
-             {QStringLiteral("XDG_CONFIG_HOME"), config()}});
-        EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
-        Outcome outcome;
-        for (const QString &line : child.output.split(QLatin1Char('\n'))) {
-            if (!line.startsWith(QLatin1String(kResultMark)))
-                continue;
-            const QStringList parts = line.mid(int(qstrlen(kResultMark))).split(QLatin1Char('|'));
-            if (parts.size() == 3)
-                outcome = {parts[0].toStdString(), parts[1].toStdString(), parts[2].toInt()};
-        }
-        return outcome;
+        return session(c.asRoot ? nullptr : &TestSupport::Nobody, beside(), config(), dir.filePath("root"), saved);
     }
 
 private:
@@ -298,6 +321,370 @@ TEST(SettingsLocation, WhichFileHoldsTheSavedPortAndAddress)
                 << "no file left behind where the link leads";
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// Nothing another account could have planted, and nothing that is no regular
+// file, is followed, read or written: the per-user copy takes its place and
+// starts from the defaults. A file that is written keeps its owner, group,
+// mode and ACL. Each row runs as the account that saves.
+
+constexpr uid_t kRoot = 0;
+constexpr uid_t kNobody = TestSupport::NobodyId;
+constexpr gid_t kNogroup = TestSupport::NobodyId;
+constexpr uid_t kDaemon = TestSupport::Daemon.uid;
+constexpr gid_t kUsers = TestSupport::UsersGroupId;
+constexpr const char *kEarlierFile = "; by hand\n[Defaults]\nCustomPath=/srv/meters\n\n[Settings]\nAddress=5\n";
+constexpr const char *kPlanted = "[Defaults]\nCustomPath=/srv/planted\n[Settings]\nAddress=9\n";
+constexpr const char *kProfile = "export PATH=\"$HOME/bin:$PATH\"\n";
+
+// An entry as lstat shows it (type and mode, owner and group, device), with its ACL.
+std::string attributesOf(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return "(missing)";
+    char text[96];
+    std::snprintf(text, sizeof text, "%06o %u:%u device %lx acl ", unsigned(st.st_mode), unsigned(st.st_uid),
+                  unsigned(st.st_gid), static_cast<unsigned long>(st.st_rdev));
+    return text + TestSupport::aclOf(path).toHex().toStdString();
+}
+
+// A regular file's bytes, a link's target; nothing else is opened.
+std::string bytesOf(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0)
+        return {};
+    if (S_ISLNK(st.st_mode)) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(name.constData(), target, sizeof target);
+        return "-> " + std::string(target, size_t(std::max<ssize_t>(n, 0)));
+    }
+    return S_ISREG(st.st_mode) ? contents(path) : std::string();
+}
+
+using Snapshot = std::map<std::string, std::string>;
+
+// Every entry under `root` but those under `skipped`, and the `extra` paths.
+Snapshot snapshotOf(const QString &root, const QString &skipped, const QStringList &extra = {})
+{
+    QStringList paths = extra;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (skipped.isEmpty() || !path.startsWith(skipped))
+            paths << path;
+    }
+    Snapshot shot;
+    for (const QString &path : paths)
+        shot[path.toStdString()] = attributesOf(path) + " | " + bytesOf(path);
+    return shot;
+}
+
+// A row's folders, files, links and special files, each with its owner.
+class World {
+public:
+    QTemporaryDir dir;
+    QString held;        // where the save must land; empty: the per-user copy
+    QStringList watched; // outside the world, and to stay as they are
+
+    QString at(const QString &relative) const { return dir.filePath(relative); }
+    QString beside() const { return at(QStringLiteral("program/vantoro.ini")); }
+    QString config() const { return at(QStringLiteral("config")); }
+    QString userCopy() const { return at(QStringLiteral("config/Stelvanor/Vantoro/vantoro.ini")); }
+
+    // The world and the config home of the account that saves (root for nullptr).
+    void prepare(const TestSupport::Account *saver)
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        folder("config", saver ? saver->uid : kRoot, saver ? saver->gid : kRoot, 0755);
+    }
+    void folder(const char *name, uid_t uid, gid_t gid, mode_t mode)
+    {
+        EXPECT_TRUE(QDir().mkpath(at(name))) << name;
+        own(name, uid, gid, mode);
+    }
+    void file(const char *name, const char *bytes, uid_t uid, gid_t gid, mode_t mode)
+    {
+        QFile f(at(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << name;
+        f.write(bytes);
+        f.close();
+        own(name, uid, gid, mode);
+    }
+    void link(const char *name, const char *target, uid_t uid)
+    {
+        const QByteArray path = QFile::encodeName(at(name));
+        EXPECT_EQ(::symlink(target, path.constData()), 0) << name;
+        EXPECT_EQ(::lchown(path.constData(), uid, uid), 0) << name;
+    }
+    // A character device of our own that works as /dev/null, or a pipe.
+    void node(const char *name, mode_t type)
+    {
+        const dev_t device = type == S_IFCHR ? makedev(1, 3) : 0;
+        EXPECT_EQ(::mknod(QFile::encodeName(at(name)).constData(), type | 0666, device), 0) << name;
+    }
+    void socket(const char *name)
+    {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(at(name));
+        ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        EXPECT_EQ(::bind(s, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0) << name;
+        ::close(s);
+    }
+    void acl(const char *name, std::initializer_list<TestSupport::AclEntry> entries)
+    {
+        EXPECT_TRUE(TestSupport::setAcl(at(name), entries)) << name;
+    }
+
+private:
+    void own(const char *name, uid_t uid, gid_t gid, mode_t mode)
+    {
+        const QByteArray path = QFile::encodeName(at(name));
+        EXPECT_EQ(::chown(path.constData(), uid, gid), 0) << name;
+        EXPECT_EQ(::chmod(path.constData(), mode), 0) << name;
+    }
+};
+
+struct Planting {
+    const char *what;
+    const TestSupport::Account *saver; // nullptr: root
+    std::function<void(World &)> arrange;
+    const char *carried; // the CustomPath read back: the earlier file's, or "" for the defaults
+};
+
+// The technician's own files in their home folder.
+void technicianHome(World &w)
+{
+    w.folder("home", kNobody, kNogroup, 0755);
+    w.file("home/.profile", kProfile, kNobody, kNogroup, 0644);
+    w.file("home/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0644);
+}
+
+// The program's folder as root keeps it, with the file beside it a link to `target`.
+std::function<void(World &)> rootsLinkTo(const char *target, std::function<void(World &)> more = {})
+{
+    return [=](World &w) {
+        w.folder("program", kRoot, kRoot, 0755);
+        w.folder("dev", kRoot, kRoot, 0755);
+        if (more)
+            more(w);
+        w.link("program/vantoro.ini", target, kRoot);
+    };
+}
+
+TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWritten)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant files as other accounts and to save as them";
+    const TestSupport::Account *nobody = &TestSupport::Nobody;
+    const Planting rows[] = {
+        // In a sticky folder that others may write, as /tmp or a team's tools folder.
+        {"another account's link in a sticky folder", nobody,
+         [](World &w) {
+             w.folder("program", kRoot, kRoot, 01777);
+             technicianHome(w);
+             w.link("program/vantoro.ini", "../home/.profile", kDaemon);
+         },
+         ""},
+        {"the user's own link in a sticky folder", nobody,
+         [](World &w) {
+             w.folder("program", kRoot, kRoot, 01777);
+             technicianHome(w);
+             w.link("program/vantoro.ini", "../home/vantoro.ini", kNobody);
+             w.held = w.at("home/vantoro.ini");
+         },
+         "/srv/meters"},
+        {"a link of the sticky folder's owner", nobody,
+         [](World &w) {
+             w.folder("program", kDaemon, kDaemon, 01777);
+             technicianHome(w);
+             w.link("program/vantoro.ini", "../home/vantoro.ini", kDaemon);
+             w.held = w.at("home/vantoro.ini");
+         },
+         "/srv/meters"},
+        {"another account's file in a sticky folder", nobody,
+         [](World &w) {
+             w.folder("program", kRoot, kRoot, 01777);
+             w.file("program/vantoro.ini", kPlanted, kDaemon, kDaemon, 0666);
+         },
+         ""},
+        // In a folder that others may write and that is not sticky, anyone may swap anything.
+        {"the user's own link in a folder anyone may write", nobody,
+         [](World &w) {
+             w.folder("program", kRoot, kRoot, 0777);
+             technicianHome(w);
+             w.link("program/vantoro.ini", "../home/vantoro.ini", kNobody);
+         },
+         ""},
+        {"the user's own file in a folder anyone may write", nobody,
+         [](World &w) {
+             w.folder("program", kRoot, kRoot, 0777);
+             w.file("program/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0644);
+         },
+         ""},
+        // No regular file: never opened for reading or writing, never replaced, no hang.
+        {"a link to a device node, root", nullptr,
+         rootsLinkTo("../dev/null", [](World &w) { w.node("dev/null", S_IFCHR); }), ""},
+        {"a link to a pipe, root", nullptr, rootsLinkTo("../dev/pipe", [](World &w) { w.node("dev/pipe", S_IFIFO); }),
+         ""},
+        {"a pipe in its place", nobody,
+         [](World &w) {
+             w.folder("program", kNobody, kNogroup, 0755);
+             w.node("program/vantoro.ini", S_IFIFO);
+         },
+         ""},
+        {"a link to a socket, root", nullptr,
+         rootsLinkTo("../dev/socket", [](World &w) { w.socket("dev/socket"); }), ""},
+        {"a link to a folder, root", nullptr,
+         rootsLinkTo("../dev/folder", [](World &w) { w.folder("dev/folder", kRoot, kRoot, 0755); }), ""},
+        {"a link into a missing folder, root", nullptr, rootsLinkTo("../nowhere/vantoro.ini"), ""},
+        {"a link loop, root", nullptr,
+         rootsLinkTo("loop-a",
+                     [](World &w) {
+                         w.link("program/loop-a", "loop-b", kRoot);
+                         w.link("program/loop-b", "loop-a", kRoot);
+                     }),
+         ""},
+        {"a link to /dev/zero, root", nullptr,
+         rootsLinkTo("/dev/zero", [](World &w) { w.watched << QStringLiteral("/dev/zero"); }), ""},
+        // A dangling link whose folder may be written is written through: the file is made there.
+        {"a dangling link into a writable folder, root", nullptr,
+         rootsLinkTo("../shared/vantoro.ini",
+                     [](World &w) {
+                         w.folder("shared", kRoot, kRoot, 0755);
+                         w.held = w.at("shared/vantoro.ini");
+                     }),
+         ""},
+        // What is written keeps its owner, group, mode and ACL.
+        {"a user's file with an ACL, saved by root", nullptr,
+         [](World &w) {
+             w.folder("program", kNobody, kNogroup, 0755);
+             w.file("program/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0640);
+             w.acl("program/vantoro.ini", {{TestSupport::AclUserObj, 6},
+                                           {TestSupport::AclUser, 4, kDaemon},
+                                           {TestSupport::AclGroupObj, 4},
+                                           {TestSupport::AclMask, 4},
+                                           {TestSupport::AclOther, 0}});
+             w.held = w.beside();
+         },
+         "/srv/meters"},
+        {"a group's shared file with an ACL, saved by a member", &TestSupport::NobodyInUsers,
+         [](World &w) {
+             w.folder("program", kRoot, kUsers, 02775);
+             w.file("program/vantoro.ini", kEarlierFile, kRoot, kUsers, 0664);
+             w.acl("program/vantoro.ini", {{TestSupport::AclUserObj, 6},
+                                           {TestSupport::AclUser, 6, kDaemon},
+                                           {TestSupport::AclGroupObj, 6},
+                                           {TestSupport::AclMask, 6},
+                                           {TestSupport::AclOther, 4}});
+             w.held = w.beside();
+         },
+         "/srv/meters"},
+    };
+    for (const Planting &row : rows) {
+        SCOPED_TRACE(row.what);
+        World w;
+        w.prepare(row.saver);
+        row.arrange(w);
+        Snapshot before = snapshotOf(w.dir.path(), w.config(), w.watched);
+        const std::string heldBefore = before.count(w.held.toStdString()) ? attributesOf(w.held) : std::string();
+
+        const Outcome outcome = session(row.saver, w.beside(), w.config(), w.at(QStringLiteral("root")), kFirst);
+        EXPECT_EQ(outcome.line(), "|" + kFirst.comport + "|" + std::to_string(kFirst.address));
+
+        const Platform::IniFile holder(w.held.isEmpty() ? w.userCopy() : w.held);
+        EXPECT_EQ(S::read(holder, S::Comport).toStdString(), kFirst.comport);
+        EXPECT_EQ(S::read(holder, S::Address), kFirst.address);
+        EXPECT_EQ(S::read(holder, S::CustomPath).toStdString(), row.carried) << "what the copy started from";
+        Snapshot after = snapshotOf(w.dir.path(), w.config(), w.watched);
+        if (!w.held.isEmpty()) {
+            if (!heldBefore.empty()) {
+                EXPECT_EQ(attributesOf(w.held), heldBefore) << "owner, group, mode and ACL kept";
+            }
+            before.erase(w.held.toStdString());
+            after.erase(w.held.toStdString());
+            EXPECT_FALSE(QFileInfo::exists(w.userCopy()));
+        }
+        EXPECT_EQ(after, before) << "nothing else was touched";
+    }
+}
+
+constexpr const char *kSwapWorldVariable = "VANTORO_TEST_SWAP_WORLD";
+constexpr int kSwappedSaves = 100;
+
+// Run as daemon by the test below: swaps the link it planted between its own
+// file and the technician's until told to stop.
+TEST(SettingsLocationChild, SwapsTheLink)
+{
+    const QByteArray world = qgetenv(kSwapWorldVariable);
+    if (world.isEmpty())
+        GTEST_SKIP() << "runs as a child of SettingsLocation.ALinkSwappedWhileSavesRunNeverLeadsToTheUsersFile";
+    const QByteArray next = world + "/program/.next", link = world + "/program/vantoro.ini", stop = world + "/stop";
+    const char *targets[] = {"../home/.profile", "../daemon/daemon.ini"};
+    for (unsigned i = 0; ::access(stop.constData(), F_OK) != 0; ++i) {
+        ::unlink(next.constData());
+        ASSERT_EQ(::symlink(targets[i % 2], next.constData()), 0);
+        ASSERT_EQ(::rename(next.constData(), link.constData()), 0);
+    }
+}
+
+// Run as nobody: saves again and again, each time with a config home of its
+// own, so that each save looks at the link anew.
+TEST(SettingsLocationChild, SavesWhileTheLinkIsSwapped)
+{
+    const QString world = qEnvironmentVariable(kSwapWorldVariable);
+    if (world.isEmpty())
+        GTEST_SKIP() << "runs as a child of SettingsLocation.ALinkSwappedWhileSavesRunNeverLeadsToTheUsersFile";
+    const QString beside = world + QStringLiteral("/program/vantoro.ini");
+    for (int i = 0; i < kSwappedSaves; ++i) {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(world + QStringLiteral("/config/") + QString::number(i)));
+        const Saved saved{"Com" + std::to_string(i + 1), i + 1};
+        EXPECT_EQ(saveThenRead(beside, saved).line(), "|" + saved.comport + "|" + std::to_string(saved.address)) << i;
+        EXPECT_TRUE(QFileInfo::exists(S::userCopyPathFor(beside))) << i;
+    }
+}
+
+TEST(SettingsLocation, ALinkSwappedWhileSavesRunNeverLeadsToTheUsersFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the technician and another account side by side";
+    World w;
+    w.prepare(&TestSupport::Nobody);
+    w.folder("program", kRoot, kRoot, 01777);
+    technicianHome(w);
+    w.folder("daemon", kDaemon, kDaemon, 0755);
+    w.file("daemon/daemon.ini", kPlanted, kDaemon, kDaemon, 0666);
+    w.link("program/vantoro.ini", "../daemon/daemon.ini", kDaemon);
+    const auto filesAtStake = [&w] {
+        return snapshotOf(w.at(QStringLiteral("home")), {}, {w.at(QStringLiteral("daemon/daemon.ini"))});
+    };
+    const Snapshot before = filesAtStake();
+
+    const TestSupport::EnvironmentChanges world{{QString::fromUtf8(kSwapWorldVariable), w.dir.path()}};
+    auto swapper = TestSupport::startTestAs(TestSupport::Daemon, QStringLiteral("SettingsLocationChild.SwapsTheLink"),
+                                            world);
+    // The saves begin once the link is being swapped.
+    QElapsedTimer clock;
+    clock.start();
+    while (bytesOf(w.beside()) != "-> ../home/.profile" && clock.elapsed() < 20000)
+        QThread::msleep(1);
+    const auto saver = TestSupport::runTestAs(TestSupport::Nobody,
+                                              QStringLiteral("SettingsLocationChild.SavesWhileTheLinkIsSwapped"), world);
+    QFile(w.at(QStringLiteral("stop"))).open(QIODevice::WriteOnly);
+    const auto swapped = TestSupport::finishChild(*swapper);
+
+    EXPECT_EQ(saver.exitCode, 0) << saver.output.toStdString();
+    EXPECT_TRUE(saver.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << saver.output.toStdString();
+    EXPECT_EQ(swapped.exitCode, 0) << swapped.output.toStdString();
+    EXPECT_EQ(filesAtStake(), before) << "neither the technician's files nor the other account's were touched";
 }
 
 TEST(SettingsFilePath, TheUserCopyIsNamedAfterTheCompanyAndTheTitle)

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <initializer_list>
+#include <memory>
 #include <utility>
 
 namespace TestSupport {
@@ -34,26 +35,41 @@ inline QProcessEnvironment changedEnvironment(QProcessEnvironment env, Environme
     return env;
 }
 
-// `launcher` empty: the test program itself is started.
-inline ChildRun runChildTest(const QString &testName, const QProcessEnvironment &env, const QString &launcher = {},
-                             QStringList launcherArguments = {})
+// `launcher` empty: the test program itself is started. The child runs
+// beside the caller until finishChild() waits for it.
+inline std::unique_ptr<QProcess> startChildTest(const QString &testName, const QProcessEnvironment &env,
+                                                const QString &launcher = {}, QStringList launcherArguments = {})
 {
     QStringList arguments = std::move(launcherArguments);
     arguments << QCoreApplication::applicationFilePath() << QStringLiteral("--gtest_filter=") + testName;
     const QString program = launcher.isEmpty() ? arguments.takeFirst() : launcher;
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(program, arguments);
+    auto child = std::make_unique<QProcess>();
+    child->setProcessEnvironment(env);
+    child->setProcessChannelMode(QProcess::MergedChannels);
+    child->start(program, arguments);
+    return child;
+}
+
+// Waits for a started child (at most two minutes, then it is killed).
+inline ChildRun finishChild(QProcess &child)
+{
     ChildRun run;
-    if (!child.waitForFinished(120000)) {
+    // A child that has already ended is not waited for (waitForFinished() would say false).
+    const bool ended = child.state() == QProcess::NotRunning || child.waitForFinished(120000);
+    if (!ended) {
         child.kill();
         child.waitForFinished();
-    } else if (child.exitStatus() == QProcess::NormalExit) {
+    } else if (child.error() != QProcess::FailedToStart && child.exitStatus() == QProcess::NormalExit) {
         run.exitCode = child.exitCode();
     }
     run.output = QString::fromLocal8Bit(child.readAll());
     return run;
+}
+
+inline ChildRun runChildTest(const QString &testName, const QProcessEnvironment &env, const QString &launcher = {},
+                             QStringList launcherArguments = {})
+{
+    return finishChild(*startChildTest(testName, env, launcher, std::move(launcherArguments)));
 }
 
 } // namespace TestSupport

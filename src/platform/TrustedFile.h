@@ -1,0 +1,82 @@
+// Finding a file by name the way the kernel would trust it, once.
+//
+// findFile() walks the path one name at a time through folder descriptors,
+// follows symbolic links itself (at most 40) and opens the file it ends at,
+// so that what it judges is what the caller then reads and writes: the open
+// descriptor, its fstat, and the folder it lies in. Nothing another account
+// could have planted or swapped is used:
+// - a link in a folder that others may write is followed only when that
+//   folder is sticky (as /tmp) and the link belongs to this user or to the
+//   folder's owner (the kernel's fs.protected_symlinks rule, whatever the
+//   sysctl says);
+// - a file in a folder that others may write is used only when that folder is
+//   sticky and the file belongs to this user, the folder's owner or root;
+// - only a regular file is a file: a device, pipe, socket or folder is never
+//   opened for reading or writing (it is looked at through O_PATH only), so
+//   nothing hangs and no device sees an open; nor is a regular file larger
+//   than any ini file this program reads (1 MiB), so none fills the memory.
+#pragma once
+
+#include <QString>
+
+#include <string>
+#include <sys/stat.h>
+#include <utility>
+
+namespace Platform {
+
+// A file descriptor that closes itself.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd &operator=(Fd &&other) noexcept
+    {
+        reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+enum class Found {
+    File,     // a regular file that may be used, open in `file`
+    Missing,  // no file of that name (yet) in a folder that may hold one
+    Unusable, // a link or file not followed or used by the rules above, no
+              // regular file, a link loop, a missing folder on the way
+};
+
+// Where a name led.
+struct Place {
+    Found found = Found::Unusable;
+    // Nothing stands at the path as named: its last name or one of its
+    // folders is missing (a link whose target is missing does not count).
+    bool absent = false;
+    bool throughLink = false; // the last name is a symbolic link, followed
+    bool writable = false;    // File: opened for writing as well as reading
+    Fd folder;                // File, Missing: the folder it lies in (O_PATH)
+    std::string name;         // its name in that folder
+    Fd file;                  // File
+    struct stat st {};        // File: fstat of `file`
+};
+
+enum class Opening { ForReading, ForWriting };
+
+// ForWriting opens the file for reading and writing where this user may,
+// else for reading only (`writable` says which).
+Place findFile(const QString &path, Opening opening);
+
+// The same name still leads to the open file: no other file has taken its
+// place in its folder since it was opened.
+bool stillInPlace(const Place &place);
+
+} // namespace Platform
