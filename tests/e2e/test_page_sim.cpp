@@ -297,7 +297,7 @@ protected:
         z960sim::Options o = smallBlocks();
         o.resendOnlyWhenAsked = true;
         o.timeScale = 1.0 / kLinkSpeed;
-        o.plainBlockCode = code88;
+        o.blockCodes = code88 ? z960sim::BlockCodes::All0x88 : z960sim::BlockCodes::Alternating;
         return o;
     }
 };

@@ -196,7 +196,7 @@ TEST_F(TransferAgainstSim, FilesOfEveryBlockCountWithTheirAcknowledgements)
         SCOPED_TRACE(testing::Message() << c.size << " bytes" << (c.windowed ? " windowed" : " plain")
                                         << (c.code88 ? " 0x88" : ""));
         z960sim::Options o;
-        o.plainBlockCode = c.code88;
+        o.blockCodes = c.code88 ? z960sim::BlockCodes::All0x88 : z960sim::BlockCodes::Alternating;
         start(o);
         const Bytes content = pattern(c.size, static_cast<unsigned>(c.size));
         sim->addFile("LOG1.CSV", content);
@@ -247,7 +247,7 @@ TEST_F(TransferAgainstSim, AlikeBlocksInARowAreAllKept)
             SCOPED_TRACE(testing::Message() << (code88 ? "0x88" : "alternating")
                                             << (windowed ? " windowed" : " plain"));
             z960sim::Options o;
-            o.plainBlockCode = code88;
+            o.blockCodes = code88 ? z960sim::BlockCodes::All0x88 : z960sim::BlockCodes::Alternating;
             start(o);
             sim->addFile("blank.csv", content);
             const std::string path = local("blank.csv");
@@ -503,7 +503,7 @@ TEST_F(TransferAgainstSim, AFileListThatNeededARecoveryStandsOnlyWhenFetchedAgai
         z960sim::Options o;
         o.resendOnlyWhenAsked = true;
         o.blockSize = 64;
-        o.plainBlockCode = c.code88;
+        o.blockCodes = c.code88 ? z960sim::BlockCodes::All0x88 : z960sim::BlockCodes::Alternating;
         start(o);
         prompter.messages.clear();
         for (int i = 0; i < 40; ++i)
