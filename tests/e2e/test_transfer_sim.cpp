@@ -453,10 +453,13 @@ TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredWholeOrWhenALaterFetchB
     // the first fetch is wrong. A log with three blocks of zeros (alike in a
     // row) never has a fetch without doubt; as it grows between the fetches,
     // no two agree, but a fetch the line gave no doubt that begins with the
-    // bytes of the one before bears those out.
+    // bytes of the one before bears those out, when they hold its alike
+    // blocks and a window after them.
     Bytes padded(3 * 512, 0);
     const Bytes lines = logLines(6 * 512);
     padded.insert(padded.end(), lines.begin(), lines.end());
+    Bytes endsAlike = lines; // alike blocks that end close to what an earlier fetch held
+    endsAlike.insert(endsAlike.end(), 3 * 512, 0);
     const Injection lost{Fault::Silence, 2, z960sim::kAny, 3};
     const Injection lostEveryTime{Fault::Silence, 2, z960sim::kAny, 3, 1, 0};
     const Injection growsOnce{Fault::GrowWhileSent, 2, z960sim::kAny, 0, 1, 1, 700};
@@ -480,6 +483,9 @@ TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredWholeOrWhenALaterFetchB
         // every fetch is short by that block.
         {"alike blocks, plain 0x88, a block lost every time", padded, false, true, {growsEveryTime, lostEveryTime},
          false, 3},
+        // A block lost beside the alike ones, just past what the earlier fetch held, would
+        // not show: no fetch bears the next one out.
+        {"alike blocks a window from the end, nothing lost", endsAlike, true, false, {growsEveryTime}, false, 3},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
