@@ -131,8 +131,7 @@ bool readLocalFile(const char *path, std::vector<unsigned char> &bytes,
 struct FetchCopy {
     std::vector<unsigned char> bytes;
     bool lineDoubt = false;
-    bool alike = false;
-    std::uint32_t alikeEnd = 0;
+    std::uint32_t alikeEnd = 0; // where its last block alike the one before it ends
     std::uint32_t largestBlock = 0;
 };
 
@@ -562,7 +561,6 @@ Z960Port::FetchEnd Z960Port::fetchUntilItStands(const std::function<FetchEnd()> 
             return end; // no doubt: it stands alone
         FetchCopy copy;
         copy.lineDoubt = doubt_.line;
-        copy.alike = doubt_.alike;
         copy.alikeEnd = doubt_.alikeEnd;
         copy.largestBlock = doubt_.largestBlock;
         if (!readLocalFile(path, copy.bytes))
