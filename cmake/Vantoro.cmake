@@ -36,3 +36,24 @@ function(vantoro_tests)
       ENVIRONMENT "QT_QPA_PLATFORM=${platform};ASAN_OPTIONS=detect_leaks=0")
   endforeach()
 endfunction()
+
+# vantoro_test_shards(<test> <count>)
+# Runs a test program of the calling folder as <count> ctest tests that can
+# run side by side, each with its share of the program's tests (GoogleTest's
+# sharding): the first keeps the program's name, the others add _2, _3, ...
+function(vantoro_test_shards test count)
+  get_test_property(${test} LABELS labels)
+  get_test_property(${test} ENVIRONMENT environment)
+  get_test_property(${test} TIMEOUT timeout)
+  math(EXPR last "${count} - 1")
+  foreach(index RANGE ${last})
+    set(name ${test})
+    if(index GREATER 0)
+      math(EXPR number "${index} + 1")
+      set(name ${test}_${number})
+      add_test(NAME ${name} COMMAND ${test})
+    endif()
+    set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
+      ENVIRONMENT "${environment};GTEST_TOTAL_SHARDS=${count};GTEST_SHARD_INDEX=${index}")
+  endforeach()
+endfunction()

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <thread>
 
 namespace LinkWait {
@@ -74,6 +75,14 @@ bool until(const std::function<bool()> &done, LinkClock::Tick start, LinkClock::
             // deadline (a reply among them) still run before the last test.
             pump();
             return done();
+        }
+        // A deadline closer than a timer can wake (link time running faster
+        // than real time) is slept out on the spot.
+        const double realLeftMs = (ms - gone) / LinkClock::speed();
+        if (realLeftMs < 1.0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(std::ceil(realLeftMs * 1000.0))));
+            pump();
+            continue;
         }
         deadline.arm(ms - gone);
         sleepForEvent();

@@ -8,15 +8,13 @@
 // answered with the abort code, so a meter still sending after we gave up
 // stops, and nothing of ours (file, timers, progress) is touched.
 //
-// A block lost on the line (bad CRC, or a frame start destroyed so that the
-// frame never shows) is asked for again: after 7 s without a block the last
-// acknowledgement is repeated, in windowed mode after the file was cut back
-// to it; an end block that comes before the announced size has the same
-// answer at once. Blocks carry no numbers, so a block the meter sends twice,
-// or again from an acknowledgement it did not hear, is told by its code and
-// its bytes and never written twice. A transfer that needed any of this is
-// taken only at its announced size (without it, a longer log is one the
-// meter appended to while sending).
+// Every block is written as it comes. A block lost on the line (bad CRC, or
+// a frame start destroyed so that the frame never shows) is asked for again
+// by repeating the last acknowledgement after 7 s without a block. Blocks
+// carry no numbers, though, so what the meter sends then, or a block it sent
+// twice, cannot be told from new data for sure: a fetch that the line left in
+// doubt, or that holds a block alike the one before it, is fetched again,
+// whole, and stands only when another fetch bears it out.
 #include "link/Z960Port.h"
 
 #include "link/LinkWait.h"
@@ -26,13 +24,14 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstring>
 #include <limits>
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
 
 using namespace Z960Frames;
 
@@ -76,6 +75,8 @@ constexpr std::int32_t kWindowBlocks = 4;    // windowed mode: blocks per acknow
 constexpr unsigned long kAckPauseMs = 50;    // pause before every acknowledgement
 constexpr unsigned long kIndexPauseMs = 100; // pause between the index request and the opening
 constexpr int kIndexTries = 4;
+constexpr int kFileFetches = 3;  // fetches of a file in doubt before it fails
+constexpr int kIndexFetches = 2; // the same for the file list
 constexpr int kEndPumps = 25;
 constexpr std::size_t kMaxNameLength = 1022; // the name and its NUL fill a request at most
 constexpr unsigned short kAnnouncingReplyLength = 10; // a reply that carries the file size in bytes 6 to 9
@@ -99,7 +100,11 @@ const AckRule *ackRuleFor(unsigned char block)
     return nullptr;
 }
 
-void sleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// Sleeps ms milliseconds of link time without handling events.
+void sleepMs(unsigned ms)
+{
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(1000.0 * ms / LinkClock::speed())));
+}
 
 void pump() { LinkWait::pump(); }
 
@@ -120,6 +125,35 @@ bool readLocalFile(const char *path, std::vector<unsigned char> &bytes,
     const bool readOk = std::ferror(file) == 0;
     std::fclose(file);
     return readOk;
+}
+
+// A fetch that was in doubt, as it came: its bytes and where its doubt lies.
+struct FetchCopy {
+    std::vector<unsigned char> bytes;
+    bool lineDoubt = false;
+    std::uint32_t alikeEnd = 0; // where its last block alike the one before it ends
+    std::uint32_t largestBlock = 0;
+};
+
+// A fetch in doubt stands when an earlier one brought the same bytes. When
+// only its alike blocks put it in doubt, it also stands when it begins with
+// the bytes of an earlier fetch (a log the meter appended to in between) and
+// all its alike blocks, and a window after the last of them, lie within
+// those bytes: a block sent twice shows as alike blocks, and a block lost
+// without the line showing it is lost beside it, in the same window.
+bool standsBeside(const FetchCopy &later, const std::vector<FetchCopy> &earlier)
+{
+    const std::uint64_t borneOutUpTo =
+        static_cast<std::uint64_t>(later.alikeEnd) + static_cast<std::uint64_t>(kWindowBlocks) * later.largestBlock;
+    for (const FetchCopy &e : earlier) {
+        if (later.bytes == e.bytes)
+            return true;
+        const bool grown = later.bytes.size() > e.bytes.size()
+                           && std::equal(e.bytes.begin(), e.bytes.end(), later.bytes.begin());
+        if (!later.lineDoubt && grown && borneOutUpTo <= e.bytes.size())
+            return true;
+    }
+    return false;
 }
 
 // Counts a transfer step for the duration of a scope.
@@ -182,9 +216,6 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     }
     if (resend && inStep)
         return false; // the step that is running restarts the guard itself
-    if (!resend && !inStep && !frameError && !checkForGoingBack_ && transferPhase_ == TransferPhase::Running
-        && isAlternatingCode(blockCode) && isLastBlockAgain(blockCode))
-        return false; // sent twice: a new block would carry the other code; the guard runs on
     StepCount step(transferStepDepth_);
 
     fileTransferTimer->stop();
@@ -196,6 +227,7 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     if (inStep)
         frameError = true;
     if (frameError) {
+        doubt_.line = true;
         fileTransferTimer->start();
         fault(Z960Fault::TransferFrameError);
         return false;
@@ -214,15 +246,9 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     case Block::DataD:
         // The opening acknowledges an empty block: whatever a frame received
         // meanwhile left in the record is not file data.
-        if (!opening) {
-            bool failed = false;
-            if (!meterWentBack(blockCode, failed) && !failed && !isAlternatingCode(blockCode)
-                && isLastBlockAgain(blockCode))
-                transferRecovered_ = true; // a repeat or alike data: only the announced size can tell
-            if (failed || !writeBlock(blockCode)) {
-                failLocalFile();
-                return false;
-            }
+        if (!opening && !writeBlock()) {
+            failLocalFile();
+            return false;
         }
         break;
     case Block::NoData:
@@ -233,9 +259,10 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
         closeTransferFile();
         return true;
     case Block::End: {
-        if (announcedSize_ && static_cast<std::uint32_t>(bytesReceived) < *announcedSize_
-            && askForTheLastWindowAgain())
-            return false; // a block of the last window was lost
+        // Short of the announced size: a block was lost, or cut short. (A
+        // longer file is a log that the meter appended to while sending.)
+        if (announcedSize_ && static_cast<std::uint32_t>(bytesReceived) < *announcedSize_)
+            doubt_.line = true;
         const bool closed = closeTransferFile();
         for (int i = 0; i < kEndPumps; ++i)
             pump();
@@ -244,14 +271,11 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
             failLocalFile(); // the last bytes never reached the disk
             return true;
         }
-        if (!endsAtItsSize()) {
-            transferAbort = true; // never a shortened or doubled file taken for the whole
-            return true;
-        }
         transferComplete = true;
         return true;
     }
     default:
+        doubt_.line = true; // a frame the transfer cannot take: what it carried is lost
         fault(Z960Fault::UnknownBlockCode);
         break;
     }
@@ -290,81 +314,28 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
 
     lastAckCode = sendTransferFrame(code, window, payloadLength);
     bytesAtLastAck = static_cast<std::uint32_t>(bytesReceived);
-    previousAck_ = lastAck_;
-    lastAck_ = AckMark{bytesAtLastAck, lastBlock_, 0};
     return false;
 }
 
-bool Z960Port::repeatLastAck()
+void Z960Port::repeatLastAck()
 {
-    transferRecovered_ = true;
-    // Nothing came since the acknowledgement: the meter may not have heard it
-    // and go back to the one before.
-    checkForGoingBack_ = static_cast<std::uint32_t>(bytesReceived) == bytesAtLastAck;
-    // Windowed, the meter is asked for everything after the last
-    // acknowledgement again: blocks carry no numbers, so the blocks
-    // taken since then may stand in the place of one that was lost.
-    if (windowedAck && !rollBackToLastAck()) {
-        failLocalFile();
-        return false;
-    }
+    doubt_.line = true;
+    // Windowed, the meter goes on after the bytes counted here one block at
+    // a time, until the next windowed acknowledgement: that block gets it at once.
+    if (windowedAck)
+        windowCounter = 0;
     dropPartialFrame();
     fileTransferTimer->start();
     const auto since = static_cast<std::uint32_t>(bytesReceived) - bytesAtLastAck;
     const unsigned char progress[3] = {1, static_cast<unsigned char>(since & 0xFF),
                                        static_cast<unsigned char>((since >> 8) & 0xFF)};
     sendTransferFrame(lastAckCode, progress, windowedAck ? 3 : 0);
-    return true;
 }
 
-bool Z960Port::askForTheLastWindowAgain()
+void Z960Port::noteLineTrouble()
 {
-    // Plain, the meter has had an acknowledgement for every block it sent:
-    // there is nothing to ask for again. Once asked from an acknowledgement,
-    // a second early end there means the file is shorter than announced.
-    if (!windowedAck || (shortEndAskedAt_ && bytesAtLastAck <= *shortEndAskedAt_))
-        return false;
-    shortEndAskedAt_ = bytesAtLastAck;
-    repeatLastAck();
-    return true;
-}
-
-bool Z960Port::endsAtItsSize() const
-{
-    if (!announcedSize_)
-        return true; // the list and the images announce none
-    const auto received = static_cast<std::uint32_t>(bytesReceived);
-    return received == *announcedSize_ || (received > *announcedSize_ && !transferRecovered_);
-}
-
-bool Z960Port::isAlternatingCode(unsigned char code) { return code == Block::DataC || code == Block::DataD; }
-
-bool Z960Port::isLastBlockAgain(unsigned char code) const
-{
-    const std::uint32_t length = std::min<std::uint32_t>(frame.length, kFrameDataSize);
-    const auto received = static_cast<std::uint32_t>(bytesReceived);
-    return lastBlock_.length > 0 && code == lastBlock_.code && length == lastBlock_.length && received >= length
-           && fileHolds(received - length, frame.data, length);
-}
-
-bool Z960Port::meterWentBack(unsigned char code, bool &failed)
-{
-    if (!checkForGoingBack_)
-        return false;
-    checkForGoingBack_ = false;
-    const std::uint32_t from = previousAck_.bytes;
-    const std::uint32_t length = std::min<std::uint32_t>(frame.length, kFrameDataSize);
-    if (static_cast<std::uint32_t>(bytesReceived) != bytesAtLastAck || length == 0 || from + length > bytesAtLastAck
-        || code != previousAck_.firstCode || !fileHolds(from, frame.data, length))
-        return false;
-    if (!cutFileTo(from)) {
-        failed = true;
-        return false;
-    }
-    bytesAtLastAck = from;
-    lastAck_ = previousAck_;
-    lastBlock_ = previousAck_.before;
-    return true;
+    if (transferPhase_ == TransferPhase::Opening || transferPhase_ == TransferPhase::Running)
+        doubt_.line = true;
 }
 
 unsigned char Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len)
@@ -439,7 +410,7 @@ void Z960Port::answerStrayBlock(unsigned char blockCode)
     txCrc = keptCrc;
 }
 
-bool Z960Port::writeBlock(unsigned char code)
+bool Z960Port::writeBlock()
 {
     if (transferFile == nullptr || frame.length == 0)
         return true;
@@ -448,34 +419,21 @@ bool Z960Port::writeBlock(unsigned char code)
     // the file holds every block taken so far whatever happens next.
     if (std::fwrite(frame.data, 1, length, transferFile) != length || std::fflush(transferFile) != 0)
         return false;
-    if (static_cast<std::uint32_t>(bytesReceived) == lastAck_.bytes)
-        lastAck_.firstCode = code;
     bytesReceived += static_cast<std::int32_t>(length);
-    lastBlock_ = BlockMark{code, static_cast<std::uint32_t>(length)};
+    noteBlock(frame.data, static_cast<std::uint32_t>(length));
     return true;
 }
 
-bool Z960Port::fileHolds(std::uint32_t offset, const unsigned char *bytes, std::uint32_t length) const
+void Z960Port::noteBlock(const unsigned char *data, std::uint32_t length)
 {
-    if (transferFile == nullptr)
-        return false;
-    // Every block was flushed when written: the descriptor reads what the stream wrote.
-    std::vector<unsigned char> held(length);
-    return ::pread(::fileno(transferFile), held.data(), length, static_cast<off_t>(offset))
-               == static_cast<ssize_t>(length)
-           && std::memcmp(held.data(), bytes, length) == 0;
-}
-
-bool Z960Port::cutFileTo(std::uint32_t bytes)
-{
-    if (transferFile != nullptr) {
-        const auto keep = static_cast<off_t>(bytes);
-        if (std::fflush(transferFile) != 0 || ::ftruncate(::fileno(transferFile), keep) != 0
-            || std::fseek(transferFile, static_cast<long>(keep), SEEK_SET) != 0)
-            return false;
+    // Alike the block before it, whatever the codes: it may be that block
+    // sent twice, and only another fetch can tell.
+    if (length == lastBlock_.size() && std::equal(data, data + length, lastBlock_.begin())) {
+        doubt_.alike = true;
+        doubt_.alikeEnd = static_cast<std::uint32_t>(bytesReceived);
     }
-    bytesReceived = static_cast<std::int32_t>(bytes);
-    return true;
+    lastBlock_.assign(data, data + length);
+    doubt_.largestBlock = std::max(doubt_.largestBlock, length);
 }
 
 void Z960Port::dropPartialFrame()
@@ -484,15 +442,6 @@ void Z960Port::dropPartialFrame()
     rxCountdown = 0;
     startFrame();
     rxState = RX_IDLE;
-}
-
-bool Z960Port::rollBackToLastAck()
-{
-    windowCounter = 0; // the meter resumes one block at a time: acknowledge the next one at once
-    if (static_cast<std::uint32_t>(bytesReceived) == bytesAtLastAck)
-        return true;
-    lastBlock_ = lastAck_.before;
-    return cutFileTo(bytesAtLastAck);
 }
 
 bool Z960Port::closeTransferFile()
@@ -544,6 +493,7 @@ void Z960Port::commsTimeoutTimerEvent(QObject * /*Sender*/)
 void Z960Port::abortFileTransfer()
 {
     transferAbort = true;
+    downloadAborted_ = true;
     // Told at once, not with the next acknowledgement: in windowed mode the
     // meter may be waiting for one and would go on with its window.
     if (transferPhase_ != TransferPhase::Idle)
@@ -572,13 +522,10 @@ bool Z960Port::getFile(const char *path)
     resetRxTxFrame(true);
     bytesReceived = 0;
     bytesAtLastAck = 0;
-    lastBlock_ = {};
-    lastAck_ = previousAck_ = {};
-    checkForGoingBack_ = false;
-    transferRecovered_ = false;
-    shortEndAskedAt_.reset();
+    doubt_ = {};
+    lastBlock_.clear();
 
-    transferFile = std::fopen(path, "w+b"); // read back to tell a repeated block
+    transferFile = std::fopen(path, "wb");
     if (transferFile == nullptr) {
         fault(Z960Fault::LocalFileOpen);
         return false;
@@ -599,11 +546,35 @@ bool Z960Port::getFile(const char *path)
     return transferComplete;
 }
 
-bool Z960Port::requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
-                           unsigned short timeoutSeconds, bool windowed, const char *path)
+Z960Port::FetchEnd Z960Port::fetchUntilItStands(const std::function<FetchEnd()> &fetchOnce, const char *path,
+                                                int fetches)
 {
-    if (path == nullptr || argLen > kCommandBufferSize || transferPhase_ != TransferPhase::Idle)
-        return false;
+    downloadAborted_ = false;
+    std::vector<FetchCopy> earlier;
+    for (int n = 0; n < fetches; ++n) {
+        if (n > 0 && (downloadAborted_ || refusesWork()))
+            return FetchEnd::Failed; // stopped or aborted between two fetches
+        const FetchEnd end = fetchOnce();
+        if (end != FetchEnd::Received)
+            return n == 0 ? end : FetchEnd::Failed;
+        if (!doubt_.any())
+            return end; // no doubt: it stands alone
+        FetchCopy copy;
+        copy.lineDoubt = doubt_.line;
+        copy.alikeEnd = doubt_.alikeEnd;
+        copy.largestBlock = doubt_.largestBlock;
+        if (!readLocalFile(path, copy.bytes))
+            return FetchEnd::Failed;
+        if (standsBeside(copy, earlier))
+            return end;
+        earlier.push_back(std::move(copy));
+    }
+    return FetchEnd::Failed;
+}
+
+Z960Port::FetchEnd Z960Port::fetchFileOnce(unsigned char command, const unsigned char *args, unsigned short argLen,
+                                           unsigned short timeoutSeconds, bool windowed, const char *path)
+{
     resetRxTxFrame(true);
     windowedAck = windowed;
     unsigned char buf[kCommandBufferSize] = {};
@@ -613,11 +584,20 @@ bool Z960Port::requestFile(unsigned char command, const unsigned char *args, uns
     TransferScope requested(*this, TransferPhase::Requested);
     if (!sendQuillmereFrame(command, buf, &len, timeoutSeconds)) {
         abortIfAsked(); // stopped while waiting: the meter may have readied the file all the same
-        return false;
+        return FetchEnd::NotAnswered;
     }
     if ((command == Cmd::LogFile || command == Cmd::RealTimeLog) && len >= kAnnouncingReplyLength)
         announcedSize_ = expectedSize;
-    return getFile(path);
+    return getFile(path) ? FetchEnd::Received : FetchEnd::Failed;
+}
+
+bool Z960Port::requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
+                           unsigned short timeoutSeconds, bool windowed, const char *path)
+{
+    if (path == nullptr || argLen > kCommandBufferSize || transferPhase_ != TransferPhase::Idle)
+        return false;
+    const auto once = [&] { return fetchFileOnce(command, args, argLen, timeoutSeconds, windowed, path); };
+    return fetchUntilItStands(once, path, triesNow(kFileFetches)) == FetchEnd::Received;
 }
 
 bool Z960Port::getLogFile(const char *name, const char *localPath, bool windowed)
@@ -644,7 +624,7 @@ bool Z960Port::getRTLogFile(const char * /*unused*/, const char *localPath, bool
     return requestFile(Cmd::RealTimeLog, args, sizeof args, 120, windowed, localPath);
 }
 
-Z960Port::IndexFetch Z960Port::fetchIndexOnce(const char *localPath, unsigned char logType)
+Z960Port::FetchEnd Z960Port::fetchIndexOnce(const char *localPath, unsigned char logType)
 {
     windowedAck = false;
     TransferScope requested(*this, TransferPhase::Requested);
@@ -658,10 +638,10 @@ Z960Port::IndexFetch Z960Port::fetchIndexOnce(const char *localPath, unsigned ch
     }
     if (!asked) {
         abortIfAsked(); // stopped while waiting: the meter may have readied the list all the same
-        return IndexFetch::NotAnswered;
+        return FetchEnd::NotAnswered;
     }
     DelayTicks(kIndexPauseMs);
-    return getFile(localPath) ? IndexFetch::Received : IndexFetch::Failed;
+    return getFile(localPath) ? FetchEnd::Received : FetchEnd::Failed;
 }
 
 bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, bool /*unused*/)
@@ -669,23 +649,12 @@ bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, boo
     if (localPath == nullptr || transferPhase_ != TransferPhase::Idle)
         return false;
     try {
-        IndexFetch got = fetchIndexOnce(localPath, logType);
-        if (got == IndexFetch::Received && transferRecovered_) {
-            // The list announces no size, so one that needed a recovery may be
-            // short, or hold a block twice, and still end well. It is fetched
-            // again, and stands when that fetch needed none or brought the same bytes.
-            std::vector<unsigned char> first;
-            const bool kept = readLocalFile(localPath, first);
-            got = fetchIndexOnce(localPath, logType);
-            std::vector<unsigned char> second;
-            if (got != IndexFetch::Received
-                || (transferRecovered_ && !(kept && readLocalFile(localPath, second) && second == first)))
-                got = IndexFetch::Failed;
-        }
-        if (got == IndexFetch::Received)
+        const auto once = [&] { return fetchIndexOnce(localPath, logType); };
+        const FetchEnd got = fetchUntilItStands(once, localPath, triesNow(kIndexFetches));
+        if (got == FetchEnd::Received)
             return true;
         if (!stopped_) // a stop is no failure to report
-            showText(got == IndexFetch::NotAnswered ? "getLogFileIndex failed" : "getFile failed");
+            showText(got == FetchEnd::NotAnswered ? "getLogFileIndex failed" : "getFile failed");
     } catch (const ESerCommError &e) {
         showText(e.what());
     }

@@ -24,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QTimer;
 class TSerComm;
@@ -302,7 +303,16 @@ public:
     bool verifySerialNumber();
 
     // ---- file transfer ---------------------------------------------------------
+    // One transfer into path: true only when its end block arrived.
     bool getFile(const char *path);
+    // The downloads below fetch their file again, whole, while a fetch is in
+    // doubt (a repeated acknowledgement, a frame lost or spoiled, a block
+    // alike the one before it, an end before the announced size). A file
+    // stands once a fetch has no doubt, or two fetches bring the same bytes,
+    // or a fetch whose only doubt is alike blocks begins with the bytes of an
+    // earlier one that hold those blocks (a log that grew in between). Log
+    // files, logs by time and the images are fetched at most three times, the
+    // file list twice; path holds the last fetch, whatever the outcome.
     bool getLogFile(const char *name, const char *localPath, bool windowedAck);
     bool getLogFileIndex(const char *localPath, unsigned char logType, bool unused = false);
     bool getRTLogFile(const char *unused, const char *localPath, bool windowedAck, unsigned char logType,
@@ -413,53 +423,41 @@ private:
     // Sends the abort 0x8E at once, keeping the frame record as it was.
     void answerStrayBlock(unsigned char blockCode);
     // Appends the block in the frame record to the file; false on a write error.
-    bool writeBlock(unsigned char code);
-    // Repeats told apart from new blocks. The meter numbers nothing, so a block
-    // sent twice shows only by its code, where the codes alternate, and by its
-    // bytes; a meter that did not hear an acknowledgement goes back to the one
-    // before it.
-    static bool isAlternatingCode(unsigned char code);
-    // The block in the frame record has the code and the bytes of the last one written.
-    bool isLastBlockAgain(unsigned char code) const;
-    // After a repeated acknowledgement: the block in the frame record is the one
-    // that followed the acknowledgement before the last (same code, same bytes),
-    // so the meter goes on from there; the file is cut back to it. False when it
-    // is not, or when the cut failed (failed set).
-    bool meterWentBack(unsigned char code, bool &failed);
-    // The file holds these bytes at offset.
-    bool fileHolds(std::uint32_t offset, const unsigned char *bytes, std::uint32_t length) const;
-    // Cuts the file to its first `bytes` bytes; false on a file error.
-    bool cutFileTo(std::uint32_t bytes);
-    // Repeats the last acknowledgement (the transfer timer's re-send, and an end
-    // block that came too soon); false when the local file failed.
-    bool repeatLastAck();
-    // An end block before the announced size, in windowed mode: the last window
-    // is asked for again, once for each acknowledgement reached. False when
-    // there is nothing more to ask for.
-    bool askForTheLastWindowAgain();
-    // The file as it stands at the end block is the one announced: exactly its
-    // size, or longer (a log appended to while sent) when nothing had to be recovered.
-    bool endsAtItsSize() const;
+    bool writeBlock();
+    // Keeps the block just written, to tell one alike the one before it.
+    void noteBlock(const unsigned char *data, std::uint32_t length);
+    // Repeats the last acknowledgement (the transfer timer's re-send), with
+    // the count of bytes received since it in windowed mode.
+    void repeatLastAck();
     // Before the last acknowledgement is repeated: the meter sends nothing
     // until it has it, so a partial frame in the receiver (the rest of a
     // frame whose start was lost, read as the start of another framing)
     // is no block, and must not swallow the block that answers.
     void dropPartialFrame();
-    // Cuts the file back to the bytes at the last acknowledgement, so that
-    // the meter can send everything after it again; false on a file error.
-    bool rollBackToLastAck();
+    // A frame was lost or spoiled on the line while a transfer runs: its
+    // fetch is in doubt.
+    void noteLineTrouble();
     // Flushes and closes the file; false when either failed.
     bool closeTransferFile();
     // The local file failed: abort to the meter, close the file, end the transfer.
     void failLocalFile();
     // Sends the PC's abort, which ends the meter's side of the transfer.
     void sendPcAbort();
+    // How one fetch of a file ended: its request unanswered, its transfer
+    // failed, or the file received whole (its end block came).
+    enum class FetchEnd : unsigned char { NotAnswered, Failed, Received };
     // One fetch of the file list: the request (up to four tries), then its transfer.
-    enum class IndexFetch : unsigned char { NotAnswered, Failed, Received };
-    IndexFetch fetchIndexOnce(const char *localPath, unsigned char logType);
+    FetchEnd fetchIndexOnce(const char *localPath, unsigned char logType);
+    // One fetch of a file: the request (command, args), then its transfer into path.
+    FetchEnd fetchFileOnce(unsigned char command, const unsigned char *args, unsigned short argLen,
+                           unsigned short timeoutSeconds, bool windowed, const char *path);
+    // Runs fetchOnce until a fetch stands, at most `fetches` times; path
+    // then holds it. Received when one stood; otherwise the
+    // way the first fetch ended when it did not come whole, else Failed.
+    FetchEnd fetchUntilItStands(const std::function<FetchEnd()> &fetchOnce, const char *path, int fetches);
     // Sends it when abortFileTransfer asked for it and it has not gone out yet.
     void abortIfAsked();
-    // Request (command, args) then getFile into path; the windowed flag is set first.
+    // Fetches a file (request, then its transfer) until it stands.
     bool requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
                      unsigned short timeoutSeconds, bool windowed, const char *path);
     // getConfigFile and friends: the download replaces image (size bytes) when it has exactly that size.
@@ -470,26 +468,19 @@ private:
     // files whose request announces none (the index, the images).
     std::optional<std::uint32_t> announcedSize_;
     int transferStepDepth_ = 0; // transfer steps sending right now (a block arriving then is not taken)
-    // What the transfer knows of its blocks, to tell a repeat: the last block
-    // written, and the last two acknowledgements with the block before each
-    // and the code of the first block after it.
-    struct BlockMark {
-        unsigned char code = 0;
-        std::uint32_t length = 0; // 0: none
+    // What puts the fetch under way in doubt. Blocks carry no numbers, so a
+    // block lost, doubled or sent again cannot be told for sure: a fetch in
+    // doubt is fetched again, and stands only when another fetch bears it out.
+    struct FetchDoubt {
+        bool line = false;            // an acknowledgement repeated, a frame lost or spoiled, an early end
+        bool alike = false;           // a block alike the one before it, perhaps that one sent twice
+        std::uint32_t alikeEnd = 0;   // where the last such block ends in the file
+        std::uint32_t largestBlock = 0;
+        bool any() const { return line || alike; }
     };
-    struct AckMark {
-        std::uint32_t bytes = 0; // bytesReceived when it was sent
-        BlockMark before;
-        unsigned char firstCode = 0;
-    };
-    BlockMark lastBlock_;
-    AckMark lastAck_, previousAck_;
-    bool checkForGoingBack_ = false; // the last acknowledgement was repeated with nothing written since it
-    // The transfer needed a recovery (a repeated acknowledgement, a frame lost
-    // or spoiled, a block that may be a repeat): its file is only taken at the
-    // announced size, and a file list is fetched again.
-    bool transferRecovered_ = false;
-    std::optional<std::uint32_t> shortEndAskedAt_; // bytesAtLastAck when an early end block was answered
+    FetchDoubt doubt_;
+    std::vector<unsigned char> lastBlock_; // the bytes of the last block written
+    bool downloadAborted_ = false; // abortFileTransfer during a download: no further fetch
     bool pcAbortPending_ = false; // abortFileTransfer: the meter is still to be told
     bool pcAbortSent_ = false;    // the PC's abort went out since the last request: never twice
 

@@ -114,6 +114,7 @@ void Z960Port::rxByte(unsigned char c)
             rxState = RX_QUILLMERE;
         } else {
             fault(Z960Fault::QuillmereDle);
+            noteLineTrouble();
             rxState = RX_IDLE;
         }
         break;
@@ -161,6 +162,7 @@ void Z960Port::rxQuillmereEnd()
     } else {
         frameError = true;
         fault(Z960Fault::QuillmereCrc);
+        noteLineTrouble();
     }
 }
 
@@ -171,6 +173,9 @@ void Z960Port::rxAsciiEnd()
         frame.frameReady = true;
     else
         fault(Z960Fault::AsciiCheck);
+    // No Modbus frame comes during a transfer: this was the rest of a block
+    // whose start was lost.
+    noteLineTrouble();
 }
 
 void Z960Port::rxTimeoutTimerEvent(QObject * /*Sender*/)
@@ -185,6 +190,7 @@ void Z960Port::rxTimeoutTimerEvent(QObject * /*Sender*/)
                 frame.frameReady = true;
             else
                 fault(Z960Fault::RtuCrc);
+            noteLineTrouble(); // as for an ASCII frame
         }
         rxIsRtu = false; // a frame from another address is dropped silently
     }

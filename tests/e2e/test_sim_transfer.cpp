@@ -213,17 +213,31 @@ TEST(SimTransfer, NewRequestEndsARunningTransfer)
     EXPECT_TRUE(pc.quiet(100ms));
 }
 
-TEST(SimTransfer, PlainBlockCodeOption)
+TEST(SimTransfer, BlockCodesOption)
 {
-    z960sim::Options o;
-    o.plainBlockCode = true;
-    Simulator sim(o);
-    Client pc(sim.slavePath());
-    sim.addFile("f", pattern(1100));
-    const Download d = download(pc, 2, nameArg("f"), false);
-    EXPECT_EQ(d.codes, (Bytes{0x88, 0x88, 0x88, 0x97}));
-    ASSERT_EQ(d.acks.size(), 4u);
-    EXPECT_EQ(d.acks[1], Bytes{0x90});
+    const struct {
+        z960sim::BlockCodes codes;
+        Bytes sent;
+        uint8_t firstAck;
+    } cases[] = {
+        {z960sim::BlockCodes::All0x88, {0x88, 0x88, 0x88, 0x97}, 0x90},
+        {z960sim::BlockCodes::All0x91, {0x91, 0x91, 0x91, 0x97}, 0x92},
+        {z960sim::BlockCodes::All0x93, {0x93, 0x93, 0x93, 0x97}, 0x94},
+        {z960sim::BlockCodes::Alternating, {0x91, 0x93, 0x91, 0x97}, 0x92},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(int(c.codes));
+        z960sim::Options o;
+        o.blockCodes = c.codes;
+        Simulator sim(o);
+        Client pc(sim.slavePath());
+        sim.addFile("f", pattern(1100));
+        const Download d = download(pc, 2, nameArg("f"), false);
+        EXPECT_EQ(d.codes, c.sent);
+        EXPECT_EQ(d.data, pattern(1100)) << "every block acknowledged by its code";
+        ASSERT_EQ(d.acks.size(), 4u);
+        EXPECT_EQ(d.acks[1], Bytes{c.firstAck});
+    }
 }
 
 TEST(SimTransfer, RealTimeLogServesTheNewestFileOfItsType)

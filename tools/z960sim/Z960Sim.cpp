@@ -769,8 +769,12 @@ struct Simulator::Impl {
     {
         if (i == xfer.blocks)
             return kEndBlock;
-        if (opt.plainBlockCode)
-            return 0x88;
+        switch (opt.blockCodes) {
+        case BlockCodes::All0x88: return 0x88;
+        case BlockCodes::All0x91: return 0x91;
+        case BlockCodes::All0x93: return 0x93;
+        case BlockCodes::Alternating: break;
+        }
         return i % 2 ? 0x93 : 0x91;
     }
     size_t itemLength(size_t i) const

@@ -89,7 +89,8 @@
 // The meter sends nothing until the PC's opening acknowledgement 0x8B (empty payload). Then it sends
 // `window` frames per acknowledgement (window 1 at first): data blocks of Options::blockSize bytes
 // (the last one shorter), then the end block 0x97 (empty). An empty file is the end block alone.
-// Data blocks alternate 0x91, 0x93, 0x91, ... (Options::plainBlockCode uses 0x88 for all).
+// Data blocks alternate 0x91, 0x93, 0x91, ...; Options::blockCodes can make them all 0x88, all 0x91
+// or all 0x93 instead.
 // Acknowledgements: an ack with payload [w] (windowed) acknowledges everything sent and sets the
 // window to w (1..16). An ack with payload [1, lo, hi] (a re-sent windowed ack) says lo | hi<<8 bytes
 // arrived since the last ack: the meter resumes at the first block not covered, one block at a time
@@ -152,6 +153,14 @@ constexpr std::array<size_t, 8> kImageSizes = {351, 941, 82, 46, 158, 332, 222, 
 // Log file types as the index request carries them.
 enum FileType : uint8_t { LogFile = 0, SystemFile = 1, DiagnosticFile = 2, AlarmFile = 6 };
 
+// The control codes of the data blocks a transfer sends.
+enum class BlockCodes {
+    Alternating, // 0x91, 0x93, 0x91, ...
+    All0x88,
+    All0x91,
+    All0x93,
+};
+
 struct Options {
     int address = 1;              // Modbus address answered; kAnyAddress answers all
     bool paced = false;           // send at the line rate (about 1.04 ms a byte at 9600 baud)
@@ -162,7 +171,7 @@ struct Options {
     int resendTimeoutMs = 8000;   // transfer: silence before the meter sends again (scaled)
     int maxResends = 3;           // transfer: silent periods before the meter aborts
     bool resendOnlyWhenAsked = false; // transfer: no re-send and no abort of its own on silence
-    bool plainBlockCode = false;  // data blocks all 0x88 instead of alternating 0x91/0x93
+    BlockCodes blockCodes = BlockCodes::Alternating; // the codes of the data blocks
     bool enforceAccess = true;    // refuse writes below their access level
     int accessLevel = 0;          // level at start
 };
