@@ -270,7 +270,7 @@ private:
         if (!item.font) {
             // No font can be used at all: an average width per character keeps the layout going.
             for (int i = item.from; i < item.to; ++i) {
-                const int cluster = addCluster(chars, i, i + 1, offset, hyphenAt);
+                const int cluster = addCluster(chars, i, i + 1, offset, hyphenAt, item.level & 1);
                 item.glyphs.push_back(ShapedGlyph{nullptr, 0, item.width, 0, cluster});
                 item.width += 556;
             }
@@ -314,7 +314,7 @@ private:
             if (it == clusterOf.end()) {
                 // Characters before the first cluster (only removed ones) join it.
                 const int from = first == firsts.front() ? item.from : static_cast<int>(first);
-                it = clusterOf.emplace(first, addCluster(chars, from, endOf(first), offset, hyphenAt)).first;
+                it = clusterOf.emplace(first, addCluster(chars, from, endOf(first), offset, hyphenAt, item.level & 1)).first;
             }
             const FontFile &f = *item.font;
             item.glyphs.push_back(ShapedGlyph{&f, info[i].codepoint, item.width + f.milli(pos[i].x_offset),
@@ -325,8 +325,9 @@ private:
             out_.clusters.back() += QString::fromUcs4(chars.data() + item.from, item.to - item.from);
     }
 
-    int addCluster(const std::u32string &chars, int from, int to, int offset, int hyphenAt)
+    int addCluster(const std::u32string &chars, int from, int to, int offset, int hyphenAt, bool rtl)
     {
+        out_.rightToLeft.push_back(rtl);
         std::u32string typed = chars.substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
         if (hyphenAt >= offset + from && hyphenAt < offset + to)
             typed[static_cast<size_t>(hyphenAt - offset - from)] = kSoftHyphen;  // the hyphen stands for the typed soft hyphen

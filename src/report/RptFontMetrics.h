@@ -37,6 +37,7 @@ struct ShapedLine {
     QString text;                     // as typed (normalised)
     std::vector<ShapedGlyph> glyphs;  // left to right, as they print
     std::vector<QString> clusters;    // the typed text each cluster of glyphs stands for
+    std::vector<bool> rightToLeft;    // each cluster's direction
     double width = 0;                 // 1/1000 em
     // Runs of both directions: only the line's whole text gives back the
     // order it was typed in.

@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <map>
@@ -48,14 +49,32 @@ QByteArray hex4(uint32_t v) { return QByteArray::number(v, 16).rightJustified(4,
 
 class PdfFile;
 
+// The text of a cluster as readers take it from the page: readers put
+// right-to-left text back in typed order character by character, so the
+// characters of a right-to-left cluster go in the order they show.
+QString clusterText(const ShapedLine &line, int cluster)
+{
+    const QString &typed = line.clusters[static_cast<size_t>(cluster)];
+    if (!line.rightToLeft[static_cast<size_t>(cluster)])
+        return typed;
+    QList<uint> chars = typed.toUcs4();
+    std::reverse(chars.begin(), chars.end());
+    return QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData()), chars.size());
+}
+
 // The text a glyph stands for in the ToUnicode map: its cluster's, for the
-// cluster's first glyph; nothing for the others (their cluster carries its
-// text as /ActualText).
+// cluster's widest glyph (its base letter); nothing for the others.
 QString glyphText(const ShapedLine &line, size_t i)
 {
     const ShapedGlyph &g = line.glyphs[i];
-    const bool first = i == 0 || line.glyphs[i - 1].cluster != g.cluster;
-    return first ? line.clusters[static_cast<size_t>(g.cluster)] : QString();
+    // The widest glyph of the cluster (its base letter) carries the text.
+    size_t carrier = i;
+    while (carrier > 0 && line.glyphs[carrier - 1].cluster == g.cluster)
+        --carrier;
+    for (size_t k = carrier; k < line.glyphs.size() && line.glyphs[k].cluster == g.cluster; ++k)
+        if (line.glyphs[k].file->advance(line.glyphs[k].glyph) > line.glyphs[carrier].file->advance(line.glyphs[carrier].glyph))
+            carrier = k;
+    return carrier == i ? clusterText(line, g.cluster) : QString();
 }
 
 // The fonts of one file: every font file its text draws from, with the
@@ -237,10 +256,14 @@ private:
             const FontUse::Drawn d = fonts_.drawn(line, i);
             const bool first = i == 0 || line.glyphs[i - 1].cluster != g.cluster;
             const bool last = i + 1 == line.glyphs.size() || line.glyphs[i + 1].cluster != g.cluster;
-            if (first && !line.mixed && (perCluster[g.cluster] != 1 || !d.exact)) {
+            // A cluster of several glyphs also carries its text as /ActualText,
+            // except right to left: there a reader places the span's text
+            // apart from its neighbours, and the widest glyph's ToUnicode
+            // entry already gives the cluster's text.
+            const bool several = perCluster[g.cluster] != 1 && !line.rightToLeft[static_cast<size_t>(g.cluster)];
+            if (first && !line.mixed && (several || !d.exact)) {
                 flush();
-                out_ += " /Span << /ActualText " + pdfTextString(line.clusters[static_cast<size_t>(g.cluster)]) +
-                        " >> BDC";
+                out_ += " /Span << /ActualText " + pdfTextString(clusterText(line, g.cluster)) + " >> BDC";
                 span = true;
             }
             if (d.resource != font_) {
