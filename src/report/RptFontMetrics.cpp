@@ -234,6 +234,7 @@ private:
             next = scripts[i];
         }
         std::vector<Item> items;
+        int pending = -1;  // invisible characters that begin the segment go with what follows them
         for (size_t g = 0; g < starts.size(); ++g) {
             const int from = starts[g], to = g + 1 < starts.size() ? starts[g + 1] : n;
             bool visible = false;
@@ -245,12 +246,18 @@ private:
                     visible = true;
                 }
             Item cur;
-            cur.from = from;
+            cur.from = pending >= 0 ? pending : from;
             cur.to = to;
             if (!visible && !items.empty()) {
                 items.back().to = to;  // marks and joiners without a glyph stay with what they follow
                 continue;
             }
+            if (!visible && g + 1 < starts.size()) {
+                if (pending < 0)
+                    pending = from;
+                continue;
+            }
+            pending = -1;
             cur.level = levels[static_cast<size_t>(lead)];
             cur.script = scripts[static_cast<size_t>(lead)];
             cur.font = visible ? fontOf(chars, from, to) : primaryFont(face_);

@@ -27,8 +27,7 @@ namespace {
 const QString kName = QStringLiteral("\u0141ukasz Dvo\u0159\u00e1k");
 const QString kSite = QStringLiteral("\u041c\u043e\u0441\u0442 7, \u00d8resund");
 // Liberation Sans lacks the check mark and the arrow, which DejaVu Sans has;
-// neither has the Chinese letters, which print as missing-glyph boxes but are
-// still extracted as entered.
+// neither has the Chinese letters, which print from fontconfig's choice.
 const QString kSymbols = QStringLiteral("Seal \u2713, flow \u2192 weir, \u4e2d\u6587 tag");
 const QString kNote = QStringLiteral("\u0396\u03c5\u03b3\u03cc\u03c2 \u03b5\u03bb\u03ad\u03b3\u03c7\u03bf\u03c5 OK, "
                                      "\u0160KODA \u010derpadlo, \u00c4rger \u00fcber \u00d6lstand");
@@ -40,7 +39,11 @@ protected:
         fillImages(port);
         port.portOpen = true;
     }
-    ~ReportFonts() override { Rpt::setFontLocator({}); }
+    ~ReportFonts() override
+    {
+        Rpt::setFontLocator({});
+        Rpt::setFontConfigFile(QString());
+    }
 
     static void needTools(std::initializer_list<const char *> tools)
     {
@@ -181,60 +184,141 @@ TEST_F(ReportFonts, AnAllLatinReportLooksAsItDidInTheStandardFaces)
     }
 }
 
-TEST_F(ReportFonts, AMissingFontFileIsAFailureThatNamesIt)
+namespace {
+
+const QString kLiberation = QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf");
+const QString kLiberationBold = QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf");
+const QString kDejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+const QString kDejaVuBold = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf");
+
+QByteArray readFile(const QString &path)
 {
-    needTools({"pdftotext"});
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// A fontconfig configuration that knows only these folders.
+QString fontsConf(const QString &at, const QStringList &dirs)
+{
+    QByteArray conf("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n");
+    for (const QString &d : dirs)
+        conf += "<dir>" + d.toUtf8() + "</dir>\n";
+    conf += "<cachedir>" + at.toUtf8() + ".cache</cachedir>\n</fontconfig>\n";
+    writeFile(at, conf);
+    return at;
+}
+
+// The file with its head table's version set to this one (16.16 fixed).
+QByteArray withVersion(QByteArray font, uint32_t version)
+{
+    const auto be16 = [&](int at) { return uint8_t(font[at]) << 8 | uint8_t(font[at + 1]); };
+    const auto be32 = [&](int at) { return uint32_t(be16(at)) << 16 | uint32_t(be16(at + 2)); };
+    for (int i = 0, n = be16(4); i < n; ++i)
+        if (font.mid(12 + 16 * i, 4) == "head") {
+            const int head = static_cast<int>(be32(12 + 16 * i + 8));
+            for (int b = 0; b < 4; ++b)
+                font[head + 4 + b] = static_cast<char>(version >> (24 - 8 * b));
+        }
+    return font;
+}
+
+} // namespace
+
+TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
+{
+    needTools({"pdftotext", "pdffonts"});
+    const QString damaged = path("damaged/LiberationSans-Regular.ttf");
+    writeFile(damaged, readFile(kLiberation).left(120000));  // cut short
+    const QString damagedDejaVu = path("damaged/DejaVuSans.ttf");
+    writeFile(damagedDejaVu, readFile(kDejaVu).left(300000));
+    const QString impostor = path("impostor/LiberationSans-Regular.ttf");
+    writeFile(impostor, readFile(kDejaVu));
+    // fontconfig's choices from Liberation Sans and the CJK font only: the
+    // check mark is then in no font the report may use.
+    const QString conf = fontsConf(path("fonts.conf"), {QStringLiteral("/usr/share/fonts/truetype/liberation2"),
+                                                         QStringLiteral("/usr/share/fonts/truetype/wqy")});
     struct Case {
-        const char *missing;   // the family whose file cannot be found
+        const char *what;
+        QString regular, dejaVu;  // the files found for Liberation Sans and DejaVu Sans
         QString note;
-        bool laidOut;
-        const char *named;
+        QStringList named;        // in the message; empty: no message, and a PDF file
     } cases[] = {
-        {"Liberation Sans", QStringLiteral("Replaced the coil cable."), false, "fonts-liberation2"},
-        // The fallback is looked for only when a character needs it.
-        {"DejaVu Sans", QStringLiteral("Replaced the coil cable."), true, nullptr},
-        {"DejaVu Sans", QStringLiteral("Seal \u2713"), false, "fonts-dejavu-core"},
+        {"Liberation Sans missing", path("none.ttf"), kDejaVu, QStringLiteral("Replaced the coil cable."),
+         {QStringLiteral("Liberation Sans"), path("none.ttf"), QStringLiteral("fonts-liberation2")}},
+        {"Liberation Sans cut short", damaged, kDejaVu, QStringLiteral("Replaced the coil cable."),
+         {damaged, QStringLiteral("fonts-liberation2"), QStringLiteral("cut short")}},
+        {"another family at Liberation's place", impostor, kDejaVu, QStringLiteral("Replaced the coil cable."),
+         {impostor, QStringLiteral("fonts-liberation2"), QStringLiteral("is DejaVu Sans, not the report's font Liberation Sans")}},
+        {"DejaVu Sans cut short, a character it is asked for", kLiberation, damagedDejaVu, QStringLiteral("Seal \u2713"),
+         {damagedDejaVu, QStringLiteral("fonts-dejavu-core"), QStringLiteral("cut short")}},
+        {"DejaVu Sans not installed, not needed", kLiberation, QString(), QStringLiteral("Replaced the coil cable."), {}},
+        {"DejaVu Sans not installed: fontconfig's choice or a box", kLiberation, QString(),
+         QStringLiteral("Seal \u2713, \u6d41\u91cf OK"), {}},
     };
+    Rpt::setFontConfigFile(conf);
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.missing) + " / " + c.note.toStdString());
+        SCOPED_TRACE(c.what);
         for (const char *f : {"r.pdf", "r.rtf", "r.csv"})
             QFile::remove(path(f));
         prompter.messages.clear();
         prompter.saveRequests.clear();
-        Rpt::setFontLocator([&c, this](const QString &family, bool bold) {
-            if (family == QLatin1String(c.missing))
-                return path("no-such-font.ttf");
-            return QString::fromLatin1(family == QLatin1String("Liberation Sans")
-                                           ? (bold ? "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf"
-                                                   : "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf")
-                                           : (bold ? "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
-                                                   : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+        prompter.saveFiles.clear();
+        Rpt::setFontLocator([&c](const QString &family, bool bold) {
+            if (family == QLatin1String("Liberation Sans"))
+                return bold ? kLiberationBold : c.regular;
+            return c.dejaVu.isEmpty() ? QString() : bold ? kDejaVuBold : c.dejaVu;
         });
         env.options(true, true, true);
-        const auto report = c.laidOut ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note})
-                                      : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note}, {"r.csv"});
+        const bool pdf = c.named.isEmpty();
+        const auto report = pdf ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note})
+                                : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note}, {"r.rtf", "r.csv"});
         QStringList asked;
         for (const auto &r : prompter.saveRequests)
             asked << r.defaultExt;
-        EXPECT_EQ(asked, c.laidOut ? QStringList({"pdf", "rtf", "csv"}) : QStringList({"csv"}));
-        EXPECT_TRUE(report->generated()) << "the CSV file is still written";
+        EXPECT_EQ(asked, pdf ? QStringList({"pdf", "rtf", "csv"}) : QStringList({"rtf", "csv"}));
+        EXPECT_TRUE(report->generated());
+        EXPECT_EQ(QFile::exists(path("r.pdf")), pdf);
+        EXPECT_TRUE(QFile::exists(path("r.rtf"))) << "the RTF file needs no embedded font";
         EXPECT_TRUE(QFile::exists(path("r.csv")));
-        EXPECT_EQ(QFile::exists(path("r.pdf")), c.laidOut);
-        EXPECT_EQ(QFile::exists(path("r.rtf")), c.laidOut);
-        if (c.laidOut) {
+        EXPECT_TRUE(readFile(path("r.rtf")).contains(Rpt::rtfText(c.note)));
+        if (pdf) {
             EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
             EXPECT_TRUE(pdfText(path("r.pdf")).contains(c.note));
+            const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")});
+            EXPECT_FALSE(fonts.value_or(QString()).contains(QStringLiteral("DejaVu")));
             continue;
         }
         ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
         const QString shown = prompter.messages.front().text;
-        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kLayoutFailed))) << shown.toStdString();
-        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.missing))) << shown.toStdString();
-        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.named))) << shown.toStdString();
+        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kFontFailed))) << shown.toStdString();
+        for (const QString &n : c.named)
+            EXPECT_TRUE(shown.contains(n)) << shown.toStdString();
     }
+    Rpt::setFontConfigFile(QString());
+}
+
+TEST_F(ReportFonts, TheNewestFileOfTheFamilyIsChosen)
+{
+    // An older Liberation Sans in a folder whose name sorts first.
+    const QString old = path("a-older/LiberationSans-Regular.ttf");
+    writeFile(old, withVersion(readFile(kLiberation), 0x00011200));  // 1.07
+    Rpt::setFontConfigFile(fontsConf(path("fonts.conf"), {path("a-older"),
+                                                           QStringLiteral("/usr/share/fonts/truetype/liberation2")}));
+    Rpt::beginFontUse(QString());
+    EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'A')->path(), kLiberation);
+    Rpt::setFontConfigFile(QString());
 }
 
 TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
+
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
