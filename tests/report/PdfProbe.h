@@ -12,6 +12,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <vector>
@@ -276,5 +277,63 @@ private:
 
     mutable std::map<int, std::map<QByteArray, Font>> widthCache_;
 };
+
+inline QString reversed(const QString &s)
+{
+    QList<uint> c = s.toUcs4();
+    std::reverse(c.begin(), c.end());
+    return QString::fromUcs4(reinterpret_cast<const char32_t *>(c.constData()), c.size());
+}
+
+// The text shown glyphs give back in content order: the /ActualText of each
+// span once, else each code's ToUnicode entry (with innerOnly, the entries
+// even inside spans).
+inline QString contentText(const std::vector<Shown> &glyphs, const std::map<QByteArray, Font> &fonts,
+                           bool innerOnly = false)
+{
+    QString out;
+    int span = -2;
+    for (const Shown &g : glyphs) {
+        if (g.span >= 0 && !innerOnly) {
+            if (g.span != span)
+                out += g.actualText;
+            span = g.span;
+            continue;
+        }
+        const auto &map = fonts.at(g.font).toUnicode;
+        const auto it = map.find(g.code);
+        if (it != map.end())
+            out += it->second;
+    }
+    return out;
+}
+
+// Whether a line gives back the typed text in its order: read in content
+// order, read backwards (a line right to left throughout), or as one
+// /ActualText around the whole line (a line of both directions).
+inline bool givesBack(const Line &line, const std::map<QByteArray, Font> &fonts, const QString &typed)
+{
+    const QString text = contentText(line.glyphs, fonts);
+    if (text == typed || reversed(text) == typed)
+        return true;
+    if (line.glyphs.empty())
+        return false;
+    for (const Shown &g : line.glyphs)
+        if (g.actualText != typed || g.span != line.glyphs.front().span)
+            return false;
+    return true;
+}
+
+// Whether any glyph of the line is a font's missing-glyph box.
+inline bool showsABox(const Line &line, const std::map<QByteArray, Font> &fonts)
+{
+    for (const Shown &g : line.glyphs) {
+        const Font &f = fonts.at(g.font);
+        const auto it = f.glyphOf.find(g.code);
+        if ((f.glyphOf.empty() ? g.code : it == f.glyphOf.end() ? 0 : it->second) == 0)
+            return true;
+    }
+    return false;
+}
 
 } // namespace PdfProbe

@@ -3,6 +3,7 @@
 // file stays sound and small, an all-Latin report looks as it did when it
 // was set in the standard Helvetica faces, and a missing font file is a
 // clear failure.
+#include "PdfProbe.h"
 #include "ToolRunner.h"
 #include "Z960ReportFixture.h"
 #include "report/RptFonts.h"
@@ -333,6 +334,56 @@ TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
             ADD_FAILURE() << "opened " << p.toStdString();
         } catch (const Rpt::FontError &e) {
             EXPECT_TRUE(QString::fromUtf8(e.what()).contains(p)) << e.what();
+        }
+    }
+}
+
+// The program's own dates in the locale's letters: the page footer and the
+// Date line print from fonts that have them, in reading order.
+TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersInReadingOrder)
+{
+    needTools({"pdffonts"});
+    const struct {
+        QLocale locale;
+        const char *font;  // a font the dates need beyond Liberation Sans
+    } cases[] = {
+        {QLocale(QLocale::Japanese, QLocale::Japan), "WenQuanYi"},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), "DejaVuSans"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        QLocale::setDefault(c.locale);
+        QFile::remove(path("r.pdf"));
+        env.options(true, false, false);
+        const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {}, {"r.pdf"});
+        ASSERT_TRUE(report->generated()) << prompter.texts().join('|').toStdString();
+        const Rpt::PreparedReport &pr = report->preparedReport();
+        const QString footer = Rpt::formatDateTime(pr.preparedAt, QStringLiteral("mmmm dd, yyyy"), c.locale);
+        QString dateLine;  // the Date line's value, as laid out
+        for (int record = 0; const Rpt::PlacedBand *row = pr.pages.front().row(QStringLiteral("InfoDS"), record); ++record)
+            if (row->memos.at(0).text().trimmed() == QLatin1String("Date"))
+                dateLine = row->memos.at(1).text();
+        ASSERT_FALSE(dateLine.isEmpty());
+        EXPECT_TRUE(std::any_of(footer.begin(), footer.end(), [](QChar ch) { return ch.unicode() > 0x2ff; }))
+            << "the month in the locale's letters: " << footer.toStdString();
+
+        const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")});
+        EXPECT_TRUE(fonts.value_or(QString()).contains(QString::fromLatin1(c.font))) << fonts.value_or(QString()).toStdString();
+        QFile f(path("r.pdf"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const PdfProbe::Document doc(f.readAll());
+        for (const int page : doc.pages()) {
+            const auto pageFonts = doc.fonts(page);
+            for (const QString &typed : {footer, dateLine}) {
+                const std::vector<PdfProbe::Line> lines = doc.lines(page);
+                const auto found = std::find_if(lines.begin(), lines.end(), [&](const PdfProbe::Line &l) {
+                    return PdfProbe::givesBack(l, pageFonts, typed);
+                });
+                if (typed == footer || page == doc.pages().front()) {
+                    ASSERT_NE(found, lines.end()) << typed.toStdString() << " on page " << page;
+                    EXPECT_FALSE(PdfProbe::showsABox(*found, pageFonts)) << typed.toStdString();
+                }
+            }
         }
     }
 }

@@ -56,34 +56,8 @@ const Script kScripts[] = {
      Order::Forward},
 };
 
-QString reversed(const QString &s)
-{
-    QList<uint> c = s.toUcs4();
-    std::reverse(c.begin(), c.end());
-    return QString::fromUcs4(reinterpret_cast<const char32_t *>(c.constData()), c.size());
-}
-
-// The text a run of shown glyphs gives back in content order: the
-// /ActualText of each span once, else each code's ToUnicode entry.
-QString contentText(const std::vector<PdfProbe::Shown> &glyphs, const std::map<QByteArray, PdfProbe::Font> &fonts,
-                    bool innerOnly = false)
-{
-    QString out;
-    int span = -2;
-    for (const PdfProbe::Shown &g : glyphs) {
-        if (g.span >= 0 && !innerOnly) {
-            if (g.span != span)
-                out += g.actualText;
-            span = g.span;
-            continue;
-        }
-        const auto &map = fonts.at(g.font).toUnicode;
-        const auto it = map.find(g.code);
-        if (it != map.end())
-            out += it->second;
-    }
-    return out;
-}
+using PdfProbe::contentText;
+using PdfProbe::reversed;
 
 // Whether some installed font with outlines has the character.
 bool anyFontHas(char32_t c)
@@ -299,9 +273,11 @@ TEST_F(ReportScripts, EveryScriptPrintsAsItIsReadAndIsExtractedAsTyped)
                     const auto own = font.toUnicode.find(run[i].code);
                     const QString stands = own != font.toUnicode.end() ? own->second : run[i].actualText;
                     EXPECT_FALSE(stands.isEmpty());
-                    for (const uint c : stands.toUcs4())
-                        if (!Rpt::isDefaultIgnorable(c))
+                    for (const uint c : stands.toUcs4()) {
+                        if (!Rpt::isDefaultIgnorable(c)) {
                             EXPECT_FALSE(anyFontHas(c)) << "a box for U+" << std::hex << c;
+                        }
+                    }
                 }
             }
             FT_Done_Face(subset);
