@@ -367,6 +367,8 @@ TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersInReadingOrder)
         EXPECT_TRUE(std::any_of(footer.begin(), footer.end(), [](QChar ch) { return ch.unicode() > 0x2ff; }))
             << "the month in the locale's letters: " << footer.toStdString();
 
+        if (const QByteArray keep = qgetenv("VANTORO_KEEP_REPORT"); !keep.isEmpty())
+            QFile::copy(path("r.pdf"), QDir(QString::fromLocal8Bit(keep)).filePath(c.locale.name() + QStringLiteral(".pdf")));
         const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")});
         EXPECT_TRUE(fonts.value_or(QString()).contains(QString::fromLatin1(c.font))) << fonts.value_or(QString()).toStdString();
         QFile f(path("r.pdf"));

@@ -286,3 +286,61 @@ TEST_F(ReportScripts, EveryScriptPrintsAsItIsReadAndIsExtractedAsTyped)
     }
     FT_Done_FreeType(lib);
 }
+
+// Nothing shows where nothing should: soft hyphens only where a line
+// breaks at them, direction marks and joiners not at all; columns after
+// tabs begin at the same stop.
+TEST_F(ReportScripts, InvisibleCharactersShowNothingAndTabsMakeColumns)
+{
+    const QString marks = QStringLiteral("A\u200eB\u200fC\u200dD\u2066E\u2069");
+    const QString word = QStringLiteral("Durch\u00adfluss\u00admess\u00adger\u00e4te").repeated(8);
+    const QString path = write({QStringLiteral("Flow\t25.5\tl/s"), QStringLiteral("Level of the weir\t1.25\tm"), marks, word});
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const PdfProbe::Document doc(f.readAll());
+    const int page = doc.pages().back();
+    const auto fonts = doc.fonts(page);
+    const std::vector<PdfProbe::Line> lines = doc.lines(page);
+
+    const auto lineOf = [&](const QString &typed) -> const PdfProbe::Line * {
+        for (const PdfProbe::Line &l : lines)
+            if (contentText(l.glyphs, fonts).remove(QLatin1Char('\t')) == QString(typed).remove(QLatin1Char('\t')))
+                return &l;
+        return nullptr;
+    };
+    const auto xOf = [&](const PdfProbe::Line &l, const QString &text) {  // its last glyph for the text
+        double x = -1;
+        for (const PdfProbe::Shown &g : l.glyphs)
+            if (fonts.at(g.font).toUnicode.count(g.code) && fonts.at(g.font).toUnicode.at(g.code) == text)
+                x = g.x * l.size / 1000;
+        return x;
+    };
+    const PdfProbe::Line *flow = lineOf(QStringLiteral("Flow25.5l/s"));
+    const PdfProbe::Line *level = lineOf(QStringLiteral("Level of the weir1.25m"));
+    ASSERT_TRUE(flow && level);
+    EXPECT_NEAR(xOf(*flow, QStringLiteral("2")), 36, 1e-3);
+    EXPECT_NEAR(xOf(*level, QStringLiteral("1")), 108, 1e-3);  // the text runs past two stops
+    EXPECT_NEAR(xOf(*flow, QStringLiteral("l")), 72, 1e-3);
+    EXPECT_NEAR(xOf(*level, QStringLiteral("m")), 144, 1e-3);
+
+    const PdfProbe::Line *marked = lineOf(marks);
+    ASSERT_NE(marked, nullptr);
+    EXPECT_EQ(marked->glyphs.size(), 5u) << "one glyph a letter, none for the marks";
+
+    // The long word: every line but the last ends in a hyphen standing for a soft hyphen.
+    int hyphens = 0, withSoftHyphens = 0;
+    for (const PdfProbe::Line &l : lines) {
+        const QString text = contentText(l.glyphs, fonts);
+        if (!text.contains(QStringLiteral("fluss")) && !text.contains(QStringLiteral("ger")))
+            continue;
+        ++withSoftHyphens;
+        const PdfProbe::Shown &last = l.glyphs.back();
+        const bool hyphen = fonts.at(last.font).toUnicode.at(last.code) == QStringLiteral("\u00ad");
+        hyphens += hyphen;
+    }
+    EXPECT_GE(withSoftHyphens, 2);
+    EXPECT_EQ(hyphens, withSoftHyphens - 1);
+    QString extracted =
+        ToolRunner::run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")}).value_or(QString()).remove(QChar(0x00ad));
+    EXPECT_TRUE(extracted.remove(QLatin1Char('\n')).contains(QString(word).remove(QChar(0x00ad))));
+}
