@@ -230,7 +230,18 @@ QByteArray FontFile::subset(const std::set<uint32_t> &glyphs, std::map<uint32_t,
     return out;
 }
 
-std::map<uint32_t, uint32_t> cffCharacterIds(const QByteArray &program, const std::set<uint32_t> &glyphs)
+QByteArray cffTable(const QByteArray &program)
+{
+    if (program.size() < 12)
+        return QByteArray();
+    for (uint32_t i = 0, n = be16(program, 4); i < n && 12 + 16 * qsizetype(i + 1) <= program.size(); ++i)
+        if (be32(program, 12 + 16 * qsizetype(i)) == tag("CFF "))
+            return program.mid(be32(program, 12 + 16 * qsizetype(i) + 8), be32(program, 12 + 16 * qsizetype(i) + 12));
+    return QByteArray();
+}
+
+std::map<uint32_t, uint32_t> cffCharacterIds(const QByteArray &program, const std::set<uint32_t> &glyphs,
+                                             bool &cidKeyedOut)
 {
     std::map<uint32_t, uint32_t> ids;
     FT_Face f = nullptr;
@@ -247,6 +258,7 @@ std::map<uint32_t, uint32_t> cffCharacterIds(const QByteArray &program, const st
     }
     if (open)
         FT_Done_Face(f);
+    cidKeyedOut = cidKeyed != 0;
     return ids;
 }
 

@@ -89,9 +89,13 @@ private:
     hb_font_t *hb_ = nullptr;
 };
 
-// The character identifiers a CFF font program numbers its glyphs with
-// (its charset for a CID-keyed font, else the glyph numbers themselves).
-std::map<uint32_t, uint32_t> cffCharacterIds(const QByteArray &program, const std::set<uint32_t> &glyphs);
+// The character identifiers a CFF font program (an OpenType file) numbers
+// its glyphs with: its charset for a CID-keyed font, else the glyph numbers
+// themselves; cidKeyed tells which.
+std::map<uint32_t, uint32_t> cffCharacterIds(const QByteArray &program, const std::set<uint32_t> &glyphs,
+                                             bool &cidKeyed);
+// The CFF table of an OpenType file: the bare CFF program.
+QByteArray cffTable(const QByteArray &program);
 
 // What prints a character: the file, its glyph there and the glyph's advance.
 struct Glyph {

@@ -475,11 +475,12 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
     // missing glyph's). CFF: the code is the glyph's character identifier in
     // the subset, standing for the first text it was drawn for.
     std::map<uint32_t, uint32_t> cids;
+    bool cidKeyed = false;
     if (cff) {
         std::set<uint32_t> cut;
         for (const auto &n : newIndex)
             cut.insert(n.second);
-        cids = cffCharacterIds(program, cut);
+        cids = cffCharacterIds(program, cut, cidKeyed);
     }
     uint32_t next = 1;
     for (auto &[use, code] : u.uses) {
@@ -490,7 +491,11 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
             c = Code{glyph, use.second, f.advance(use.first)};
     }
     const QByteArray name = subsetTag(f.postScriptName(), newIndex) + '+' + f.postScriptName();
-    const int file = cff ? pdf.add(stream("/Subtype /OpenType", program))
+    // A CID-keyed CFF program goes in bare: readers map its character
+    // identifiers through its charset only then (inside an OpenType file
+    // some draw nothing). Other CFF programs keep their OpenType file.
+    const int file = cidKeyed ? pdf.add(stream("/Subtype /CIDFontType0C", cffTable(program)))
+                     : cff    ? pdf.add(stream("/Subtype /OpenType", program))
                          : pdf.add(stream("/Length1 " + QByteArray::number(program.size()), program));
     const QByteArray bbox = QByteArray::number(f.bbox[0]) + ' ' + QByteArray::number(f.bbox[1]) + ' ' +
                             QByteArray::number(f.bbox[2]) + ' ' + QByteArray::number(f.bbox[3]);

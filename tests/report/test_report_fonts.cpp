@@ -389,3 +389,56 @@ TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersInReadingOrder)
         }
     }
 }
+
+// Fonts with CFF outlines are embedded too: an OpenType program where its
+// glyphs are numbered by name, the bare CFF program where they are numbered
+// by character identifier (Noto CJK's collection). Each row runs where its
+// fonts are installed.
+TEST_F(ReportFonts, FontsWithCffOutlinesAreEmbeddedAndShow)
+{
+    needTools({"pdftotext", "pdffonts", "pdftoppm", "qpdf"});
+    const struct {
+        const char *dir;
+        QString note;
+        const char *type;  // as pdffonts names it
+    } cases[] = {
+        {"/usr/share/fonts/opentype/urw-base35", QStringLiteral("Set \u2200 \u2203 \u2234 \u2245 \u2663 ok"),
+         "CID Type 0C (OT)"},
+        {"/usr/share/fonts/opentype/noto", QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c\u3057\u307e\u3057\u305f"),
+         "CID Type 0C "},
+    };
+    int ran = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.dir);
+        if (!QFileInfo::exists(QString::fromLatin1(c.dir)))
+            continue;
+        ++ran;
+        Rpt::setFontConfigFile(fontsConf(path("fonts.conf"), {QStringLiteral("/usr/share/fonts/truetype/liberation2"),
+                                                               QString::fromLatin1(c.dir)}));
+        Rpt::setFontLocator([](const QString &family, bool bold) {
+            return family == QLatin1String("DejaVu Sans") ? QString() : bold ? kLiberationBold : kLiberation;
+        });
+        env.options(true, false, false);
+        const auto ink = [this](const QString &note, const char *file) {
+            prompter.messages.clear();
+            run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note}, {file});
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+            long dark = 0;
+            for (const QImage &page : pictures(path(file), QString::fromLatin1(file).section('.', 0, 0)))
+                for (int y = 0; y < page.height(); ++y)
+                    for (int x = 0; x < page.width(); ++x)
+                        dark += page.pixelColor(x, y).lightness() < 128;
+            return dark;
+        };
+        const long with = ink(c.note, "cff.pdf");
+        const long without = ink(QStringLiteral("ok"), "plain.pdf");
+        EXPECT_GT(with - without, 4L * c.note.size()) << "the glyphs show";
+        const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("cff.pdf")});
+        EXPECT_TRUE(fonts.value_or(QString()).contains(QString::fromLatin1(c.type))) << fonts.value_or(QString()).toStdString();
+        EXPECT_TRUE(pdfText(path("cff.pdf")).contains(c.note));
+        const auto check = ToolRunner::run(QStringLiteral("qpdf"), {QStringLiteral("--check"), path("cff.pdf")});
+        EXPECT_TRUE(check.value_or(QString()).contains(QStringLiteral("No syntax or stream encoding errors found")));
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no font with CFF outlines installed";
+}
