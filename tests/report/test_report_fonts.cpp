@@ -4,6 +4,7 @@
 // was set in the standard Helvetica faces, and a missing font file is a
 // clear failure.
 #include "PdfProbe.h"
+#include "ReportFixture.h"
 #include "ToolRunner.h"
 #include "Z960ReportFixture.h"
 #include "report/RptFonts.h"
@@ -441,4 +442,33 @@ TEST_F(ReportFonts, FontsWithCffOutlinesAreEmbeddedAndShow)
     }
     if (ran == 0)
         GTEST_SKIP() << "no font with CFF outlines installed";
+}
+
+// Shaping changes nothing for Latin text: the pages of an all-Latin report
+// are pixel for pixel those the report printed before its text was shaped
+// (the reference was written by that code, with this report's fonts
+// embedded; benchmarks/bench_report writes the same report).
+TEST_F(ReportFonts, AnAllLatinReportIsPixelIdenticalToTheOneBeforeShaping)
+{
+    needTools({"pdftoppm"});
+    ReportFixture::Feed feed = ReportFixture::Feed::typical();
+    feed[ReportFixture::Notes] = QStringList{
+        QStringLiteral("Replaced the coil cable."),
+        QStringLiteral("Checked the earthing rings, the liner and both electrodes; cleaned the flanges and re-torqued "
+                       "every bolt to the maker's figure, then ran the meter for an hour \u2013 readings steady."),
+        QStringLiteral("M\u00fcller's crew: \u00c5ngstr\u00f6m, na\u00efve fa\u00e7ade, \u00bd \u00b0C")};
+    TRptReport report;
+    feed.bind(report);
+    ASSERT_TRUE(report.PrepareReport());
+    TRptPDFExport pdf;
+    pdf.FileName = path("latin.pdf");
+    ASSERT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
+    const QString before = QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(
+        QStringLiteral("golden/latin-report-unshaped.pdf"));
+    const std::vector<QImage> was = pictures(before, QStringLiteral("unshaped"));
+    const std::vector<QImage> now = pictures(pdf.FileName, QStringLiteral("shaped"));
+    ASSERT_EQ(was.size(), 4u);
+    ASSERT_EQ(now.size(), was.size());
+    for (std::size_t p = 0; p < was.size(); ++p)
+        EXPECT_TRUE(now[p] == was[p]) << "page " << p + 1;
 }
