@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <map>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 
 namespace Rpt {
@@ -130,7 +132,7 @@ private:
             return {};
         std::vector<FriBidiLevel> levels = bidiLevels(chars, rtl);
         const std::vector<int> starts = graphemeStarts(chars);
-        std::vector<Item> items = itemise(chars, starts, levels, rtl);
+        std::vector<Item> items = itemise(chars, starts, levels);
         for (Item &item : items) {
             shapeItem(chars, item, static_cast<int>(from), hyphenAt);
             levels_.insert(item.level & 1);
@@ -214,7 +216,7 @@ private:
     }
 
     std::vector<Item> itemise(const std::u32string &chars, const std::vector<int> &starts,
-                              const std::vector<FriBidiLevel> &levels, bool rtl) const
+                              const std::vector<FriBidiLevel> &levels) const
     {
         const int n = static_cast<int>(chars.size());
         hb_unicode_funcs_t *unicode = hb_unicode_funcs_get_default();
@@ -267,7 +269,6 @@ private:
             else
                 items.push_back(cur);
         }
-        (void)rtl;
         return items;
     }
 

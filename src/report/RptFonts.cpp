@@ -1,5 +1,6 @@
 #include "report/RptFonts.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -111,13 +112,37 @@ QString checkTables(const QByteArray &d, int index, std::set<uint32_t> &tables)
 
 } // namespace
 
+namespace {
+
+// The bytes of a font file, read once: the faces of a collection share them.
+QByteArray fileBytes(const QString &path, QString &error)
+{
+    static std::mutex mutex;
+    static std::map<QString, std::pair<QDateTime, QByteArray>> files;
+    const QFileInfo info(path);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (const auto it = files.find(path);
+        it != files.end() && it->second.first == info.lastModified() && it->second.second.size() == info.size())
+        return it->second.second;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return QByteArray();
+    }
+    const QByteArray bytes = file.readAll();
+    files[path] = {info.lastModified(), bytes};
+    return bytes;
+}
+
+} // namespace
+
 FontFile::FontFile(const QString &path, int index, const QString &package)
     : path_(path), index_(index), package_(package), face_(std::make_unique<Face>())
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FontError(utf8(described()) + " cannot be read: " + utf8(file.errorString()) + ".");
-    data_ = file.readAll();
+    QString error;
+    data_ = fileBytes(path, error);
+    if (!error.isEmpty())
+        throw FontError(utf8(described()) + " cannot be read: " + utf8(error) + ".");
     std::set<uint32_t> tables;
     const QString wrong = checkTables(data_, index, tables);
     if (!wrong.isEmpty())
@@ -166,9 +191,9 @@ FontFile::~FontFile()
         hb_font_destroy(hb_);
 }
 
-QString FontFile::described() const
+QString FontFile::described(bool lookUpPackage) const
 {
-    const QString package = package_.isEmpty() ? packageOf(path_) : package_;
+    const QString package = package_.isEmpty() && lookUpPackage ? packageOf(path_) : package_;
     return QStringLiteral("The font file ") + path_ +
            (index_ ? QStringLiteral(" (face %1)").arg(index_) : QString()) +
            (package.isEmpty() ? QString() : QStringLiteral(" (package ") + package + QLatin1Char(')'));
@@ -226,7 +251,7 @@ QByteArray FontFile::subset(const std::set<uint32_t> &glyphs, std::map<uint32_t,
     }
     hb_face_destroy(face);
     if (out.isEmpty())
-        throw FontError(utf8(described()) + " cannot be cut down to the glyphs of the report: the file is damaged.");
+        throw FontError(utf8(described(true)) + " cannot be cut down to the glyphs of the report: the file is damaged.");
     return out;
 }
 

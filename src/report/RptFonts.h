@@ -66,8 +66,9 @@ public:
     int ascent = 0, descent = 0, capHeight = 0;
     int bbox[4] = {0, 0, 0, 0};
 
-    // "The font file <path> (package <name>)", for messages.
-    QString described() const;
+    // "The font file <path> (package <name>)", for messages; the package is
+    // the one given, or with lookUpPackage the one Debian's records name.
+    QString described(bool lookUpPackage = false) const;
 
     // The face cut down to these glyphs (0 is always kept), as a font file of
     // its own. The subset numbers its glyphs anew: newIndex maps each old
