@@ -12,6 +12,7 @@
 #include "platform/IntConvert.h"
 #include "platform/Prompter.h"
 #include "platform/ShellOpen.h"
+#include "report/RptFonts.h"
 #include "report/TTechMemoForm.h"
 
 #include <QApplication>
@@ -430,6 +431,11 @@ void TZ960InterfaceForm::LaunchReport()
             if (reportNotes)
                 reportNotes->clear();
         }
+    } catch (const Rpt::FontError &e) {
+        // A font of the report that cannot be used says which and why.
+        if (closing)
+            return;
+        Platform::showMessage(QString::fromUtf8(e.what()), this);
     } catch (...) {
         if (closing)
             return;

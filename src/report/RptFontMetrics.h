@@ -1,29 +1,72 @@
-// Text measured with the report's own fonts (RptFonts.h), so that widths,
-// wrapping and page breaks follow the glyphs the PDF file embeds.
+// Text set as it is read: normalised (NFC), split into runs by the Unicode
+// bidirectional algorithm (FriBidi), each run shaped (HarfBuzz) in the font
+// that has its characters (RptFonts.h). Widths, wrapping and page breaks
+// follow the shaped glyphs the PDF file draws.
 #pragma once
 
 #include "report/RptFonts.h"
 
 #include <QString>
-#include <QStringList>
 
-#include <string>
+#include <memory>
 #include <vector>
 
 namespace Rpt {
 
-// The characters of a text as they print: whole code points (a surrogate
-// pair is one), tabs and other control characters as blanks.
-std::u32string printedCharacters(const QString &text);
+// How a line prints beyond its text.
+struct LineForm {
+    // The base direction of the paragraph the line belongs to; Auto takes it
+    // from the line's first letter of a strong direction.
+    enum Direction : uint8_t { Auto, LeftToRight, RightToLeft };
+    Direction direction = Auto;
+    // The line was broken at the soft hyphen that ends it: it shows "-".
+    bool hyphen = false;
 
-// Width of the text in points at the given font size. Throws FontError when
-// a font file it needs cannot be opened.
-double textWidthPt(const QString &text, FontFace face, double sizePt);
+    bool operator==(const LineForm &o) const { return direction == o.direction && hyphen == o.hyphen; }
+};
 
-// Breaks text into lines no wider than widthPt: at blanks where it can,
-// inside a word only when the word alone is wider than a line. Explicit
-// line breaks (CR, LF, CR LF) always break. Blanks at a break are dropped;
-// blanks that begin the text are kept. A character is never split.
+// One glyph of a shaped line.
+struct ShapedGlyph {
+    const FontFile *file = nullptr;  // null only when no font at all can be used
+    uint32_t glyph = 0;              // in the whole font
+    double x = 0, y = 0;             // its origin: 1/1000 em right of the line's left end, above the baseline
+    int cluster = 0;                 // what it stands for: an index into ShapedLine::clusters
+};
+
+struct ShapedLine {
+    QString text;                     // as typed (normalised)
+    std::vector<ShapedGlyph> glyphs;  // left to right, as they print
+    std::vector<QString> clusters;    // the typed text each cluster of glyphs stands for
+    std::vector<bool> rightToLeft;    // each cluster's direction
+    double width = 0;                 // 1/1000 em
+    // Runs of both directions: only the line's whole text gives back the
+    // order it was typed in.
+    bool mixed = false;
+};
+
+// The line shaped in the face at this size (tab stops every 36 pt from
+// its start). Lines are kept while the fonts stay the same.
+std::shared_ptr<const ShapedLine> shapeLine(const QString &text, FontFace face, double sizePt, LineForm form = {});
+
+// Width of the line in points at the given font size.
+double textWidthPt(const QString &text, FontFace face, double sizePt, LineForm form = {});
+
+// Characters without a visible glyph of their own (soft hyphen, direction
+// marks, joiners, variation selectors).
+bool isDefaultIgnorable(char32_t c);
+
+struct WrappedLines {
+    std::vector<QString> lines;
+    std::vector<LineForm> forms;  // one per line
+};
+
+// Breaks text into lines no wider than widthPt, only between grapheme
+// clusters: at blanks, tabs and soft hyphens where it can, inside a word
+// only when the word alone is wider than a line. Explicit line breaks (CR,
+// LF, CR LF) always break. Blanks and tabs at a break are dropped; those
+// that begin the text are kept. The text is normalised (NFC) first, and
+// control characters other than the tab print as blanks.
+WrappedLines wrapLines(const QString &text, FontFace face, double sizePt, double widthPt);
 std::vector<QString> wrapText(const QString &text, FontFace face, double sizePt, double widthPt);
 
 } // namespace Rpt

@@ -1,18 +1,21 @@
 #include "report/RptFonts.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_CID_H
 #include FT_TRUETYPE_TABLES_H
-#include FT_TRUETYPE_TAGS_H
-#include FT_ADVANCES_H
+#include <hb-ot.h>
 #include <hb-subset.h>
 #include <hb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <unordered_map>
@@ -44,63 +47,178 @@ FT_Library freeType()
 
 std::string utf8(const QString &s) { return s.toUtf8().toStdString(); }
 
+uint32_t be32(const QByteArray &d, qsizetype at)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(d.constData() + at);
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+uint32_t be16(const QByteArray &d, qsizetype at)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(d.constData() + at);
+    return uint32_t(p[0]) << 8 | p[1];
+}
+
+QString tagText(uint32_t tag)
+{
+    QString t;
+    for (int s = 24; s >= 0; s -= 8)
+        t += QChar(char((tag >> s) & 0xFF));
+    return t.trimmed();
+}
+
+constexpr uint32_t tag(const char *t)
+{
+    return uint32_t(uint8_t(t[0])) << 24 | uint32_t(uint8_t(t[1])) << 16 | uint32_t(uint8_t(t[2])) << 8 | uint8_t(t[3]);
+}
+
+// The tables of one face, after checking that the file holds every one of
+// them whole: FreeType reads a file lazily, so a file cut short would
+// otherwise only fail when the subsetter reads it. Returns what is wrong,
+// or empty.
+QString checkTables(const QByteArray &d, int index, std::set<uint32_t> &tables)
+{
+    const qsizetype size = d.size();
+    if (size < 12)
+        return QStringLiteral("is no font file (it holds %1 bytes)").arg(size);
+    qsizetype at = 0;
+    if (be32(d, 0) == tag("ttcf")) {
+        const uint32_t faces = size >= 16 ? be32(d, 8) : 0;
+        if (index < 0 || uint32_t(index) >= faces || 12 + 4 * qsizetype(faces) > size)
+            return QStringLiteral("is a font collection without a face %1").arg(index);
+        at = be32(d, 12 + 4 * index);
+    } else if (index != 0) {
+        return QStringLiteral("has no face %1").arg(index);
+    }
+    if (at + 12 > size)
+        return QStringLiteral("is cut short: its table directory ends past the end of the file");
+    const uint32_t version = be32(d, at);
+    if (version != 0x00010000 && version != tag("OTTO") && version != tag("true"))
+        return QStringLiteral("is no TrueType or OpenType font");
+    const uint32_t count = be16(d, at + 4);
+    if (at + 12 + 16 * qsizetype(count) > size)
+        return QStringLiteral("is cut short: its table directory ends past the end of the file");
+    for (uint32_t i = 0; i < count; ++i) {
+        const qsizetype rec = at + 12 + 16 * qsizetype(i);
+        const uint32_t t = be32(d, rec);
+        if (qsizetype(be32(d, rec + 8)) + qsizetype(be32(d, rec + 12)) > size)
+            return QStringLiteral("is cut short: its table \u201c%1\u201d ends past the end of the file").arg(tagText(t));
+        tables.insert(t);
+    }
+    for (const char *required : {"cmap", "head", "hhea", "hmtx", "maxp"})
+        if (!tables.count(tag(required)))
+            return QStringLiteral("lacks its table \u201c%1\u201d").arg(QString::fromLatin1(required));
+    return QString();
+}
+
 } // namespace
 
-FontFile::FontFile(const QString &path) : path_(path), face_(std::make_unique<Face>())
+namespace {
+
+// The bytes of a font file, read once: the faces of a collection share them.
+QByteArray fileBytes(const QString &path, QString &error)
 {
+    static std::mutex mutex;
+    static std::map<QString, std::pair<QDateTime, QByteArray>> files;
+    const QFileInfo info(path);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (const auto it = files.find(path);
+        it != files.end() && it->second.first == info.lastModified() && it->second.second.size() == info.size())
+        return it->second.second;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FontError("The font file " + utf8(path) + " cannot be read: " + utf8(file.errorString()));
-    data_ = file.readAll();
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return QByteArray();
+    }
+    const QByteArray bytes = file.readAll();
+    files[path] = {info.lastModified(), bytes};
+    return bytes;
+}
+
+} // namespace
+
+FontFile::FontFile(const QString &path, int index, const QString &package)
+    : path_(path), index_(index), package_(package), face_(std::make_unique<Face>())
+{
+    QString error;
+    data_ = fileBytes(path, error);
+    if (!error.isEmpty())
+        throw FontError(utf8(described()) + " cannot be read: " + utf8(error) + ".");
+    std::set<uint32_t> tables;
+    const QString wrong = checkTables(data_, index, tables);
+    if (!wrong.isEmpty())
+        throw FontError(utf8(described() + QLatin1Char(' ') + wrong) + ".");
+    if (tables.count(tag("glyf")) && tables.count(tag("loca")))
+        outlines_ = Outlines::TrueType;
+    else if (tables.count(tag("CFF ")))
+        outlines_ = Outlines::Cff;
+    else
+        throw FontError(utf8(described()) + " holds no outlines a PDF file can embed (TrueType or CFF).");
     const auto *bytes = reinterpret_cast<const FT_Byte *>(data_.constData());
-    if (FT_New_Memory_Face(freeType(), bytes, static_cast<FT_Long>(data_.size()), 0, &face_->ft) != 0)
-        throw FontError("The font file " + utf8(path) + " is not a font");
+    if (FT_New_Memory_Face(freeType(), bytes, static_cast<FT_Long>(data_.size()), index, &face_->ft) != 0)
+        throw FontError(utf8(described()) + " is not a font FreeType can read.");
     FT_Face f = face_->ft;
-    FT_ULong glyfLength = 0;
-    if (!FT_IS_SFNT(f) || FT_Load_Sfnt_Table(f, TTAG_glyf, 0, nullptr, &glyfLength) != 0 || glyfLength == 0 ||
-        FT_Select_Charmap(f, FT_ENCODING_UNICODE) != 0)
-        throw FontError("The font file " + utf8(path) + " is no TrueType font with Unicode characters");
+    if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) != 0)
+        throw FontError(utf8(described()) + " has no Unicode character map.");
     unitsPerEm_ = f->units_per_EM > 0 ? f->units_per_EM : 1000;
-    const auto scaled = [this](long units) { return static_cast<int>(std::lround(units * 1000.0 / unitsPerEm_)); };
+    family_ = QString::fromUtf8(f->family_name ? f->family_name : "");
+    bold_ = (f->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+    italic_ = (f->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
     if (const char *name = FT_Get_Postscript_Name(f))
         psName_ = name;
     else
         psName_ = QFileInfo(path).completeBaseName().toLatin1();
-    ascent = scaled(f->ascender);
-    descent = scaled(f->descender);
-    bbox[0] = scaled(f->bbox.xMin);
-    bbox[1] = scaled(f->bbox.yMin);
-    bbox[2] = scaled(f->bbox.xMax);
-    bbox[3] = scaled(f->bbox.yMax);
+    ascent = milli(f->ascender);
+    descent = milli(f->descender);
+    bbox[0] = milli(f->bbox.xMin);
+    bbox[1] = milli(f->bbox.yMin);
+    bbox[2] = milli(f->bbox.xMax);
+    bbox[3] = milli(f->bbox.yMax);
     const auto *os2 = static_cast<const TT_OS2 *>(FT_Get_Sfnt_Table(f, FT_SFNT_OS2));
-    capHeight = os2 && os2->version >= 2 && os2->sCapHeight > 0 ? scaled(os2->sCapHeight) : ascent * 7 / 10;
+    capHeight = os2 && os2->version >= 2 && os2->sCapHeight > 0 ? milli(os2->sCapHeight) : ascent * 7 / 10;
+
+    hb_blob_t *blob = hb_blob_create(data_.constData(), static_cast<unsigned>(data_.size()),
+                                     HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+    hb_face_t *face = hb_face_create(blob, static_cast<unsigned>(index));
+    hb_blob_destroy(blob);
+    hb_ = hb_font_create(face);
+    hb_face_destroy(face);
+    hb_ot_font_set_funcs(hb_);
 }
 
-FontFile::~FontFile() = default;
+FontFile::~FontFile()
+{
+    if (hb_)
+        hb_font_destroy(hb_);
+}
+
+QString FontFile::described(bool lookUpPackage) const
+{
+    const QString package = package_.isEmpty() && lookUpPackage ? packageOf(path_) : package_;
+    return QStringLiteral("The font file ") + path_ +
+           (index_ ? QStringLiteral(" (face %1)").arg(index_) : QString()) +
+           (package.isEmpty() ? QString() : QStringLiteral(" (package ") + package + QLatin1Char(')'));
+}
 
 uint32_t FontFile::glyphIndex(char32_t c) const
 {
-    return static_cast<uint32_t>(FT_Get_Char_Index(face_->ft, static_cast<FT_ULong>(c)));
+    hb_codepoint_t g = 0;
+    return hb_font_get_nominal_glyph(hb_, c, &g) ? g : 0;
 }
 
-int FontFile::advance(uint32_t glyph) const
-{
-    FT_Fixed units = 0;
-    if (FT_Get_Advance(face_->ft, glyph, FT_LOAD_NO_SCALE, &units) != 0)
-        return 0;
-    return static_cast<int>(std::lround(units * 1000.0 / unitsPerEm_));
-}
+int FontFile::milli(int units) const { return static_cast<int>(std::lround(units * 1000.0 / unitsPerEm_)); }
+
+int FontFile::advance(uint32_t glyph) const { return milli(hb_font_get_glyph_h_advance(hb_, glyph)); }
 
 QByteArray FontFile::subset(const std::set<uint32_t> &glyphs, std::map<uint32_t, uint32_t> &newIndex) const
 {
     hb_blob_t *blob = hb_blob_create(data_.constData(), static_cast<unsigned>(data_.size()),
                                      HB_MEMORY_MODE_READONLY, nullptr, nullptr);
-    hb_face_t *face = hb_face_create(blob, 0);
+    hb_face_t *face = hb_face_create(blob, static_cast<unsigned>(index_));
     hb_blob_destroy(blob);
     hb_subset_input_t *input = hb_subset_input_create_or_fail();
     QByteArray out;
     if (input) {
-        // The missing-glyph box stays visible for characters neither font has.
+        // The missing-glyph box stays visible for characters no font has.
         hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NOTDEF_OUTLINE);
         hb_set_t *keep = hb_subset_input_glyph_set(input);
         hb_set_add(keep, 0);
@@ -109,9 +227,9 @@ QByteArray FontFile::subset(const std::set<uint32_t> &glyphs, std::map<uint32_t,
         // A PDF draws glyphs by number: the layout and substitution tables
         // are of no use to it.
         hb_set_t *drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
-        for (const char *tag : {"GSUB", "GPOS", "GDEF", "kern", "BASE", "JSTF", "MATH", "DSIG", "hdmx", "LTSH",
-                                "VDMX", "PCLT", "FFTM"})
-            hb_set_add(drop, hb_tag_from_string(tag, 4));
+        for (const char *t : {"GSUB", "GPOS", "GDEF", "kern", "BASE", "JSTF", "MATH", "DSIG", "hdmx", "LTSH",
+                              "VDMX", "PCLT", "FFTM", "vhea", "vmtx", "VORG"})
+            hb_set_add(drop, hb_tag_from_string(t, 4));
         if (hb_subset_plan_t *plan = hb_subset_plan_create_or_fail(face, input)) {
             const hb_map_t *mapping = hb_subset_plan_old_to_new_glyph_mapping(plan);
             if (hb_face_t *cut = hb_subset_plan_execute_or_fail(plan)) {
@@ -133,62 +251,92 @@ QByteArray FontFile::subset(const std::set<uint32_t> &glyphs, std::map<uint32_t,
     }
     hb_face_destroy(face);
     if (out.isEmpty())
-        throw FontError("The font " + psName_.toStdString() + " could not be cut down for the PDF file");
+        throw FontError(utf8(described(true)) + " cannot be cut down to the glyphs of the report: the file is damaged.");
     return out;
+}
+
+QByteArray cffTable(const QByteArray &program)
+{
+    if (program.size() < 12)
+        return QByteArray();
+    for (uint32_t i = 0, n = be16(program, 4); i < n && 12 + 16 * qsizetype(i + 1) <= program.size(); ++i)
+        if (be32(program, 12 + 16 * qsizetype(i)) == tag("CFF "))
+            return program.mid(be32(program, 12 + 16 * qsizetype(i) + 8), be32(program, 12 + 16 * qsizetype(i) + 12));
+    return QByteArray();
+}
+
+std::map<uint32_t, uint32_t> cffCharacterIds(const QByteArray &program, const std::set<uint32_t> &glyphs,
+                                             bool &cidKeyedOut)
+{
+    std::map<uint32_t, uint32_t> ids;
+    FT_Face f = nullptr;
+    const auto *bytes = reinterpret_cast<const FT_Byte *>(program.constData());
+    const bool open = FT_New_Memory_Face(freeType(), bytes, static_cast<FT_Long>(program.size()), 0, &f) == 0;
+    FT_Bool cidKeyed = 0;
+    if (open && FT_Get_CID_Is_Internally_CID_Keyed(f, &cidKeyed) != 0)
+        cidKeyed = 0;
+    for (uint32_t g : glyphs) {
+        FT_UInt cid = g;
+        if (cidKeyed && FT_Get_CID_From_Glyph_Index(f, g, &cid) != 0)
+            cid = g;
+        ids[g] = cid;
+    }
+    if (open)
+        FT_Done_Face(f);
+    cidKeyedOut = cidKeyed != 0;
+    return ids;
+}
+
+QString packageOf(const QString &path)
+{
+    static std::mutex mutex;
+    static std::map<QString, QString> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (const auto it = known.find(path); it != known.end())
+        return it->second;
+    QString package;
+    const QString real = QFileInfo(path).canonicalFilePath();
+    for (const QString &p : {path, real}) {
+        if (p.isEmpty() || !package.isEmpty())
+            continue;
+        QProcess query;
+        query.start(QStringLiteral("dpkg-query"), {QStringLiteral("-S"), p});
+        if (query.waitForFinished(5000) && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0)
+            package = QString::fromUtf8(query.readAllStandardOutput()).section(QLatin1Char(':'), 0, 0).trimmed();
+    }
+    known[path] = package;
+    return package;
 }
 
 namespace {
 
-// The report's font files: the two faces and, for each, its fallback.
+// The report's own font files, in the order they are asked for a character.
 struct Source {
     const char *family;
     bool bold;
     const char *packagePath;
     const char *package;
+    bool required;  // without it no PDF can be set; the others are passed over when not installed
 };
 
 constexpr Source kSources[] = {
-    {"Liberation Sans", false, "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf", "fonts-liberation2"},
-    {"Liberation Sans", true, "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf", "fonts-liberation2"},
-    {"DejaVu Sans", false, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "fonts-dejavu-core"},
-    {"DejaVu Sans", true, "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", "fonts-dejavu-core"},
+    {"Liberation Sans", false, "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf", "fonts-liberation2",
+     true},
+    {"Liberation Sans", true, "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf", "fonts-liberation2",
+     true},
+    {"DejaVu Sans", false, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "fonts-dejavu-core", false},
+    {"DejaVu Sans", true, "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", "fonts-dejavu-core", false},
 };
 constexpr int kSourceCount = static_cast<int>(std::size(kSources));
 
-int primaryOf(FontFace face) { return face == FontFace::Bold ? 1 : 0; }
-int fallbackOf(FontFace face) { return face == FontFace::Bold ? 3 : 2; }
+int bold(FontFace face) { return face == FontFace::Bold ? 1 : 0; }
 
-// The TrueType file fontconfig knows for the family at this weight, upright
-// and of normal width; empty when it knows none.
-QString fontconfigFile(const QString &family, bool bold)
-{
-    if (!FcInit())
-        return QString();
-    const QByteArray name = family.toUtf8();
-    FcPattern *pattern = FcPatternCreate();
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
-    FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
-    FcPatternAddInteger(pattern, FC_WIDTH, FC_WIDTH_NORMAL);
-    FcObjectSet *objects = FcObjectSetBuild(FC_FILE, nullptr);
-    FcFontSet *fonts = FcFontList(nullptr, pattern, objects);
-    std::vector<QString> files;
-    for (int i = 0; fonts && i < fonts->nfont; ++i) {
-        FcChar8 *file = nullptr;
-        if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) == FcResultMatch)
-            files.push_back(QString::fromUtf8(reinterpret_cast<const char *>(file)));
-    }
-    if (fonts)
-        FcFontSetDestroy(fonts);
-    FcObjectSetDestroy(objects);
-    FcPatternDestroy(pattern);
-    // TrueType outlines only, and the same file on every run.
-    files.erase(std::remove_if(files.begin(), files.end(),
-                               [](const QString &f) { return !f.endsWith(QLatin1String(".ttf"), Qt::CaseInsensitive); }),
-                files.end());
-    std::sort(files.begin(), files.end());
-    return files.empty() ? QString() : files.front();
-}
+// A file fontconfig knows, with the version its head table gives.
+struct Candidate {
+    QString path;
+    int index = 0;
+    double version = 0;
+};
 
 class Registry {
 public:
@@ -198,69 +346,299 @@ public:
         return r;
     }
 
-    Glyph glyphFor(FontFace face, char32_t c)
+    const FontFile *fontFor(FontFace face, char32_t c)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto &cache = cache_[face == FontFace::Bold ? 1 : 0];
+        auto &cache = chosen_[bold(face)];
         if (const auto it = cache.find(c); it != cache.end())
             return it->second;
-        const FontFile &primary = file(primaryOf(face));
-        Glyph g{&primary, primary.glyphIndex(c), 0};
-        if (g.index == 0) {
-            const FontFile &fallback = file(fallbackOf(face));
-            if (const uint32_t index = fallback.glyphIndex(c); index != 0)
-                g = Glyph{&fallback, index, 0};
+        const FontFile *f = nullptr;
+        for (int s : {bold(face), 2 + bold(face)})
+            if (const FontFile *own = open(s); own && own->glyphIndex(c) != 0) {
+                f = own;
+                break;
+            }
+        if (!f)
+            f = fontconfigChoice(c, face == FontFace::Bold);
+        if (!f)
+            f = primaryLocked(face);
+        cache.emplace(c, f);
+        return f;
+    }
+
+    const FontFile *primary(FontFace face)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return primaryLocked(face);
+    }
+
+    void begin(const QString &language)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Slot &s : slots_)
+            if (!s.file) {
+                s.looked = false;
+                s.failure.clear();
+            }
+        ++generation_;
+        if (language != language_) {
+            language_ = language;
+            for (auto &c : chosen_)
+                c.clear();
         }
-        g.width = g.file->advance(g.index);
-        cache.emplace(c, g);
-        return g;
+        // Characters once without a font are looked for again.
+        for (auto &c : chosen_)
+            for (auto it = c.begin(); it != c.end();)
+                it = it->second && it->second->glyphIndex(it->first) ? std::next(it) : c.erase(it);
+    }
+
+    QStringList failures()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        QStringList out;
+        for (const Slot &s : slots_)
+            if (!s.failure.isEmpty() && !out.contains(s.failure))
+                out << s.failure;
+        return out;
     }
 
     void setLocator(FontLocator locator)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         locator_ = std::move(locator);
-        for (auto &f : files_)
-            f.reset();
-        for (auto &c : cache_)
-            c.clear();
+        resetLocked();
+    }
+
+    void setConfigFile(const QString &path)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (config_)
+            FcConfigDestroy(config_);
+        config_ = nullptr;
+        if (!path.isEmpty()) {
+            config_ = FcConfigCreate();
+            FcConfigParseAndLoad(config_, reinterpret_cast<const FcChar8 *>(path.toUtf8().constData()), FcTrue);
+            FcConfigBuildFonts(config_);
+        }
+        resetLocked();
     }
 
 private:
-    const FontFile &file(int i)
+    struct Slot {
+        std::unique_ptr<FontFile> file;
+        bool looked = false;
+        QString failure;
+    };
+
+    void resetLocked()
     {
-        if (!files_[i]) {
-            const Source &s = kSources[i];
-            const QString family = QString::fromLatin1(s.family);
-            const QString path = locator_ ? locator_(family, s.bold) : defaultLocation(s);
-            if (path.isEmpty() || !QFileInfo::exists(path))
-                throw FontError(std::string("The report's font ") + s.family + (s.bold ? " Bold" : "") +
-                                " was not found" + (path.isEmpty() ? std::string() : " at " + utf8(path)) +
-                                ". It comes with the package " + s.package + ".");
-            files_[i] = std::make_unique<FontFile>(path);
+        ++generation_;
+        for (Slot &s : slots_)
+            s = Slot{};
+        for (auto &c : chosen_)
+            c.clear();
+        others_.clear();
+    }
+
+    FcConfig *config()
+    {
+        if (!config_)
+            FcInit();
+        return config_;  // null: the current (system) configuration
+    }
+
+    const FontFile *primaryLocked(FontFace face)
+    {
+        for (int s : {bold(face), 2 + bold(face)})
+            if (const FontFile *f = open(s))
+                return f;
+        return fontconfigChoice(U'A', face == FontFace::Bold);
+    }
+
+    // Opens one of the report's own fonts once: the newest file of the family
+    // at the weight asked for, checked to be that family.
+    const FontFile *open(int i)
+    {
+        Slot &slot = slots_[i];
+        if (slot.looked)
+            return slot.file.get();
+        slot.looked = true;
+        const Source &src = kSources[i];
+        const QString family = QString::fromLatin1(src.family);
+        const QString package = QString::fromLatin1(src.package);
+        const QString name = family + (src.bold ? QStringLiteral(" Bold") : QString());
+        std::vector<Candidate> candidates;
+        if (locator_) {
+            candidates.push_back({locator_(family, src.bold), 0, 0});
+        } else {
+            candidates = familyFiles(family, src.bold);
+            const QString packaged = QString::fromLatin1(src.packagePath);
+            const bool listed = std::any_of(candidates.begin(), candidates.end(), [&](const Candidate &c) {
+                return QFileInfo(c.path).canonicalFilePath() == QFileInfo(packaged).canonicalFilePath();
+            });
+            if (!listed)
+                candidates.push_back({packaged, 0, 0});
         }
-        return *files_[i];
+        candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                        [](const Candidate &c) { return c.path.isEmpty() || !QFileInfo::exists(c.path); }),
+                         candidates.end());
+        if (candidates.empty()) {
+            if (src.required) {
+                const QString asked = locator_ ? locator_(family, src.bold) : QString();
+                slot.failure = QStringLiteral("The report's font ") + name + QStringLiteral(" was not found") +
+                               (asked.isEmpty() ? QString() : QStringLiteral(" at ") + asked) +
+                               QStringLiteral(". It comes with the package ") + package + QLatin1Char('.');
+            }
+            return nullptr;
+        }
+        for (const Candidate &c : candidates) {
+            try {
+                auto f = std::make_unique<FontFile>(c.path, c.index, package);
+                if (f->family().compare(family, Qt::CaseInsensitive) != 0 || f->bold() != src.bold || f->italic())
+                    throw FontError(utf8(f->described()) + " is " + utf8(f->family()) +
+                                    (f->bold() ? " Bold" : "") + (f->italic() ? " Italic" : "") +
+                                    ", not the report's font " + utf8(name) + ".");
+                slot.file = std::move(f);
+                slot.failure.clear();
+                return slot.file.get();
+            } catch (const FontError &e) {
+                if (slot.failure.isEmpty())
+                    slot.failure = QString::fromUtf8(e.what());
+            }
+        }
+        return nullptr;
     }
 
-    static QString defaultLocation(const Source &s)
+    // The files fontconfig lists for the family at the weight, upright and of
+    // normal width, the newest version first.
+    std::vector<Candidate> familyFiles(const QString &family, bool isBold)
     {
-        const QString found = fontconfigFile(QString::fromLatin1(s.family), s.bold);
-        if (!found.isEmpty())
-            return found;
-        const QString packaged = QString::fromLatin1(s.packagePath);
-        return QFileInfo::exists(packaged) ? packaged : QString();
+        FcConfig *cfg = config();
+        const QByteArray name = family.toUtf8();
+        FcPattern *pattern = FcPatternCreate();
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
+        FcPatternAddInteger(pattern, FC_WEIGHT, isBold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+        FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
+        FcPatternAddInteger(pattern, FC_WIDTH, FC_WIDTH_NORMAL);
+        FcObjectSet *objects = FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FONTVERSION, nullptr);
+        FcFontSet *fonts = FcFontList(cfg, pattern, objects);
+        std::vector<Candidate> out;
+        for (int i = 0; fonts && i < fonts->nfont; ++i) {
+            FcChar8 *file = nullptr;
+            int index = 0, version = 0;
+            if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) != FcResultMatch)
+                continue;
+            FcPatternGetInteger(fonts->fonts[i], FC_INDEX, 0, &index);
+            FcPatternGetInteger(fonts->fonts[i], FC_FONTVERSION, 0, &version);
+            out.push_back({QString::fromUtf8(reinterpret_cast<const char *>(file)), index, version / 65536.0});
+        }
+        if (fonts)
+            FcFontSetDestroy(fonts);
+        FcObjectSetDestroy(objects);
+        FcPatternDestroy(pattern);
+        std::sort(out.begin(), out.end(), [](const Candidate &a, const Candidate &b) {
+            return a.version != b.version ? a.version > b.version : a.path < b.path;
+        });
+        return out;
     }
 
+    // fontconfig's choice for a character at the weight: the best font that
+    // has it and whose outlines a PDF can embed; a font that cannot be used
+    // (a colour font, bitmaps only, a damaged file) is passed over.
+    const FontFile *fontconfigChoice(char32_t c, bool isBold)
+    {
+        FcConfig *cfg = config();
+        FcPattern *pattern = FcPatternCreate();
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
+        FcPatternAddInteger(pattern, FC_WEIGHT, isBold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+        FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
+        FcCharSet *wanted = FcCharSetCreate();
+        FcCharSetAddChar(wanted, c);
+        FcPatternAddCharSet(pattern, FC_CHARSET, wanted);
+        FcCharSetDestroy(wanted);
+        const QByteArray lang = language_.toUtf8();
+        if (!lang.isEmpty())
+            FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8 *>(lang.constData()));
+        FcConfigSubstitute(cfg, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        FcFontSet *fonts = FcFontSort(cfg, pattern, FcTrue, nullptr, &result);
+        FcPatternDestroy(pattern);
+        const FontFile *found = nullptr;
+        for (int i = 0; fonts && i < fonts->nfont && !found; ++i) {
+            FcPattern *font = fonts->fonts[i];
+            FcCharSet *has = nullptr;
+            if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || !FcCharSetHasChar(has, c))
+                continue;
+            FcBool flag = FcFalse;
+            if (FcPatternGetBool(font, FC_OUTLINE, 0, &flag) == FcResultMatch && !flag)
+                continue;
+            if (FcPatternGetBool(font, FC_COLOR, 0, &flag) == FcResultMatch && flag)
+                continue;
+            FcChar8 *file = nullptr;
+            int index = 0;
+            if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch)
+                continue;
+            FcPatternGetInteger(font, FC_INDEX, 0, &index);
+            const FontFile *f = other(QString::fromUtf8(reinterpret_cast<const char *>(file)), index);
+            if (f && f->glyphIndex(c) != 0)
+                found = f;
+        }
+        if (fonts)
+            FcFontSetDestroy(fonts);
+        return found;
+    }
+
+    const FontFile *other(const QString &path, int index)
+    {
+        const auto key = std::make_pair(path, index);
+        if (const auto it = others_.find(key); it != others_.end())
+            return it->second.get();
+        std::unique_ptr<FontFile> f;
+        try {
+            f = std::make_unique<FontFile>(path, index);
+        } catch (const FontError &) {
+            // passed over for the next font that has the character
+        }
+        return (others_[key] = std::move(f)).get();
+    }
+
+public:
+    std::atomic<unsigned> generation_{0};
+
+private:
     std::mutex mutex_;
     FontLocator locator_;
-    std::unique_ptr<FontFile> files_[kSourceCount];
-    std::unordered_map<char32_t, Glyph> cache_[2];
+    FcConfig *config_ = nullptr;
+    QString language_;
+    Slot slots_[kSourceCount];
+    std::map<std::pair<QString, int>, std::unique_ptr<FontFile>> others_;
+    std::unordered_map<char32_t, const FontFile *> chosen_[2];
 };
 
 } // namespace
 
-Glyph glyphFor(FontFace face, char32_t c) { return Registry::instance().glyphFor(face, c); }
+const FontFile *fontFor(FontFace face, char32_t c) { return Registry::instance().fontFor(face, c); }
+
+const FontFile *primaryFont(FontFace face) { return Registry::instance().primary(face); }
+
+Glyph glyphFor(FontFace face, char32_t c)
+{
+    const FontFile *f = fontFor(face, c);
+    if (!f)
+        return Glyph{nullptr, 0, 556};  // no font at all: an average width keeps the layout going
+    const uint32_t index = f->glyphIndex(c);
+    return Glyph{f, index, f->advance(index)};
+}
+
+void beginFontUse(const QString &language) { Registry::instance().begin(language); }
+
+unsigned fontGeneration() { return Registry::instance().generation_.load(); }
+
+QStringList fontFailures() { return Registry::instance().failures(); }
 
 void setFontLocator(FontLocator locator) { Registry::instance().setLocator(std::move(locator)); }
+
+void setFontConfigFile(const QString &path) { Registry::instance().setConfigFile(path); }
 
 } // namespace Rpt

@@ -1,12 +1,13 @@
 // The font files the report prints with: Liberation Sans (Arial's and
-// Helvetica's widths), with DejaVu Sans for the characters it lacks. The
-// files are found through fontconfig, or at the Debian packages' paths, read
-// with FreeType for their metrics and cut down to the glyphs a report uses
+// Helvetica's widths), then DejaVu Sans, then the font fontconfig chooses
+// for a character neither has. The files are read with FreeType for their
+// metrics, shaped with HarfBuzz and cut down to the glyphs a report uses
 // with HarfBuzz's subsetter, so that a PDF can carry them.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -14,71 +15,129 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <string>
+
+struct hb_font_t;
 
 namespace Rpt {
 
 // The two faces of the report: its line memos and its headings.
 enum class FontFace { Regular, Bold };
 
-// A font file that cannot be found or read: the report cannot be laid out.
+// A font file that cannot be found, read, cut down or used; the text names
+// the file, its package and what is wrong with it.
 class FontError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-// One TrueType font file, opened with FreeType. Lengths in 1/1000 em.
+// How a font draws its glyphs: TrueType outlines ("glyf") or CFF outlines.
+enum class Outlines { TrueType, Cff };
+
+// One face of a font file (a TrueType collection holds several), opened
+// with FreeType and HarfBuzz. Lengths in 1/1000 em.
 class FontFile {
 public:
-    // Throws FontError when the file is missing, unreadable or no TrueType font.
-    explicit FontFile(const QString &path);
+    // Throws FontError when the file is missing, unreadable, cut short or
+    // holds no outlines a PDF can embed. The package (where known) names
+    // where the file comes from in the message.
+    explicit FontFile(const QString &path, int index = 0, const QString &package = QString());
     ~FontFile();
     FontFile(const FontFile &) = delete;
     FontFile &operator=(const FontFile &) = delete;
 
     const QString &path() const { return path_; }
+    int index() const { return index_; }
     const QByteArray &postScriptName() const { return psName_; }
-    const QByteArray &data() const { return data_; }
+    const QString &family() const { return family_; }
+    bool bold() const { return bold_; }
+    bool italic() const { return italic_; }
+    Outlines outlines() const { return outlines_; }
+    int unitsPerEm() const { return unitsPerEm_; }
+    hb_font_t *shaper() const { return hb_; }
 
     // The glyph of a character; 0 (the missing-glyph box) when the font has none.
     uint32_t glyphIndex(char32_t c) const;
     // The glyph's advance, rounded to whole 1/1000 em as a PDF's widths hold it.
     int advance(uint32_t glyph) const;
+    // Font units in 1/1000 em, rounded.
+    int milli(int units) const;
 
     int ascent = 0, descent = 0, capHeight = 0;
     int bbox[4] = {0, 0, 0, 0};
 
-    // The file cut down to these glyphs (0 is always kept). The subset
-    // numbers its glyphs anew: newIndex maps each old glyph to its number.
-    // Throws FontError when the subsetter refuses.
+    // "The font file <path> (package <name>)", for messages; the package is
+    // the one given, or with lookUpPackage the one Debian's records name.
+    QString described(bool lookUpPackage = false) const;
+
+    // The face cut down to these glyphs (0 is always kept), as a font file of
+    // its own. The subset numbers its glyphs anew: newIndex maps each old
+    // glyph to its number. Throws FontError when the subsetter refuses.
     QByteArray subset(const std::set<uint32_t> &glyphs, std::map<uint32_t, uint32_t> &newIndex) const;
 
 private:
     struct Face;
     QString path_;
+    int index_ = 0;
+    QString package_;
     QByteArray data_;
     QByteArray psName_;
+    QString family_;
+    bool bold_ = false, italic_ = false;
+    Outlines outlines_ = Outlines::TrueType;
     int unitsPerEm_ = 1000;
     std::unique_ptr<Face> face_;
+    hb_font_t *hb_ = nullptr;
 };
+
+// The character identifiers a CFF font program (an OpenType file) numbers
+// its glyphs with: its charset for a CID-keyed font, else the glyph numbers
+// themselves; cidKeyed tells which.
+std::map<uint32_t, uint32_t> cffCharacterIds(const QByteArray &program, const std::set<uint32_t> &glyphs,
+                                             bool &cidKeyed);
+// The CFF table of an OpenType file: the bare CFF program.
+QByteArray cffTable(const QByteArray &program);
 
 // What prints a character: the file, its glyph there and the glyph's advance.
 struct Glyph {
-    const FontFile *file = nullptr;
+    const FontFile *file = nullptr;  // null only when no font at all can be used
     uint32_t index = 0;
     int width = 0;  // 1/1000 em
 };
 
-// The glyph that prints c in the face: from Liberation Sans, else from
-// DejaVu Sans, else Liberation's missing-glyph box (glyph 0). The fallback file is
-// opened only when a character needs it. Throws FontError when a file that
-// is needed cannot be found or read.
+// The font that prints a character in the face: Liberation Sans, else
+// DejaVu Sans, else fontconfig's choice for the character at the face's
+// weight; a character none of them has takes the first usable font's
+// missing-glyph box. Fonts are opened only when a character needs them.
+const FontFile *fontFor(FontFace face, char32_t c);
+// The first of the report's own fonts that can be used: the one whose
+// missing-glyph box prints a character no font has. Null when none can.
+const FontFile *primaryFont(FontFace face);
+// The glyph that prints c in the face.
 Glyph glyphFor(FontFace face, char32_t c);
+
+// Starts a report: fonts that could not be used are looked for again and
+// the characters' fonts are chosen anew for the locale's language.
+void beginFontUse(const QString &language);
+// Changes whenever the fonts chosen for characters may have changed (a new
+// report, another locator): layouts made before are stale.
+unsigned fontGeneration();
+// Why the report's own fonts (Liberation Sans, DejaVu Sans) could not be
+// used since beginFontUse: a PDF cannot be set in them. A DejaVu Sans that
+// is simply not installed is no failure: fontconfig's choice prints instead.
+QStringList fontFailures();
+
+// The Debian package a file comes from, or empty.
+QString packageOf(const QString &path);
 
 // Finds a font file by family and weight; an empty path when there is none.
 using FontLocator = std::function<QString(const QString &family, bool bold)>;
-// Replaces how the report's font files are found (tests point it at missing
-// files); an empty locator restores fontconfig and the package paths. The
-// files already opened are closed.
+// Replaces how the report's own font files are found (tests point it at
+// missing, damaged or wrong files); an empty locator restores fontconfig
+// and the package paths. The files already opened are closed.
 void setFontLocator(FontLocator locator);
+// Makes fontconfig's choices come from this configuration file (tests
+// leave fonts out this way); empty restores the system's configuration.
+void setFontConfigFile(const QString &path);
 
 } // namespace Rpt

@@ -2,7 +2,12 @@
 
 #include "report/RptFontMetrics.h"
 
+#include <QCryptographicHash>
+
 #include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include <map>
 #include <set>
@@ -44,26 +49,57 @@ QByteArray hex4(uint32_t v) { return QByteArray::number(v, 16).rightJustified(4,
 
 class PdfFile;
 
+// The text of a cluster as readers take it from the page: readers put
+// right-to-left text back in typed order character by character, so the
+// characters of a right-to-left cluster go in the order they show.
+QString clusterText(const ShapedLine &line, int cluster)
+{
+    const QString &typed = line.clusters[static_cast<size_t>(cluster)];
+    if (!line.rightToLeft[static_cast<size_t>(cluster)])
+        return typed;
+    QList<uint> chars = typed.toUcs4();
+    std::reverse(chars.begin(), chars.end());
+    return QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData()), chars.size());
+}
+
+// The text a glyph stands for in the ToUnicode map: its cluster's, for the
+// cluster's widest glyph (its base letter); nothing for the others.
+QString glyphText(const ShapedLine &line, size_t i)
+{
+    const ShapedGlyph &g = line.glyphs[i];
+    // The widest glyph of the cluster (its base letter) carries the text.
+    size_t carrier = i;
+    while (carrier > 0 && line.glyphs[carrier - 1].cluster == g.cluster)
+        --carrier;
+    for (size_t k = carrier; k < line.glyphs.size() && line.glyphs[k].cluster == g.cluster; ++k)
+        if (line.glyphs[k].file->advance(line.glyphs[k].glyph) > line.glyphs[carrier].file->advance(line.glyphs[carrier].glyph))
+            carrier = k;
+    return carrier == i ? clusterText(line, g.cluster) : QString();
+}
+
 // The fonts of one file: every font file its text draws from, with the
-// characters it draws. Each is embedded as a subset (Type0 over
-// CIDFontType2, Identity-H) with a ToUnicode map, so that readers draw and
-// extract every character as it was entered. Each character has a code of
-// its own, even where two characters share a glyph or one has none (the
-// missing-glyph box): the codes map onto the subset's glyphs.
+// glyphs it draws and the text each stands for. Each is embedded as a
+// subset (Type0 over CIDFontType2 with Identity-H for TrueType outlines,
+// over CIDFontType0 with an OpenType program for CFF outlines) with a
+// ToUnicode map, so that readers draw and extract the text as it was typed.
 class FontUse {
 public:
-    // A stretch of a line drawn from one font file.
-    struct Run {
+    // How one glyph is drawn: its font resource, its code and the code's width.
+    struct Drawn {
         QByteArray resource;  // "/F1"
-        QByteArray codes;     // "<0012003A>"
+        uint32_t code = 0;
+        int width = 0;        // 1/1000 em
+        bool exact = true;    // the code's ToUnicode entry is the glyph's text
     };
 
-    // Notes the characters a line prints.
-    void add(FontFace face, const QString &text)
+    // Notes the glyphs a line prints.
+    void add(const ShapedLine &line)
     {
-        for (char32_t c : printedCharacters(text)) {
-            const Glyph g = glyphFor(face, c);
-            usedBy(g.file).glyphOf.emplace(c, g.index);
+        for (size_t i = 0; i < line.glyphs.size(); ++i) {
+            const ShapedGlyph &g = line.glyphs[i];
+            if (!g.file)
+                throw FontError("No font that could be used was found for the report's text.");
+            usedBy(g.file).uses.emplace(std::make_pair(g.glyph, glyphText(line, i)), 0);
         }
     }
 
@@ -71,27 +107,31 @@ public:
     // the fonts' resource dictionary.
     QByteArray embed(PdfFile &pdf);
 
-    // The line as runs of codes, after embed.
-    std::vector<Run> runs(FontFace face, const QString &text) const
+    // The glyph as drawn, after embed.
+    Drawn drawn(const ShapedLine &line, size_t i) const
     {
-        std::vector<Run> out;
-        for (char32_t c : printedCharacters(text)) {
-            const Used &u = used_.at(indexOf_.at(glyphFor(face, c).file));
-            if (out.empty() || out.back().resource != u.resource)
-                out.push_back(Run{u.resource, QByteArray()});
-            out.back().codes += hex4(u.codeOf.at(c));
-        }
-        for (Run &r : out)
-            r.codes = '<' + r.codes + '>';
-        return out;
+        const ShapedGlyph &g = line.glyphs[i];
+        const Used &u = used_.at(indexOf_.at(g.file));
+        const QString text = glyphText(line, i);
+        const uint32_t code = u.uses.at(std::make_pair(g.glyph, text));
+        const Code &c = u.codes.at(code);
+        return Drawn{u.resource, code, c.width, c.text == text};
     }
 
 private:
+    // What a code of an embedded font draws and stands for.
+    struct Code {
+        uint32_t glyph = 0;  // in the subset
+        QString text;
+        int width = 0;       // 1/1000 em
+    };
+    using Codes = std::map<uint32_t, Code>;
+
     struct Used {
         const FontFile *file = nullptr;
         QByteArray resource;
-        std::map<char32_t, uint32_t> glyphOf;  // character -> its glyph in the whole font
-        std::map<char32_t, uint32_t> codeOf;   // character -> its code, set by embed
+        std::map<std::pair<uint32_t, QString>, uint32_t> uses;  // (glyph in the whole font, text) -> code
+        Codes codes;
     };
 
     Used &usedBy(const FontFile *file)
@@ -103,6 +143,9 @@ private:
     }
 
     int embedOne(PdfFile &pdf, Used &u);
+    static QByteArray toUnicodeMap(const Codes &codes);
+    static QByteArray widthArray(const Codes &codes);
+    static QByteArray glyphMap(const Codes &codes);
 
     std::vector<Used> used_;
     std::map<const FontFile *, size_t> indexOf_;
@@ -173,11 +216,12 @@ private:
         // Text never shows past the memo's border.
         out_ += "q " + rect(m) + " re W n\nBT\n";
         out_ += colour(m.font.color, "rg");
-        QByteArray font;
+        font_.clear();
         double last_x = 0, last_y = 0;
         for (size_t i = 0; i < m.lines.size(); ++i) {
-            const QString &s = m.lines[i];
-            const double wMm = textWidthPt(s, face, size) * kMmPerPt;
+            const LineForm form = i < m.forms.size() ? m.forms[i] : LineForm{};
+            const std::shared_ptr<const ShapedLine> shaped = shapeLine(m.lines[i], face, size, form);
+            const double wMm = shaped->width * size / 1000.0 * kMmPerPt;
             double left = m.left + kMemoPadX;
             if (m.align == HAlign::Center)
                 left = m.left + (m.width - wMm) / 2;
@@ -186,12 +230,7 @@ private:
             const double base = m.top + kMemoPadY + i * lh + halfLeading + kAscentFactor * size * kMmPerPt;
             const double px = x(left), py = y(base);
             out_ += num(px - last_x) + ' ' + num(py - last_y) + " Td";
-            for (const FontUse::Run &r : fonts_.runs(face, s)) {
-                if (r.resource != font)
-                    out_ += ' ' + r.resource + ' ' + num(size) + " Tf";
-                font = r.resource;
-                out_ += ' ' + r.codes + " Tj";
-            }
+            glyphs(*shaped, size);
             out_ += '\n';
             last_x = px;
             last_y = py;
@@ -199,9 +238,95 @@ private:
         out_ += "ET Q\n";
     }
 
+    // The line's glyphs at their shaped places: runs of codes, with the
+    // shift between two glyphs where it differs from the first one's width.
+    // Where glyphs and characters do not pair one to one, or the line reads
+    // in both directions, the typed text goes with them as /ActualText.
+    void glyphs(const ShapedLine &line, double size)
+    {
+        if (line.mixed)
+            out_ += " /Span << /ActualText " + pdfTextString(line.text) + " >> BDC";
+        std::map<int, int> perCluster;
+        for (const ShapedGlyph &g : line.glyphs)
+            ++perCluster[g.cluster];
+        double pen = 0, rise = 0;
+        bool span = false;
+        for (size_t i = 0; i < line.glyphs.size(); ++i) {
+            const ShapedGlyph &g = line.glyphs[i];
+            const FontUse::Drawn d = fonts_.drawn(line, i);
+            const bool first = i == 0 || line.glyphs[i - 1].cluster != g.cluster;
+            const bool last = i + 1 == line.glyphs.size() || line.glyphs[i + 1].cluster != g.cluster;
+            // A cluster of several glyphs also carries its text as /ActualText,
+            // except right to left: there a reader places the span's text
+            // apart from its neighbours, and the widest glyph's ToUnicode
+            // entry already gives the cluster's text.
+            const bool several = perCluster[g.cluster] != 1 && !line.rightToLeft[static_cast<size_t>(g.cluster)];
+            if (first && !line.mixed && (several || !d.exact)) {
+                flush();
+                out_ += " /Span << /ActualText " + pdfTextString(clusterText(line, g.cluster)) + " >> BDC";
+                span = true;
+            }
+            if (d.resource != font_) {
+                flush();
+                out_ += ' ' + d.resource + ' ' + num(size) + " Tf";
+                font_ = d.resource;
+            }
+            if (std::abs(g.y - rise) > 1e-9) {
+                flush();
+                out_ += ' ' + num(g.y * size / 1000.0) + " Ts";
+                rise = g.y;
+            }
+            if (std::abs(g.x - pen) > 0.0005) {
+                closeString();
+                run_ << num(pen - g.x);
+                adjusted_ = true;
+            }
+            if (!inString_) {
+                run_ << "<";
+                inString_ = true;
+            }
+            run_.back() += hex4(d.code);
+            pen = g.x + d.width;
+            if (last && span) {
+                flush();
+                out_ += " EMC";
+                span = false;
+            }
+        }
+        flush();
+        if (rise != 0)
+            out_ += " 0 Ts";
+        if (line.mixed)
+            out_ += " EMC";
+    }
+
+    void closeString()
+    {
+        if (inString_)
+            run_.back() += '>';
+        inString_ = false;
+    }
+
+    void flush()
+    {
+        closeString();
+        if (run_.empty())
+            return;
+        if (!adjusted_ && run_.size() == 1)
+            out_ += ' ' + run_.front() + " Tj";
+        else
+            out_ += " [" + run_.join(' ') + "] TJ";
+        run_.clear();
+        adjusted_ = false;
+    }
+
     double h_;
     const FontUse &fonts_;
     QByteArray out_;
+    QByteArray font_;
+    QByteArrayList run_;  // codes "<...>" and shifts of the current TJ array
+    bool adjusted_ = false;
+    bool inString_ = false;
 };
 
 // Collects numbered objects and writes the file with its cross-reference table.
@@ -220,12 +345,14 @@ public:
             out += QByteArray::number(static_cast<int>(i + 1)) + " 0 obj\n" + objects_[i] + "\nendobj\n";
         }
         const int xref = out.size();
+        // The file's identifier: a digest of what it holds, twice (as first written and as now).
+        const QByteArray id = '<' + QCryptographicHash::hash(out, QCryptographicHash::Md5).toHex().toUpper() + '>';
         out += "xref\n0 " + QByteArray::number(static_cast<int>(objects_.size() + 1)) + "\n";
         out += "0000000000 65535 f \n";
         for (int off : offsets)
             out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
         out += "trailer\n<< /Size " + QByteArray::number(static_cast<int>(objects_.size() + 1)) + " /Root " +
-               ref(root) + " /Info " + ref(info) + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+               ref(root) + " /Info " + ref(info) + " /ID [" + id + ' ' + id + "] >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
         return out;
     }
 
@@ -242,35 +369,27 @@ QByteArray stream(const QByteArray &dict, const QByteArray &plain)
            packed + "\nendstream";
 }
 
-// Six capital letters naming a subset, the same for the same characters.
-QByteArray subsetTag(const QByteArray &name, const std::map<char32_t, uint32_t> &characters)
+QByteArray pdfDate(const QDateTime &t)
 {
-    uint32_t h = 2166136261u;
-    const auto mix = [&h](uint32_t v) { h = (h ^ v) * 16777619u; };
-    for (char c : name)
-        mix(static_cast<unsigned char>(c));
-    for (const auto &c : characters)
-        mix(static_cast<uint32_t>(c.first));
-    QByteArray tag;
-    for (int i = 0; i < 6; ++i, h /= 26)
-        tag += static_cast<char>('A' + h % 26);
-    return tag;
+    // The fields are the local clock's; the offset is the local zone's at that time.
+    const QDateTime local(t.date(), t.time(), Qt::LocalTime);
+    const int offset = local.isValid() ? local.offsetFromUtc() : 0;
+    const int minutes = std::abs(offset) / 60;
+    const QString zone = QStringLiteral("%1%2'%3'")
+                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                             .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                             .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return "(D:" + t.toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + zone.toLatin1() + ")";
 }
 
-// What a code of an embedded font draws and stands for.
-struct Code {
-    uint32_t glyph;  // in the subset
-    char32_t character;
-    int width;       // 1/1000 em
-};
-using Codes = std::map<uint32_t, Code>;
-
-// The character each code stands for, as a ToUnicode CMap.
-QByteArray toUnicodeMap(const Codes &codes)
+// The text each code stands for, as a ToUnicode CMap (codes that stand for
+// nothing of their own are left out).
+QByteArray FontUse::toUnicodeMap(const Codes &codes)
 {
-    std::vector<std::pair<uint32_t, char32_t>> entries;
+    std::vector<std::pair<uint32_t, QString>> entries;
     for (const auto &[code, c] : codes)
-        entries.emplace_back(code, c.character);
+        if (!c.text.isEmpty())
+            entries.emplace_back(code, c.text);
     QByteArray out("/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
                    "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
                    "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
@@ -280,7 +399,7 @@ QByteArray toUnicodeMap(const Codes &codes)
         out += QByteArray::number(static_cast<int>(n)) + " beginbfchar\n";
         for (size_t i = at; i < at + n; ++i) {
             QByteArray utf16;
-            for (QChar unit : QString::fromUcs4(&entries[i].second, 1))
+            for (QChar unit : entries[i].second.left(256))
                 utf16 += hex4(unit.unicode());
             out += '<' + hex4(entries[i].first) + "> <" + utf16 + ">\n";
         }
@@ -290,7 +409,7 @@ QByteArray toUnicodeMap(const Codes &codes)
 }
 
 // The advance of every code, in runs of consecutive codes.
-QByteArray widthArray(const Codes &codes)
+QByteArray FontUse::widthArray(const Codes &codes)
 {
     QByteArray out("[");
     uint32_t next = 0;
@@ -309,7 +428,7 @@ QByteArray widthArray(const Codes &codes)
 }
 
 // The glyph of every code, two bytes each, as the CIDToGIDMap stream wants it.
-QByteArray glyphMap(const Codes &codes)
+QByteArray FontUse::glyphMap(const Codes &codes)
 {
     QByteArray out;
     for (const auto &[code, c] : codes) {
@@ -320,11 +439,6 @@ QByteArray glyphMap(const Codes &codes)
     return out;
 }
 
-QByteArray pdfDate(const QDateTime &t)
-{
-    return "(D:" + t.toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + ")";
-}
-
 QByteArray FontUse::embed(PdfFile &pdf)
 {
     QByteArray resources("<<");
@@ -333,34 +447,70 @@ QByteArray FontUse::embed(PdfFile &pdf)
     return resources + " >>";
 }
 
+// Six capital letters naming a subset, the same for the same glyphs.
+QByteArray subsetTag(const QByteArray &name, const std::map<uint32_t, uint32_t> &glyphs)
+{
+    uint32_t h = 2166136261u;
+    const auto mix = [&h](uint32_t v) { h = (h ^ v) * 16777619u; };
+    for (char c : name)
+        mix(static_cast<unsigned char>(c));
+    for (const auto &g : glyphs)
+        mix(g.first);
+    QByteArray tag;
+    for (int i = 0; i < 6; ++i, h /= 26)
+        tag += static_cast<char>('A' + h % 26);
+    return tag;
+}
+
 int FontUse::embedOne(PdfFile &pdf, Used &u)
 {
     const FontFile &f = *u.file;
     std::set<uint32_t> glyphs;
-    for (const auto &g : u.glyphOf)
-        glyphs.insert(g.second);
+    for (const auto &use : u.uses)
+        glyphs.insert(use.first.first);
     std::map<uint32_t, uint32_t> newIndex;
     const QByteArray program = f.subset(glyphs, newIndex);
-    Codes codes;
-    uint32_t next = 1;  // code 0 stays the missing glyph's own
-    for (const auto &[c, glyph] : u.glyphOf) {
-        u.codeOf[c] = next;
-        codes[next++] = Code{newIndex.at(glyph), c, f.advance(glyph)};
+    const bool cff = f.outlines() == Outlines::Cff;
+    // TrueType: a code of its own for every glyph and text (code 0 stays the
+    // missing glyph's). CFF: the code is the glyph's character identifier in
+    // the subset, standing for the first text it was drawn for.
+    std::map<uint32_t, uint32_t> cids;
+    bool cidKeyed = false;
+    if (cff) {
+        std::set<uint32_t> cut;
+        for (const auto &n : newIndex)
+            cut.insert(n.second);
+        cids = cffCharacterIds(program, cut, cidKeyed);
     }
-    const QByteArray name = subsetTag(f.postScriptName(), u.glyphOf) + '+' + f.postScriptName();
-    const int file = pdf.add(stream("/Length1 " + QByteArray::number(program.size()), program));
+    uint32_t next = 1;
+    for (auto &[use, code] : u.uses) {
+        const uint32_t glyph = newIndex.at(use.first);
+        code = cff ? cids.at(glyph) : next++;
+        Code &c = u.codes[code];
+        if (c.text.isEmpty())
+            c = Code{glyph, use.second, f.advance(use.first)};
+    }
+    const QByteArray name = subsetTag(f.postScriptName(), newIndex) + '+' + f.postScriptName();
+    // A CID-keyed CFF program goes in bare: readers map its character
+    // identifiers through its charset only then (inside an OpenType file
+    // some draw nothing). Other CFF programs keep their OpenType file.
+    const int file = cidKeyed ? pdf.add(stream("/Subtype /CIDFontType0C", cffTable(program)))
+                     : cff    ? pdf.add(stream("/Subtype /OpenType", program))
+                         : pdf.add(stream("/Length1 " + QByteArray::number(program.size()), program));
     const QByteArray bbox = QByteArray::number(f.bbox[0]) + ' ' + QByteArray::number(f.bbox[1]) + ' ' +
                             QByteArray::number(f.bbox[2]) + ' ' + QByteArray::number(f.bbox[3]);
     const int descriptor = pdf.add("<< /Type /FontDescriptor /FontName /" + name + " /Flags 4 /FontBBox [" + bbox +
                                    "] /ItalicAngle 0 /Ascent " + QByteArray::number(f.ascent) + " /Descent " +
                                    QByteArray::number(f.descent) + " /CapHeight " + QByteArray::number(f.capHeight) +
-                                   " /StemV 80 /FontFile2 " + PdfFile::ref(file) + " >>");
-    const int toGlyph = pdf.add(stream(QByteArray(), glyphMap(codes)));
-    const int cidFont = pdf.add("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /" + name +
+                                   " /StemV 80 " + (cff ? "/FontFile3 " : "/FontFile2 ") + PdfFile::ref(file) + " >>");
+    const QByteArray toGlyph =
+        cff ? QByteArray() : " /CIDToGIDMap " + PdfFile::ref(pdf.add(stream(QByteArray(), glyphMap(u.codes))));
+    const int cidFont = pdf.add("<< /Type /Font /Subtype " + QByteArray(cff ? "/CIDFontType0" : "/CIDFontType2") +
+                                " /BaseFont /" + name +
                                 " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>"
                                 " /FontDescriptor " + PdfFile::ref(descriptor) + " /DW 1000 /W " +
-                                widthArray(codes) + " /CIDToGIDMap " + PdfFile::ref(toGlyph) + " >>");
-    const int toUnicode = pdf.add(stream(QByteArray(), toUnicodeMap(codes)));
+                                widthArray(u.codes) + toGlyph + " >>");
+    const int toUnicode = pdf.add(stream(QByteArray(), toUnicodeMap(u.codes)));
     return pdf.add("<< /Type /Font /Subtype /Type0 /BaseFont /" + name + " /Encoding /Identity-H /DescendantFonts [" +
                    PdfFile::ref(cidFont) + "] /ToUnicode " + PdfFile::ref(toUnicode) + " >>");
 }
@@ -405,20 +555,24 @@ TRptPDFExport::TRptPDFExport() = default;
 QByteArray TRptPDFExport::render(const Rpt::PreparedReport &report) const
 {
     using Rpt::PdfFile;
+    if (!report.fontFailures.isEmpty())
+        throw Rpt::FontError(report.fontFailures.join(QLatin1Char('\n')).toStdString());
     PdfFile pdf;
     const int catalog = pdf.reserve();
     const int pages = pdf.reserve();
+    const QByteArray date = Rpt::pdfDate(report.preparedAt);
     const int info = pdf.add("<< /Title " + Rpt::pdfTextString(Title.isEmpty() ? report.title : Title) +
                              " /Author " + Rpt::pdfTextString(Author) + " /Subject " +
                              Rpt::pdfTextString(Subject) + " /Creator " + Rpt::pdfTextString(Creator) +
-                             " /Producer " + Rpt::pdfTextString(Creator) + " /CreationDate " +
-                             Rpt::pdfDate(report.preparedAt) + " >>");
+                             " /Producer " + Rpt::pdfTextString(Creator) + " /CreationDate " + date +
+                             " /ModDate " + date + " >>");
     Rpt::FontUse fonts;
     for (const Rpt::Page &p : report.pages)
         for (const Rpt::PlacedBand &b : p.bands)
             for (const Rpt::PlacedMemo &m : b.memos)
-                for (const QString &l : m.lines)
-                    fonts.add(m.font.face(), l);
+                for (size_t i = 0; i < m.lines.size(); ++i)
+                    fonts.add(*Rpt::shapeLine(m.lines[i], m.font.face(), m.font.sizePt,
+                                              i < m.forms.size() ? m.forms[i] : Rpt::LineForm{}));
     const QByteArray fontResources = fonts.embed(pdf);
     const QByteArray mediaBox = "[0 0 " + Rpt::num(Rpt::pt(report.paperWidth)) + ' ' +
                                 Rpt::num(Rpt::pt(report.paperHeight)) + ']';

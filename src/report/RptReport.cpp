@@ -252,7 +252,9 @@ private:
         p.fill = m.fill;
         p.frame = m.frame;
         p.align = m.align;
-        p.lines = wrapText(text, m.font.face(), m.font.sizePt, toPt(m.width - 2 * kMemoPadX));
+        WrappedLines wrapped = wrapLines(text, m.font.face(), m.font.sizePt, toPt(m.width - 2 * kMemoPadX));
+        p.lines = std::move(wrapped.lines);
+        p.forms = std::move(wrapped.forms);
         return p;
     }
 
@@ -282,8 +284,10 @@ private:
         for (const Memo &m : band.memos) {
             PlacedMemo p = placeMemo(m, expand(m, resolve));
             const size_t keep = static_cast<size_t>(linesThatFit(m));
-            if (p.lines.size() > keep)
+            if (p.lines.size() > keep) {
                 p.lines.resize(keep);  // cut off at the memo's border
+                p.forms.resize(keep);
+            }
             b.memos.push_back(std::move(p));
         }
         return b;
@@ -318,6 +322,7 @@ private:
                 const size_t from = std::min(p.lines.size(), slice * per);
                 const size_t to = std::min(p.lines.size(), from + per);
                 p.lines = std::vector<QString>(memos[i].lines.begin() + from, memos[i].lines.begin() + to);
+                p.forms = std::vector<LineForm>(memos[i].forms.begin() + from, memos[i].forms.begin() + to);
                 if (m.wrapIntoRows && slices > 1) {
                     // One record's rows read as one box: no lines between its slices.
                     if (slice > 0) p.frame &= ~FrameTop;
@@ -355,6 +360,7 @@ TRptExportFilter::~TRptExportFilter() = default;
 bool TRptExportFilter::exportReport(const Rpt::PreparedReport &report)
 {
     lastError.clear();
+    failedOnFont = false;
     if (FileName.isEmpty()) {
         lastError = QStringLiteral("No file name given");
         return false;
@@ -362,6 +368,10 @@ bool TRptExportFilter::exportReport(const Rpt::PreparedReport &report)
     QByteArray bytes;
     try {
         bytes = render(report);
+    } catch (const Rpt::FontError &e) {
+        lastError = QString::fromUtf8(e.what());
+        failedOnFont = true;
+        return false;
     } catch (const std::exception &e) {
         lastError = QString::fromLocal8Bit(e.what());
         return false;
@@ -432,6 +442,7 @@ bool TRptReport::PrepareReport()
 
     isPrepared_ = false;
     lastError.clear();
+    Rpt::beginFontUse(locale.bcp47Name());
     try {
         Rpt::Layouter layout(tpl_, prepared_);
         layout.title(onPage(1));
@@ -441,6 +452,7 @@ bool TRptReport::PrepareReport()
             layout.group(g, ds.recordCount(), [&ds](int r) { ds.RecNo = r; }, onPage(0));
         }
         layout.finish(onPage);
+        prepared_.fontFailures = Rpt::fontFailures();
     } catch (const Rpt::FontError &e) {
         prepared_.pages.clear();
         lastError = QString::fromUtf8(e.what());

@@ -24,6 +24,7 @@ struct PlacedMemo {
     QString name;
     double left = 0, top = 0, width = 0, height = 0;
     std::vector<QString> lines;  // the lines that print, after wrapping and cutting
+    std::vector<LineForm> forms; // how each line prints (its paragraph's direction, a hyphen)
     Font font;
     std::optional<Color> fill;
     uint8_t frame = FrameNone;
@@ -60,6 +61,9 @@ struct PreparedReport {
     double marginLeft = 10, marginTop = 10, marginRight = 10, marginBottom = 10;
     QString title;  // text of the report title band
     QDateTime preparedAt;
+    // Why the report's own fonts cannot be used: the pages are laid out all
+    // the same (for the RTF file), but no PDF file can be set in them.
+    QStringList fontFailures;
     std::vector<Page> pages;
 
     // The page (1-based) on which a data row prints; 0 when it is absent.
@@ -96,8 +100,10 @@ public:
     // Opens the written file with its associated program (the platform shell
     // by default); replaceable for tests.
     std::function<void(const QString &path)> Opener;
-    // Why the last export failed (empty after a success).
+    // Why the last export failed (empty after a success), and whether it
+    // was a font that could not be read, cut down or used.
     QString lastError;
+    bool failedOnFont = false;
 
     // The whole file for these pages.
     virtual QByteArray render(const Rpt::PreparedReport &report) const = 0;
@@ -132,9 +138,11 @@ public:
     // Locale for month and day names in display formats.
     QLocale locale;
 
-    // Lays the template out into pages, replacing any earlier result. False,
-    // with nothing prepared and the reason in lastError, when the text cannot
-    // be measured (a font file of the report is missing or unreadable).
+    // Lays the template out into pages, replacing any earlier result. A
+    // font of the report that cannot be used leaves the pages laid out with
+    // the next font and its reason in prepared().fontFailures. False, with
+    // nothing prepared and the reason in lastError, when the font library
+    // itself cannot be started.
     bool PrepareReport();
     QString lastError;
     const Rpt::PreparedReport &prepared() const { return prepared_; }

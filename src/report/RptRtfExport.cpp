@@ -131,7 +131,11 @@ private:
         t += ' ';
         for (size_t i = 0; i < m.lines.size(); ++i) {
             if (i > 0) t += "\\line ";
-            t += rtfText(m.lines[i]);
+            QString line = m.lines[i];
+            // A line broken at a soft hyphen shows the hyphen, as it does in the PDF file.
+            if (i < m.forms.size() && m.forms[i].hyphen && line.endsWith(QChar(0x00AD)))
+                line.back() = QLatin1Char('-');
+            t += rtfText(line);
         }
         return t + "\\cell\n";
     }
@@ -178,6 +182,10 @@ QByteArray rtfText(const QString &text)
             out += static_cast<char>(u);
         } else if (u >= 32 && u < 127) {
             out += static_cast<char>(u);
+        } else if (u == '\t') {
+            out += "\\tab ";  // the reader's default stops, every 36 pt, as in the PDF file
+        } else if (u == 0x00AD) {
+            out += "\\-";
         } else if (u < 32) {
             out += ' ';
         } else if (const uint8_t b = toWinAnsi(c); b != '?') {

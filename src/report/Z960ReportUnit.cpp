@@ -287,7 +287,9 @@ bool TZ960Report::exportThrough(TRptExportFilter &filter, const QString &path, b
     filter.Opener = [this](const QString &written) { openWritten(written); };
     if (rptReport1.Export(filter))
         return true;
-    Platform::showMessage(QString::fromLatin1(kWriteFailed), ownerForm);
+    Platform::showMessage(filter.failedOnFont ? QString::fromLatin1(kFontFailed) + QLatin1Char('\n') + filter.lastError
+                                              : QString::fromLatin1(kWriteFailed),
+                          ownerForm);
     return false;
 }
 
@@ -326,7 +328,12 @@ bool TZ960Report::ExportReport()
 
     const QString base = baseName();
     bool result = false;
-    if (createPDF && laidOut) {
+    // A font that cannot be used spoils only the PDF file: no file is asked for.
+    const QStringList fontFailures = laidOut ? rptReport1.prepared().fontFailures : QStringList();
+    if (createPDF && laidOut && !fontFailures.isEmpty()) {
+        Platform::showMessage(QString::fromLatin1(kFontFailed) + QLatin1Char('\n') + fontFailures.join(QLatin1Char('\n')),
+                              ownerForm);
+    } else if (createPDF && laidOut) {
         if (const auto path = askFile("pdf", base + QStringLiteral(".pdf"), "PDF files (*.pdf)"))
             result = exportThrough(rptPDFExport1, *path, openPDF) || result;
         else

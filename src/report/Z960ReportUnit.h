@@ -43,9 +43,13 @@ public:
     static constexpr const char *kNoReport = "No report was generated!";
     static constexpr const char *kWriteFailed =
         "Unable to open/create Report data file. If file is in use please close it before trying again.";
-    // Shown, followed by the reason, when the pages cannot be laid out (a
-    // font file of the report is missing): the CSV file is still offered.
+    // Shown, followed by the reason, when the pages cannot be laid out at
+    // all: the CSV file is still offered.
     static constexpr const char *kLayoutFailed = "The report's pages cannot be laid out, so no PDF or RTF file is written.";
+    // Shown, followed by the reason (the font file, its package and what is
+    // wrong with it), when a font of the report cannot be read, cut down or
+    // used: the RTF and CSV files are still offered.
+    static constexpr const char *kFontFailed = "No PDF file was written: a font of the report cannot be used.";
     static constexpr int kTotalsTries = 7;
     static constexpr int kRegisterTries = 6;
     static constexpr unsigned short kRegisterTimeoutSeconds = 5;

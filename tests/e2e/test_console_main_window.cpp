@@ -16,6 +16,7 @@
 #include "platform/PortMap.h"
 #include "platform/SettingsFile.h"
 #include "platform/ShellOpen.h"
+#include "report/RptFonts.h"
 #include "report/TTechMemoForm.h"
 #include "serial/SerComm.h"
 #include "e2e/ConsoleSimFixture.h"
@@ -909,6 +910,16 @@ TEST_F(MainWindowE2E, ReportLaunchHandsTheMemoToTheReportAndReturnsToPolling)
     click(form->GenerateReportSB);
     EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("Unable to open/create Report data file. If file is in "
                                                            "use please close it before trying again.")});
+    EXPECT_TRUE(form->polling());
+
+    // A font of the report that cannot be used: its reason in place of that message.
+    const std::string reason = "The font file /usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf "
+                               "(package fonts-liberation2) is cut short: its table \u201cglyf\u201d ends past the end of the file.";
+    form->generateReport = [&reason](const ReportRequest &) { throw Rpt::FontError(reason); };
+    prompter.messages.clear();
+    prompter.dialogs.push_back([](QDialog &) { return int(QDialog::Accepted); });
+    click(form->GenerateReportSB);
+    EXPECT_EQ(prompter.texts(), QStringList{QString::fromStdString(reason)});
     EXPECT_TRUE(form->polling());
 }
 

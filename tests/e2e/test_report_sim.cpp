@@ -8,6 +8,7 @@
 #include "z960sim/Z960Sim.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -218,5 +219,37 @@ TEST_F(ReportAgainstSim, AStopDuringTheCsvReadsWritesNoCsvAndKeepsWhatWasWritten
         port->comm->SetClosePause(0);
         for (unsigned char n : {5, 4, 6})
             ASSERT_TRUE(port->getStucture(n)) << int(n);
+    }
+}
+
+// Notes in other scripts, under an Arabic locale: against the meter the
+// report writes all three files, its PDF drawn in fonts that have the letters.
+TEST_F(ReportAgainstSim, NotesInOtherScriptsReachAllThreeFiles)
+{
+    QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
+    env.options(true, true, true);
+    for (const char *name : {"sim.pdf", "sim.rtf"})
+        prompter.saveFiles.push_back(env.path(QString::fromLatin1(name)));
+    const QStringList notes = {QStringLiteral("\u062a\u0645 \u0641\u062d\u0635 \u0627\u0644\u0639\u062f\u0627\u062f"),
+                               QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c\u3057\u307e\u3057\u305f")};
+    prompter.saveFiles.push_back(env.path(QStringLiteral("sim.csv")));
+    TZ960Report report(nullptr, port.get(), env.dir.path().toStdString(), "Jo Bloggs", "", "Test Rig", notes);
+    ASSERT_TRUE(report.generated()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    QFile csv(env.path(QStringLiteral("sim.csv"))), rtf(env.path(QStringLiteral("sim.rtf")));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(rtf.open(QIODevice::ReadOnly));
+    const QString csvText = QString::fromUtf8(csv.readAll());
+    const QByteArray rtfBytes = rtf.readAll();
+    for (const QString &n : notes) {
+        EXPECT_TRUE(csvText.contains(n));
+        EXPECT_TRUE(rtfBytes.contains(Rpt::rtfText(n)));
+    }
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {env.path(QStringLiteral("sim.pdf")), QStringLiteral("-")});
+    if (text.waitForFinished(30000) && text.exitCode() == 0) {
+        const QString got = QString::fromUtf8(text.readAllStandardOutput());
+        for (const QString &n : notes)
+            EXPECT_TRUE(got.contains(n)) << got.toStdString();
     }
 }

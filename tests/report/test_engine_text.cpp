@@ -6,6 +6,19 @@
 #include <gtest/gtest.h>
 
 using Rpt::FontFace;
+using Rpt::LineForm;
+
+namespace {
+
+QString visible(const std::shared_ptr<const Rpt::ShapedLine> &l)
+{
+    QString s;
+    for (const Rpt::ShapedGlyph &g : l->glyphs)
+        s += QString::number(g.glyph) + QLatin1Char(' ');
+    return s;
+}
+
+} // namespace
 
 // Liberation Sans has Helvetica's widths, so Latin text keeps its layout.
 TEST(EngineText, WidthsFollowTheStandardMetrics)
@@ -55,11 +68,16 @@ TEST(EngineText, EveryLetterPrintsWithAGlyphOfItsOwn)
             EXPECT_TRUE(g.file->postScriptName().startsWith("LiberationSans")) << std::hex << uint32_t(c);
             EXPECT_GT(g.width, 0) << std::hex << uint32_t(c);
         }
-    // What Liberation Sans lacks comes from DejaVu Sans; what neither has is
+    // What Liberation Sans lacks comes from DejaVu Sans; what neither has
+    // from fontconfig's choice (a CJK font here); what no font has is
     // Liberation's missing-glyph box.
     EXPECT_EQ(Rpt::glyphFor(FontFace::Regular, U'\u2713').file->postScriptName(), QByteArray("DejaVuSans"));
     EXPECT_EQ(Rpt::glyphFor(FontFace::Bold, U'\u2713').file->postScriptName(), QByteArray("DejaVuSans-Bold"));
-    const Rpt::Glyph none = Rpt::glyphFor(FontFace::Regular, U'\u4e2d');
+    const Rpt::Glyph han = Rpt::glyphFor(FontFace::Regular, U'\u4e2d');
+    EXPECT_NE(han.index, 0u);
+    EXPECT_FALSE(han.file->postScriptName().startsWith("LiberationSans"));
+    EXPECT_FALSE(han.file->postScriptName().startsWith("DejaVuSans"));
+    const Rpt::Glyph none = Rpt::glyphFor(FontFace::Regular, U'\U0010FFFD');  // a private character no font has
     EXPECT_EQ(none.index, 0u);
     EXPECT_EQ(none.file->postScriptName(), QByteArray("LiberationSans"));
     // A character outside the basic plane is one character: measured once,
@@ -96,4 +114,110 @@ TEST(EngineText, DisplayFormatsOfThePageFooter)
     };
     for (const auto &c : cases)
         EXPECT_EQ(Rpt::formatDateTime(t, QString::fromLatin1(c.format), en), QString::fromLatin1(c.text)) << c.format;
+}
+
+TEST(EngineText, InvisibleCharactersTakeNoGlyphAndNoRoom)
+{
+    // Soft hyphen, direction marks, joiners, an isolate and a variation selector.
+    const struct { QString with; QString without; } cases[] = {
+        {QStringLiteral("Mess\u00adger\u00e4t"), QStringLiteral("Messger\u00e4t")},
+        {QStringLiteral("A\u200eB\u200fC"), QStringLiteral("ABC")},
+        {QStringLiteral("x\u200dy\u200cz"), QStringLiteral("xyz")},
+        {QStringLiteral("\u2066DN100\u2069 ok"), QStringLiteral("DN100 ok")},
+        {QStringLiteral("\u2713\ufe0e done"), QStringLiteral("\u2713 done")},
+    };
+    for (const auto &c : cases) {
+        const auto with = Rpt::shapeLine(c.with, FontFace::Regular, 10);
+        const auto without = Rpt::shapeLine(c.without, FontFace::Regular, 10);
+        EXPECT_EQ(visible(with), visible(without)) << c.with.toStdString();
+        EXPECT_DOUBLE_EQ(with->width, without->width) << c.with.toStdString();
+        QString typed;
+        for (const QString &cluster : with->clusters)
+            typed += cluster;
+        EXPECT_EQ(typed, c.with) << "the clusters give back every character typed";
+    }
+}
+
+TEST(EngineText, ASoftHyphenShowsOnlyWhereTheLineBreaksAtIt)
+{
+    const QString word = QStringLiteral("Durch\u00adfluss\u00admess\u00adger\u00e4t");
+    const double whole = Rpt::textWidthPt(word, FontFace::Regular, 10);
+    EXPECT_DOUBLE_EQ(whole, Rpt::textWidthPt(QStringLiteral("Durchflussmessger\u00e4t"), FontFace::Regular, 10));
+    EXPECT_EQ(Rpt::wrapLines(word, FontFace::Regular, 10, whole).lines, std::vector<QString>{word});
+
+    // Narrower: broken at the last soft hyphen that fits, which then shows.
+    const double upToMess = Rpt::textWidthPt(QStringLiteral("Durchflussmess-"), FontFace::Regular, 10);
+    const Rpt::WrappedLines w = Rpt::wrapLines(QStringLiteral("Sensor ") + word, FontFace::Regular, 10,
+                                               Rpt::textWidthPt(QStringLiteral("Sensor "), FontFace::Regular, 10) + upToMess);
+    ASSERT_EQ(w.lines, (std::vector<QString>{QStringLiteral("Sensor Durch\u00adfluss\u00admess\u00ad"),
+                                             QStringLiteral("ger\u00e4t")}));
+    EXPECT_TRUE(w.forms[0].hyphen);
+    EXPECT_FALSE(w.forms[1].hyphen);
+    const auto broken = Rpt::shapeLine(w.lines[0], FontFace::Regular, 10, w.forms[0]);
+    const auto plain = Rpt::shapeLine(QStringLiteral("Sensor Durchflussmess-"), FontFace::Regular, 10);
+    EXPECT_EQ(visible(broken), visible(plain));
+    EXPECT_EQ(broken->clusters.back(), QStringLiteral("\u00ad")) << "the hyphen stands for the soft hyphen typed";
+    // The same line not broken there shows no hyphen.
+    EXPECT_EQ(Rpt::shapeLine(w.lines[0], FontFace::Regular, 10)->glyphs.size(), plain->glyphs.size() - 1);
+}
+
+TEST(EngineText, TabsGoToStopsEvery36PointsFromTheColumnsStart)
+{
+    const struct { QString text; double size; std::vector<std::pair<char, double>> at; } cases[] = {
+        {QStringLiteral("a\tb\tc"), 10, {{'b', 36}, {'c', 72}}},
+        {QStringLiteral("\tb"), 9, {{'b', 36}}},
+        {QStringLiteral("Flow rate 25.5 l/s\tX"), 10, {{'X', 108}}},  // past two stops: the next one
+        {QStringLiteral("a\t\tb"), 12, {{'b', 72}}},
+    };
+    for (const auto &c : cases) {
+        const auto l = Rpt::shapeLine(c.text, FontFace::Regular, c.size);
+        for (const auto &[letter, pt] : c.at) {
+            bool found = false;
+            for (const Rpt::ShapedGlyph &g : l->glyphs)
+                if (l->clusters[static_cast<size_t>(g.cluster)] == QString(QLatin1Char(letter))) {
+                    EXPECT_NEAR(g.x * c.size / 1000, pt, 1e-6) << c.text.toStdString() << " " << letter;
+                    found = true;
+                }
+            EXPECT_TRUE(found) << letter;
+        }
+    }
+    // A tab is a place to break; at a break it is dropped.
+    EXPECT_EQ(Rpt::wrapText(QStringLiteral("alpha\tbeta\tgamma"), FontFace::Regular, 10, 80),
+              (std::vector<QString>{QStringLiteral("alpha\tbeta"), QStringLiteral("gamma")}));
+}
+
+TEST(EngineText, LinesBreakOnlyBetweenGraphemeClusters)
+{
+    // Decomposed letters are composed first; a letter and a mark that has no
+    // composed form, an emoji sequence and a flag never come apart.
+    const QString decomposed = QString::fromUtf8("vie\xcc\xa3\xcc\x82t");
+    EXPECT_EQ(Rpt::wrapText(decomposed, FontFace::Regular, 10, 500),
+              std::vector<QString>{decomposed.normalized(QString::NormalizationForm_C)});
+    const QString family = QString::fromUtf8("\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7");
+    const QString flag = QString::fromUtf8("\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA");
+    const QString marked = QStringLiteral("q\u0307\u0323");
+    for (const QString &cluster : {family, flag, marked}) {
+        const QString word = cluster.repeated(6);
+        const double one = Rpt::textWidthPt(cluster, FontFace::Regular, 10);
+        const std::vector<QString> lines = Rpt::wrapText(word, FontFace::Regular, 10, one * 2.5);
+        ASSERT_EQ(lines.size(), 3u) << cluster.toStdString();
+        for (const QString &l : lines)
+            EXPECT_EQ(l, cluster.normalized(QString::NormalizationForm_C).repeated(2));
+    }
+}
+
+TEST(EngineText, RightToLeftLinesReadFromTheRightAndMixedOnesAreMarked)
+{
+    const auto hebrew = Rpt::shapeLine(QStringLiteral("\u05e9\u05dc\u05d5\u05dd"), FontFace::Regular, 10);
+    ASSERT_EQ(hebrew->glyphs.size(), 4u);
+    // Drawn left to right, the last letter typed comes first.
+    EXPECT_EQ(hebrew->clusters[static_cast<size_t>(hebrew->glyphs.front().cluster)], QStringLiteral("\u05dd"));
+    EXPECT_FALSE(hebrew->mixed);
+    EXPECT_TRUE(Rpt::shapeLine(QStringLiteral("Pipe \u05e6\u05d9\u05e0\u05d5\u05e8"), FontFace::Regular, 10)->mixed);
+    // Every line of a paragraph takes the paragraph's direction.
+    const Rpt::WrappedLines w = Rpt::wrapLines(QStringLiteral("\u05e9\u05dc\u05d5\u05dd DN100 DN200 DN300"),
+                                               FontFace::Regular, 10, 60);
+    ASSERT_GE(w.lines.size(), 2u);
+    for (const LineForm &f : w.forms)
+        EXPECT_EQ(f.direction, LineForm::RightToLeft);
 }

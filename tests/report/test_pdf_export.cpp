@@ -5,7 +5,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <ctime>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -209,4 +212,56 @@ TEST(ExportFilter, AFailedRenderingKeepsTheEarlierFileAndSaysWhy)
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("earlier report"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.pdf")});
+}
+
+// The file's identifier, and its dates with the local zone's offset at that
+// time of year; qpdf finds nothing wrong.
+TEST_F(PdfExport, TheTrailerHasAnIdAndTheDatesTheirZone)
+{
+    const QByteArray savedZone = qgetenv("TZ");
+    const struct {
+        const char *zone;
+        QDateTime at;
+        const char *date;
+    } cases[] = {
+        {"Europe/Berlin", QDateTime(QDate(2026, 12, 9), QTime(14, 5, 33)), "(D:20261209140533+01'00')"},
+        {"Europe/Berlin", QDateTime(QDate(2026, 7, 1), QTime(9, 0, 0)), "(D:20260701090000+02'00')"},
+        {"America/St_Johns", QDateTime(QDate(2026, 12, 9), QTime(14, 5, 33)), "(D:20261209140533-03'30')"},
+        {"UTC", QDateTime(QDate(2026, 12, 9), QTime(14, 5, 33)), "(D:20261209140533+00'00')"},
+    };
+    QByteArray firstId;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.zone);
+        qputenv("TZ", c.zone);
+        tzset();
+        feed.bind(report);
+        report.Clock = [&c] { return c.at; };
+        ASSERT_TRUE(report.PrepareReport());
+        pdf.FileName = dir.filePath(QStringLiteral("dated.pdf"));
+        ASSERT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
+        const QString path = pdf.FileName;
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_TRUE(bytes.contains(QByteArray("/CreationDate ") + c.date)) << c.date;
+        EXPECT_TRUE(bytes.contains(QByteArray("/ModDate ") + c.date)) << c.date;
+        const auto id = QRegularExpression(QStringLiteral("/ID \\[<([0-9A-F]{32})> <([0-9A-F]{32})>\\]"))
+                            .match(QString::fromLatin1(bytes.mid(bytes.lastIndexOf("trailer"))));
+        ASSERT_TRUE(id.hasMatch());
+        EXPECT_EQ(id.captured(1), id.captured(2));
+        if (firstId.isEmpty())
+            firstId = id.captured(1).toLatin1();
+        else
+            EXPECT_NE(id.captured(1).toLatin1(), firstId) << "another file, another identifier";
+        if (ToolRunner::available(QStringLiteral("qpdf"))) {
+            const auto check = ToolRunner::run(QStringLiteral("qpdf"), {QStringLiteral("--check"), path});
+            ASSERT_TRUE(check.has_value()) << "qpdf --check found faults";
+            EXPECT_TRUE(check->contains(QStringLiteral("No syntax or stream encoding errors found")));
+        }
+    }
+    if (savedZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", savedZone);
+    tzset();
 }

@@ -3,6 +3,8 @@
 // file stays sound and small, an all-Latin report looks as it did when it
 // was set in the standard Helvetica faces, and a missing font file is a
 // clear failure.
+#include "PdfProbe.h"
+#include "ReportFixture.h"
 #include "ToolRunner.h"
 #include "Z960ReportFixture.h"
 #include "report/RptFonts.h"
@@ -27,8 +29,7 @@ namespace {
 const QString kName = QStringLiteral("\u0141ukasz Dvo\u0159\u00e1k");
 const QString kSite = QStringLiteral("\u041c\u043e\u0441\u0442 7, \u00d8resund");
 // Liberation Sans lacks the check mark and the arrow, which DejaVu Sans has;
-// neither has the Chinese letters, which print as missing-glyph boxes but are
-// still extracted as entered.
+// neither has the Chinese letters, which print from fontconfig's choice.
 const QString kSymbols = QStringLiteral("Seal \u2713, flow \u2192 weir, \u4e2d\u6587 tag");
 const QString kNote = QStringLiteral("\u0396\u03c5\u03b3\u03cc\u03c2 \u03b5\u03bb\u03ad\u03b3\u03c7\u03bf\u03c5 OK, "
                                      "\u0160KODA \u010derpadlo, \u00c4rger \u00fcber \u00d6lstand");
@@ -40,7 +41,11 @@ protected:
         fillImages(port);
         port.portOpen = true;
     }
-    ~ReportFonts() override { Rpt::setFontLocator({}); }
+    ~ReportFonts() override
+    {
+        Rpt::setFontLocator({});
+        Rpt::setFontConfigFile(QString());
+    }
 
     static void needTools(std::initializer_list<const char *> tools)
     {
@@ -181,60 +186,141 @@ TEST_F(ReportFonts, AnAllLatinReportLooksAsItDidInTheStandardFaces)
     }
 }
 
-TEST_F(ReportFonts, AMissingFontFileIsAFailureThatNamesIt)
+namespace {
+
+const QString kLiberation = QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf");
+const QString kLiberationBold = QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf");
+const QString kDejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+const QString kDejaVuBold = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf");
+
+QByteArray readFile(const QString &path)
 {
-    needTools({"pdftotext"});
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// A fontconfig configuration that knows only these folders.
+QString fontsConf(const QString &at, const QStringList &dirs)
+{
+    QByteArray conf("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n");
+    for (const QString &d : dirs)
+        conf += "<dir>" + d.toUtf8() + "</dir>\n";
+    conf += "<cachedir>" + at.toUtf8() + ".cache</cachedir>\n</fontconfig>\n";
+    writeFile(at, conf);
+    return at;
+}
+
+// The file with its head table's version set to this one (16.16 fixed).
+QByteArray withVersion(QByteArray font, uint32_t version)
+{
+    const auto be16 = [&](int at) { return uint8_t(font[at]) << 8 | uint8_t(font[at + 1]); };
+    const auto be32 = [&](int at) { return uint32_t(be16(at)) << 16 | uint32_t(be16(at + 2)); };
+    for (int i = 0, n = be16(4); i < n; ++i)
+        if (font.mid(12 + 16 * i, 4) == "head") {
+            const int head = static_cast<int>(be32(12 + 16 * i + 8));
+            for (int b = 0; b < 4; ++b)
+                font[head + 4 + b] = static_cast<char>(version >> (24 - 8 * b));
+        }
+    return font;
+}
+
+} // namespace
+
+TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
+{
+    needTools({"pdftotext", "pdffonts"});
+    const QString damaged = path("damaged/LiberationSans-Regular.ttf");
+    writeFile(damaged, readFile(kLiberation).left(120000));  // cut short
+    const QString damagedDejaVu = path("damaged/DejaVuSans.ttf");
+    writeFile(damagedDejaVu, readFile(kDejaVu).left(300000));
+    const QString impostor = path("impostor/LiberationSans-Regular.ttf");
+    writeFile(impostor, readFile(kDejaVu));
+    // fontconfig's choices from Liberation Sans and the CJK font only: the
+    // check mark is then in no font the report may use.
+    const QString conf = fontsConf(path("fonts.conf"), {QStringLiteral("/usr/share/fonts/truetype/liberation2"),
+                                                         QStringLiteral("/usr/share/fonts/truetype/wqy")});
     struct Case {
-        const char *missing;   // the family whose file cannot be found
+        const char *what;
+        QString regular, dejaVu;  // the files found for Liberation Sans and DejaVu Sans
         QString note;
-        bool laidOut;
-        const char *named;
+        QStringList named;        // in the message; empty: no message, and a PDF file
     } cases[] = {
-        {"Liberation Sans", QStringLiteral("Replaced the coil cable."), false, "fonts-liberation2"},
-        // The fallback is looked for only when a character needs it.
-        {"DejaVu Sans", QStringLiteral("Replaced the coil cable."), true, nullptr},
-        {"DejaVu Sans", QStringLiteral("Seal \u2713"), false, "fonts-dejavu-core"},
+        {"Liberation Sans missing", path("none.ttf"), kDejaVu, QStringLiteral("Replaced the coil cable."),
+         {QStringLiteral("Liberation Sans"), path("none.ttf"), QStringLiteral("fonts-liberation2")}},
+        {"Liberation Sans cut short", damaged, kDejaVu, QStringLiteral("Replaced the coil cable."),
+         {damaged, QStringLiteral("fonts-liberation2"), QStringLiteral("cut short")}},
+        {"another family at Liberation's place", impostor, kDejaVu, QStringLiteral("Replaced the coil cable."),
+         {impostor, QStringLiteral("fonts-liberation2"), QStringLiteral("is DejaVu Sans, not the report's font Liberation Sans")}},
+        {"DejaVu Sans cut short, a character it is asked for", kLiberation, damagedDejaVu, QStringLiteral("Seal \u2713"),
+         {damagedDejaVu, QStringLiteral("fonts-dejavu-core"), QStringLiteral("cut short")}},
+        {"DejaVu Sans not installed, not needed", kLiberation, QString(), QStringLiteral("Replaced the coil cable."), {}},
+        {"DejaVu Sans not installed: fontconfig's choice or a box", kLiberation, QString(),
+         QStringLiteral("Seal \u2713, \u6d41\u91cf OK"), {}},
     };
+    Rpt::setFontConfigFile(conf);
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.missing) + " / " + c.note.toStdString());
+        SCOPED_TRACE(c.what);
         for (const char *f : {"r.pdf", "r.rtf", "r.csv"})
             QFile::remove(path(f));
         prompter.messages.clear();
         prompter.saveRequests.clear();
-        Rpt::setFontLocator([&c, this](const QString &family, bool bold) {
-            if (family == QLatin1String(c.missing))
-                return path("no-such-font.ttf");
-            return QString::fromLatin1(family == QLatin1String("Liberation Sans")
-                                           ? (bold ? "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf"
-                                                   : "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf")
-                                           : (bold ? "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
-                                                   : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+        prompter.saveFiles.clear();
+        Rpt::setFontLocator([&c](const QString &family, bool bold) {
+            if (family == QLatin1String("Liberation Sans"))
+                return bold ? kLiberationBold : c.regular;
+            return c.dejaVu.isEmpty() ? QString() : bold ? kDejaVuBold : c.dejaVu;
         });
         env.options(true, true, true);
-        const auto report = c.laidOut ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note})
-                                      : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note}, {"r.csv"});
+        const bool pdf = c.named.isEmpty();
+        const auto report = pdf ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note})
+                                : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {c.note}, {"r.rtf", "r.csv"});
         QStringList asked;
         for (const auto &r : prompter.saveRequests)
             asked << r.defaultExt;
-        EXPECT_EQ(asked, c.laidOut ? QStringList({"pdf", "rtf", "csv"}) : QStringList({"csv"}));
-        EXPECT_TRUE(report->generated()) << "the CSV file is still written";
+        EXPECT_EQ(asked, pdf ? QStringList({"pdf", "rtf", "csv"}) : QStringList({"rtf", "csv"}));
+        EXPECT_TRUE(report->generated());
+        EXPECT_EQ(QFile::exists(path("r.pdf")), pdf);
+        EXPECT_TRUE(QFile::exists(path("r.rtf"))) << "the RTF file needs no embedded font";
         EXPECT_TRUE(QFile::exists(path("r.csv")));
-        EXPECT_EQ(QFile::exists(path("r.pdf")), c.laidOut);
-        EXPECT_EQ(QFile::exists(path("r.rtf")), c.laidOut);
-        if (c.laidOut) {
+        EXPECT_TRUE(readFile(path("r.rtf")).contains(Rpt::rtfText(c.note)));
+        if (pdf) {
             EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
             EXPECT_TRUE(pdfText(path("r.pdf")).contains(c.note));
+            const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")});
+            EXPECT_FALSE(fonts.value_or(QString()).contains(QStringLiteral("DejaVu")));
             continue;
         }
         ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
         const QString shown = prompter.messages.front().text;
-        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kLayoutFailed))) << shown.toStdString();
-        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.missing))) << shown.toStdString();
-        EXPECT_TRUE(shown.contains(QString::fromLatin1(c.named))) << shown.toStdString();
+        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kFontFailed))) << shown.toStdString();
+        for (const QString &n : c.named)
+            EXPECT_TRUE(shown.contains(n)) << shown.toStdString();
     }
+    Rpt::setFontConfigFile(QString());
+}
+
+TEST_F(ReportFonts, TheNewestFileOfTheFamilyIsChosen)
+{
+    // An older Liberation Sans in a folder whose name sorts first.
+    const QString old = path("a-older/LiberationSans-Regular.ttf");
+    writeFile(old, withVersion(readFile(kLiberation), 0x00011200));  // 1.07
+    Rpt::setFontConfigFile(fontsConf(path("fonts.conf"), {path("a-older"),
+                                                           QStringLiteral("/usr/share/fonts/truetype/liberation2")}));
+    Rpt::beginFontUse(QString());
+    EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'A')->path(), kLiberation);
+    Rpt::setFontConfigFile(QString());
 }
 
 TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
+
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -251,4 +337,138 @@ TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
             EXPECT_TRUE(QString::fromUtf8(e.what()).contains(p)) << e.what();
         }
     }
+}
+
+// The program's own dates in the locale's letters: the page footer and the
+// Date line print from fonts that have them, in reading order.
+TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersInReadingOrder)
+{
+    needTools({"pdffonts"});
+    const struct {
+        QLocale locale;
+        const char *font;  // a font the dates need beyond Liberation Sans
+    } cases[] = {
+        {QLocale(QLocale::Japanese, QLocale::Japan), "WenQuanYi"},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), "DejaVuSans"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        QLocale::setDefault(c.locale);
+        QFile::remove(path("r.pdf"));
+        env.options(true, false, false);
+        const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {}, {"r.pdf"});
+        ASSERT_TRUE(report->generated()) << prompter.texts().join('|').toStdString();
+        const Rpt::PreparedReport &pr = report->preparedReport();
+        const QString footer = Rpt::formatDateTime(pr.preparedAt, QStringLiteral("mmmm dd, yyyy"), c.locale);
+        QString dateLine;  // the Date line's value, as laid out
+        for (int record = 0; const Rpt::PlacedBand *row = pr.pages.front().row(QStringLiteral("InfoDS"), record); ++record)
+            if (row->memos.at(0).text().trimmed() == QLatin1String("Date"))
+                dateLine = row->memos.at(1).text();
+        ASSERT_FALSE(dateLine.isEmpty());
+        EXPECT_TRUE(std::any_of(footer.begin(), footer.end(), [](QChar ch) { return ch.unicode() > 0x2ff; }))
+            << "the month in the locale's letters: " << footer.toStdString();
+
+        if (const QByteArray keep = qgetenv("VANTORO_KEEP_REPORT"); !keep.isEmpty())
+            QFile::copy(path("r.pdf"), QDir(QString::fromLocal8Bit(keep)).filePath(c.locale.name() + QStringLiteral(".pdf")));
+        const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")});
+        EXPECT_TRUE(fonts.value_or(QString()).contains(QString::fromLatin1(c.font))) << fonts.value_or(QString()).toStdString();
+        QFile f(path("r.pdf"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const PdfProbe::Document doc(f.readAll());
+        for (const int page : doc.pages()) {
+            const auto pageFonts = doc.fonts(page);
+            for (const QString &typed : {footer, dateLine}) {
+                const std::vector<PdfProbe::Line> lines = doc.lines(page);
+                const auto found = std::find_if(lines.begin(), lines.end(), [&](const PdfProbe::Line &l) {
+                    return PdfProbe::givesBack(l, pageFonts, typed);
+                });
+                if (typed == footer || page == doc.pages().front()) {
+                    ASSERT_NE(found, lines.end()) << typed.toStdString() << " on page " << page;
+                    EXPECT_FALSE(PdfProbe::showsABox(*found, pageFonts)) << typed.toStdString();
+                }
+            }
+        }
+    }
+}
+
+// Fonts with CFF outlines are embedded too: an OpenType program where its
+// glyphs are numbered by name, the bare CFF program where they are numbered
+// by character identifier (Noto CJK's collection). Each row runs where its
+// fonts are installed.
+TEST_F(ReportFonts, FontsWithCffOutlinesAreEmbeddedAndShow)
+{
+    needTools({"pdftotext", "pdffonts", "pdftoppm", "qpdf"});
+    const struct {
+        const char *dir;
+        QString note;
+        const char *type;  // as pdffonts names it
+    } cases[] = {
+        {"/usr/share/fonts/opentype/urw-base35", QStringLiteral("Set \u2200 \u2203 \u2234 \u2245 \u2663 ok"),
+         "CID Type 0C (OT)"},
+        {"/usr/share/fonts/opentype/noto", QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c\u3057\u307e\u3057\u305f"),
+         "CID Type 0C "},
+    };
+    int ran = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.dir);
+        if (!QFileInfo::exists(QString::fromLatin1(c.dir)))
+            continue;
+        ++ran;
+        Rpt::setFontConfigFile(fontsConf(path("fonts.conf"), {QStringLiteral("/usr/share/fonts/truetype/liberation2"),
+                                                               QString::fromLatin1(c.dir)}));
+        Rpt::setFontLocator([](const QString &family, bool bold) {
+            return family == QLatin1String("DejaVu Sans") ? QString() : bold ? kLiberationBold : kLiberation;
+        });
+        env.options(true, false, false);
+        const auto ink = [this](const QString &note, const char *file) {
+            prompter.messages.clear();
+            run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note}, {file});
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+            long dark = 0;
+            for (const QImage &page : pictures(path(file), QString::fromLatin1(file).section('.', 0, 0)))
+                for (int y = 0; y < page.height(); ++y)
+                    for (int x = 0; x < page.width(); ++x)
+                        dark += page.pixelColor(x, y).lightness() < 128;
+            return dark;
+        };
+        const long with = ink(c.note, "cff.pdf");
+        const long without = ink(QStringLiteral("ok"), "plain.pdf");
+        EXPECT_GT(with - without, 4L * c.note.size()) << "the glyphs show";
+        const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("cff.pdf")});
+        EXPECT_TRUE(fonts.value_or(QString()).contains(QString::fromLatin1(c.type))) << fonts.value_or(QString()).toStdString();
+        EXPECT_TRUE(pdfText(path("cff.pdf")).contains(c.note));
+        const auto check = ToolRunner::run(QStringLiteral("qpdf"), {QStringLiteral("--check"), path("cff.pdf")});
+        EXPECT_TRUE(check.value_or(QString()).contains(QStringLiteral("No syntax or stream encoding errors found")));
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no font with CFF outlines installed";
+}
+
+// Shaping changes nothing for Latin text: the pages of an all-Latin report
+// are pixel for pixel those the report printed before its text was shaped
+// (the reference was written by that code, with this report's fonts
+// embedded; benchmarks/bench_report writes the same report).
+TEST_F(ReportFonts, AnAllLatinReportIsPixelIdenticalToTheOneBeforeShaping)
+{
+    needTools({"pdftoppm"});
+    ReportFixture::Feed feed = ReportFixture::Feed::typical();
+    feed[ReportFixture::Notes] = QStringList{
+        QStringLiteral("Replaced the coil cable."),
+        QStringLiteral("Checked the earthing rings, the liner and both electrodes; cleaned the flanges and re-torqued "
+                       "every bolt to the maker's figure, then ran the meter for an hour \u2013 readings steady."),
+        QStringLiteral("M\u00fcller's crew: \u00c5ngstr\u00f6m, na\u00efve fa\u00e7ade, \u00bd \u00b0C")};
+    TRptReport report;
+    feed.bind(report);
+    ASSERT_TRUE(report.PrepareReport());
+    TRptPDFExport pdf;
+    pdf.FileName = path("latin.pdf");
+    ASSERT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
+    const QString before = QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(
+        QStringLiteral("golden/latin-report-unshaped.pdf"));
+    const std::vector<QImage> was = pictures(before, QStringLiteral("unshaped"));
+    const std::vector<QImage> now = pictures(pdf.FileName, QStringLiteral("shaped"));
+    ASSERT_EQ(was.size(), 4u);
+    ASSERT_EQ(now.size(), was.size());
+    for (std::size_t p = 0; p < was.size(); ++p)
+        EXPECT_TRUE(now[p] == was[p]) << "page " << p + 1;
 }

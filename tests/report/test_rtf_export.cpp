@@ -202,3 +202,23 @@ TEST(RtfText, Escapes)
     EXPECT_EQ(Rpt::rtfText(QStringLiteral("\u00e9\u20ac")), QByteArray("\\'e9\\'80"));
     EXPECT_EQ(Rpt::rtfText(QStringLiteral("\u0416")), QByteArray("\\u1046?"));
 }
+
+// Tabs go to the reader's default stops (every 36 pt, as in the PDF file);
+// a line broken at a soft hyphen shows the hyphen, other soft hyphens stay
+// optional.
+TEST_F(RtfExport, TabsAndSoftHyphensAsThePdfShowsThem)
+{
+    const QString word = QStringLiteral("Durch\u00adfluss\u00admess\u00adger\u00e4te").repeated(8);  // wider than the memo
+    feed[Notes] = QStringList{QStringLiteral("Flow\t25.5\tl/s"), word};
+    write();
+    EXPECT_TRUE(raw.contains("Flow\\tab 25.5\\tab l/s"));
+    const Rpt::PlacedMemo *note = nullptr;
+    for (const Rpt::Page &p : report.prepared().pages)
+        if (const Rpt::PlacedBand *row = p.row(QStringLiteral("NotesDS"), 1))
+            note = &row->memos.front();
+    ASSERT_NE(note, nullptr);  // its first row: the note goes on in further rows
+    ASSERT_EQ(note->lines.size(), 1u);
+    ASSERT_TRUE(note->forms.front().hyphen) << note->lines.front().toStdString();
+    EXPECT_TRUE(raw.contains(Rpt::rtfText(note->lines.front().chopped(1)) + "-\\cell"));
+    EXPECT_TRUE(raw.contains("Durch\\-fluss\\-mess\\-ger\\'e4te"));
+}
