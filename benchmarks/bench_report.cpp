@@ -27,12 +27,7 @@ int main(int argc, char **argv)
     for (const QString &a : args)
         if (a.toInt() > 0)
             reports = a.toInt();
-    ReportFixture::Feed feed = ReportFixture::Feed::typical();
-    feed[ReportFixture::Notes] = QStringList{
-        QStringLiteral("Replaced the coil cable."),
-        QStringLiteral("Checked the earthing rings, the liner and both electrodes; cleaned the flanges and re-torqued "
-                       "every bolt to the maker's figure, then ran the meter for an hour \u2013 readings steady."),
-        QStringLiteral("M\u00fcller's crew: \u00c5ngstr\u00f6m, na\u00efve fa\u00e7ade, \u00bd \u00b0C")};
+    ReportFixture::Feed feed = ReportFixture::Feed::typicalLatin();
     if (cjk)
         feed[ReportFixture::Notes] << QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c\u3057\u307e\u3057\u305f\u3002\u96fb\u6975\u3092\u6e05\u6383\u3057\u307e\u3057\u305f\u3002")
                                    << QStringLiteral("\u6d41\u91cf\u8ba1\u5df2\u68c0\u67e5\uff0c\u7535\u6781\u5df2\u6e05\u6d01\uff0c\u8bfb\u6570\u7a33\u5b9a\u3002");

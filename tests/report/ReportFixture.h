@@ -93,6 +93,20 @@ struct Feed {
         f.footerText = QStringLiteral("Validator ID: DAV01234");
         return f;
     }
+
+    // The typical report with notes in several Latin letters, a long line
+    // that wraps and signs beyond ASCII: the report the page comparison and
+    // the report benchmark both write.
+    static Feed typicalLatin()
+    {
+        Feed f = typical();
+        f[Notes] = QStringList{
+            QStringLiteral("Replaced the coil cable."),
+            QStringLiteral("Checked the earthing rings, the liner and both electrodes; cleaned the flanges and re-torqued "
+                           "every bolt to the maker's figure, then ran the meter for an hour \u2013 readings steady."),
+            QStringLiteral("M\u00fcller's crew: \u00c5ngstr\u00f6m, na\u00efve fa\u00e7ade, \u00bd \u00b0C")};
+        return f;
+    }
 };
 
 // The header band of a section on a page, or null.

@@ -161,10 +161,7 @@ TEST_F(ReportFonts, AnAllLatinReportLooksAsItDidInTheStandardFaces)
     conf.close();
     env.options(true, false, false);
     run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir (Caf\u00e9 \u20ac5)"),
-        {QStringLiteral("Replaced the coil cable."),
-         QStringLiteral("Checked the earthing rings, the liner and both electrodes; cleaned the flanges and re-torqued "
-                        "every bolt to the maker's figure, then ran the meter for an hour \u2013 readings steady."),
-         QStringLiteral("M\u00fcller's crew: \u00c5ngstr\u00f6m, na\u00efve fa\u00e7ade, \u00bd \u00b0C")});
+        ReportFixture::Feed::typicalLatin()[ReportFixture::Notes]);
     const QString before = QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(
         QStringLiteral("golden/latin-report-helvetica.pdf"));
     const std::vector<QImage> was = pictures(before, QStringLiteral("before"), fontsConf);
@@ -451,12 +448,7 @@ TEST_F(ReportFonts, FontsWithCffOutlinesAreEmbeddedAndShow)
 TEST_F(ReportFonts, AnAllLatinReportIsPixelIdenticalToTheOneBeforeShaping)
 {
     needTools({"pdftoppm"});
-    ReportFixture::Feed feed = ReportFixture::Feed::typical();
-    feed[ReportFixture::Notes] = QStringList{
-        QStringLiteral("Replaced the coil cable."),
-        QStringLiteral("Checked the earthing rings, the liner and both electrodes; cleaned the flanges and re-torqued "
-                       "every bolt to the maker's figure, then ran the meter for an hour \u2013 readings steady."),
-        QStringLiteral("M\u00fcller's crew: \u00c5ngstr\u00f6m, na\u00efve fa\u00e7ade, \u00bd \u00b0C")};
+    ReportFixture::Feed feed = ReportFixture::Feed::typicalLatin();
     TRptReport report;
     feed.bind(report);
     ASSERT_TRUE(report.PrepareReport());
