@@ -10,6 +10,7 @@
 #include "z960sim/Z960Sim.h"
 
 #include <QByteArray>
+#include <QFile>
 
 #include <cstdlib>
 #include <memory>
@@ -82,6 +83,16 @@ inline z960sim::Bytes imageOf(const Z960Port &p, int n)
     case 6: return b(p.basicCalImage);
     default: return b(p.structure7Image);
     }
+}
+
+// A local file's bytes; none when it cannot be read.
+inline z960sim::Bytes fileBytes(const std::string &path)
+{
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray b = f.readAll();
+    return z960sim::Bytes(b.begin(), b.end());
 }
 
 } // namespace linksim

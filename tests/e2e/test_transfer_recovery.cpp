@@ -154,14 +154,7 @@ protected:
         return o;
     }
     std::string local(const char *name) const { return dir.filePath(QString::fromLatin1(name)).toStdString(); }
-    static Bytes read(const std::string &path)
-    {
-        QFile f(QString::fromStdString(path));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray b = f.readAll();
-        return Bytes(b.begin(), b.end());
-    }
+    static Bytes read(const std::string &path) { return linksim::fileBytes(path); }
     static int fileRequests(const z960sim::Simulator &sim)
     {
         const auto frames = sim.received();

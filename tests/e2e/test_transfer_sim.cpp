@@ -3,6 +3,7 @@
 // PC sent. Link time runs 20 times faster than real time (a 7 s re-send
 // takes 350 ms) and the simulator's own delays are scaled to match. A fetch
 // that the line left in doubt is followed by another request for the file.
+#include "LinkSimFixture.h"
 #include "link/LinkClock.h"
 #include "link/Z960Port.h"
 #include "platform/PortMap.h"
@@ -112,14 +113,7 @@ protected:
 
     std::string local(const char *name) const { return dir.filePath(QString::fromLatin1(name)).toStdString(); }
 
-    static Bytes contents(const std::string &path)
-    {
-        QFile f(QString::fromStdString(path));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray b = f.readAll();
-        return Bytes(b.begin(), b.end());
-    }
+    static Bytes contents(const std::string &path) { return linksim::fileBytes(path); }
 
     // The transfer frames the PC sent (everything but requests).
     std::vector<std::string> acks() const
