@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <deque>
 #include <memory>
 #include <unistd.h>
 #include <utility>
@@ -131,6 +132,40 @@ QString unopenedText(const QString &target, const QString &reason)
     return QStringLiteral("Could not open %1: %2").arg(target, reason);
 }
 
+// Messages about targets that did not open, shown one box at a time: one
+// that comes while another is open waits until it has closed, so that no
+// box hides another or takes the keys meant for it.
+struct Pending {
+    QString text;
+    QPointer<QWidget> parent;
+    bool askedForParent = false;
+};
+
+std::deque<Pending> &pending()
+{
+    static std::deque<Pending> messages;
+    return messages;
+}
+
+void tell(const QString &text, QWidget *parent)
+{
+    static bool telling = false;
+    pending().push_back({text, parent, parent != nullptr});
+    if (telling)
+        return;  // the box on screen is followed by this one when it closes
+    telling = true;
+    const struct Done {
+        ~Done() { telling = false; }
+    } done;
+    while (!pending().empty()) {
+        const Pending message = pending().front();
+        pending().pop_front();
+        if (message.askedForParent && !message.parent)
+            continue;  // the window that asked has closed meanwhile
+        showMessage(message.text, message.parent);
+    }
+}
+
 } // namespace
 
 QUrl shellUrlFor(const QString &target)
@@ -180,12 +215,12 @@ void tellUnopened(const QStringList &targets, QWidget *parent)
     QStringList lines;
     for (const QString &target : targets)
         lines << unopenedText(target, QLatin1String(kNoProgram));
-    showMessage(lines.join(QStringLiteral("\n\n")), parent);
+    tell(lines.join(QStringLiteral("\n\n")), parent);
 }
 
 void tellOpenFailed(const QString &target, const QString &reason, QWidget *parent)
 {
-    showMessage(unopenedText(target, reason), parent);
+    tell(unopenedText(target, reason), parent);
 }
 
 void setShellOpenHandler(ShellOpenHandler h) { handler() = std::move(h); }

@@ -39,6 +39,9 @@ bool shellOpen(const QString &target, OpenFailed onFailed = {});
 // neither opened nor reported.
 bool shellOpenOrTell(const QString &target, QWidget *parent = nullptr);
 
+// These messages come one box at a time: one told while another is on
+// screen follows it when it closes.
+//
 // One message box for every target in the list that could not be opened, a
 // paragraph each, because no opener could be started; nothing for an empty list.
 void tellUnopened(const QStringList &targets, QWidget *parent = nullptr);

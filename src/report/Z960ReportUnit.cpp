@@ -16,6 +16,7 @@
 #include <QTimeZone>
 
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -284,7 +285,7 @@ bool TZ960Report::exportThrough(TRptExportFilter &filter, const QString &path, b
 {
     filter.FileName = path;
     filter.OpenAfterExport = openAfter;
-    filter.Opener = [this](const QString &written) { openWritten(written); };
+    filter.Opener = [this](const QString &written) { toOpen_ << written; };
     if (rptReport1.Export(filter))
         return true;
     Platform::showMessage(filter.failedOnFont ? QString::fromLatin1(kFontFailed) + QLatin1Char('\n') + filter.lastError
@@ -351,25 +352,30 @@ bool TZ960Report::ExportReport()
             BuildSections(); // fresh registers and date for the CSV file
             // Stopped during those reads, the sections lack what they read:
             // no CSV file is written, and nothing more is said.
-            if (linkStopped())
+            if (linkStopped()) {
+                openWrittenFiles(false);
                 return result;
+            }
             if (writeCsv(*path)) {
                 result = true;
                 if (openCSV)
-                    openWritten(*path);
+                    toOpen_ << *path;
             }
         } else {
             Platform::showMessage(QStringLiteral("Csv report cancelled."), ownerForm);
         }
     }
-    // Every file that did not open in one message: the files stay written.
-    Platform::tellUnopened(unopened_, ownerForm);
-    unopened_.clear();
+    openWrittenFiles(true);
     return result;
 }
 
-void TZ960Report::openWritten(const QString &path)
+void TZ960Report::openWrittenFiles(bool tell)
 {
-    if (!Platform::shellOpen(path, Platform::tellWhenFailed(path, ownerForm)))
-        unopened_ << path;
+    QStringList unopened;
+    for (const QString &path : std::exchange(toOpen_, {}))
+        if (!Platform::shellOpen(path, tell ? Platform::tellWhenFailed(path, ownerForm) : Platform::OpenFailed()))
+            unopened << path;
+    // Every file no opener could be started for in one message: the files stay written.
+    if (tell)
+        Platform::tellUnopened(unopened, ownerForm);
 }

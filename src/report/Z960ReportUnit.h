@@ -2,7 +2,8 @@
 // the meter, reads the status and system structures, builds the seven
 // sections, lays them out through the report template and writes the PDF,
 // RTF and CSV files that the report options allow, each offered in a save
-// dialog; "No report was generated!" when none was written, unless the link
+// dialog, and hands those the options open to the desktop once the last
+// dialog has closed; "No report was generated!" when none was written, unless the link
 // was stopped meanwhile (its window closed), which ends the report quietly.
 // The object is a hidden widget that the caller deletes when the constructor
 // has returned.
@@ -99,9 +100,12 @@ private:
     std::optional<QString> askFile(const char *ext, const QString &name, const char *filter);
     bool exportThrough(TRptExportFilter &filter, const QString &path, bool openAfter);
     bool writeCsv(const QString &path);
-    // Hands a written file to the desktop; one it cannot open is kept for the
-    // export's single message.
-    void openWritten(const QString &path);
+    // Hands the written files that the options open to the desktop, once
+    // the last save dialog has closed, so that no opener's message comes
+    // over a dialog. Told (unless the report was stopped): the files no
+    // opener could be started for, in one message, and each opener that
+    // fails later, in a message of its own.
+    void openWrittenFiles(bool tell);
 
     Z960Port *port;
     LinkOps ops_;
@@ -113,5 +117,5 @@ private:
     std::string technicianName, siteName, validatorLicenseNumber;
     QWidget *ownerForm;
     bool result_ = false;
-    QStringList unopened_;
+    QStringList toOpen_;  // written files to open once the dialogs are done
 };

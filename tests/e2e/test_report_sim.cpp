@@ -4,6 +4,7 @@
 #include "link/LinkClock.h"
 #include "report/Z960ReportUnit.h"
 #include "serial/SerComm.h"
+#include "support/RtfReader.h"
 #include "support/ScriptedPrompter.h"
 #include "z960sim/Z960Sim.h"
 
@@ -240,10 +241,10 @@ TEST_F(ReportAgainstSim, NotesInOtherScriptsReachAllThreeFiles)
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     ASSERT_TRUE(rtf.open(QIODevice::ReadOnly));
     const QString csvText = QString::fromUtf8(csv.readAll());
-    const QByteArray rtfBytes = rtf.readAll();
+    const QString rtfText = TestSupport::readRtf(rtf.readAll()).text();
     for (const QString &n : notes) {
         EXPECT_TRUE(csvText.contains(n));
-        EXPECT_TRUE(rtfBytes.contains(Rpt::rtfText(n)));
+        EXPECT_TRUE(rtfText.contains(n));
     }
     QProcess text;
     text.start(QStringLiteral("pdftotext"), {env.path(QStringLiteral("sim.pdf")), QStringLiteral("-")});

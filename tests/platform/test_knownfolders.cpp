@@ -1,6 +1,7 @@
 // The base folders, and the shell opener with its test seams.
 #include "platform/KnownFolders.h"
 #include "platform/ShellOpen.h"
+#include "support/FakeOpener.h"
 #include "support/ScriptedPrompter.h"
 
 #include <QCoreApplication>
@@ -84,45 +85,6 @@ TEST(ShellOpen, ATargetTheDesktopRefusesIsNamedInOneMessage)
     Platform::setShellOpenHandler({});
 }
 
-// A stand-in for the desktop's opener: it notes its argument, waits until
-// the test lets it go, then does what `body` says.
-class FakeOpener {
-public:
-    explicit FakeOpener(const char *body)
-    {
-        EXPECT_TRUE(dir.isValid());
-        QFile script(program());
-        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QByteArray("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.argument\"\n"
-                                "while [ ! -e \"$0.go\" ]; do sleep 0.01; done\n") +
-                     body + "\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        Platform::setOpenerProgram(program());
-    }
-    ~FakeOpener() { Platform::setOpenerProgram({}); }
-
-    QString program() const { return dir.filePath(QStringLiteral("opener")); }
-    QByteArray argument() const
-    {
-        QFile f(program() + QStringLiteral(".argument"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
-    }
-    // Lets the opener end, and waits until it has.
-    bool finish() const
-    {
-        QFile(program() + QStringLiteral(".go")).open(QIODevice::WriteOnly);
-        QElapsedTimer clock;
-        clock.start();
-        while (Platform::runningOpeners() > 0 && clock.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return Platform::runningOpeners() == 0;
-    }
-
-private:
-    QTemporaryDir dir;
-};
-
 TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
 {
     const char *plain = "/tmp/a b/Monitor.csv";
@@ -151,7 +113,7 @@ TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
         SCOPED_TRACE(c.what);
         const QString target = QString::fromUtf8(c.target);
         TestSupport::ScriptedPrompter prompter;
-        const FakeOpener opener(c.body);
+        const TestSupport::FakeOpener opener(c.body);
         auto window = std::make_unique<QWidget>();
         EXPECT_TRUE(Platform::shellOpenOrTell(target, window.get()));
         // The opener is still waiting to be let go: nothing waited for it.
@@ -168,6 +130,28 @@ TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
             EXPECT_TRUE(prompter.messages.empty()) << prompter.messages[0].text.toStdString();
         }
     }
+}
+
+// Failures that come while a message box is open wait for it to close:
+// each has a box of its own, never one over another.
+TEST(ShellOpen, FailuresAreToldOneBoxAtATime)
+{
+    TestSupport::ScriptedPrompter prompter;
+    const TestSupport::FakeOpener opener("echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3");
+    prompter.whileOpen = [&] { opener.finish(); };  // each box's own loop runs the openers' ends
+    QWidget window;
+    for (const char *target : {"/tmp/a.pdf", "/tmp/a.rtf", "/tmp/a.csv"})
+        EXPECT_TRUE(Platform::shellOpenOrTell(QString::fromLatin1(target), &window));
+    ASSERT_TRUE(opener.finish());
+    QStringList told;
+    for (const auto &m : prompter.messages) {
+        told << m.text;
+        EXPECT_FALSE(m.overMessage) << m.text.toStdString();
+    }
+    told.sort();
+    EXPECT_EQ(told, (QStringList{"Could not open /tmp/a.csv: xdg-open: no method available for opening '/tmp/a.csv'",
+                                 "Could not open /tmp/a.pdf: xdg-open: no method available for opening '/tmp/a.pdf'",
+                                 "Could not open /tmp/a.rtf: xdg-open: no method available for opening '/tmp/a.rtf'"}));
 }
 
 TEST(ShellOpen, WithoutAnOpenerTheMessageComesAtOnce)

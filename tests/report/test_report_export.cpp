@@ -4,6 +4,7 @@
 #include "ToolRunner.h"
 #include "Z960ReportFixture.h"
 #include "platform/ShellOpen.h"
+#include "support/FakeOpener.h"
 #include "support/FileSizeLimit.h"
 #include "support/ScriptedPrompter.h"
 
@@ -193,6 +194,33 @@ TEST_F(ReportRun, FilesTheDesktopCannotOpenAreNamedInOneMessageAndStayWritten)
     EXPECT_TRUE(file("r.pdf").startsWith("%PDF-"));
     EXPECT_TRUE(file("r.rtf").startsWith("{\\rtf1"));
     EXPECT_TRUE(file("r.csv").startsWith("Z960 Report MeterID - 123456"));
+}
+
+// With the desktop's opener failing for every file, each failure is told
+// once, in a box of its own, and only after the last save dialog: none comes
+// over a dialog, where the key meant for Save would close it unread.
+TEST_F(ReportRun, FilesTheOpenerFailsOnAreToldAfterTheLastSaveDialogEachInABoxOfItsOwn)
+{
+    Platform::setShellOpenHandler({});  // the opener program itself runs
+    const TestSupport::FakeOpener opener("echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3");
+    // Inside every dialog and box time passes: whatever opener has started ends.
+    prompter.whileOpen = [&] { opener.finish(); };
+    env.options(true, true, true, true, true, true);
+    answer({"r.pdf", "r.rtf", "r.csv"});
+    EXPECT_TRUE(run()->generated());
+    ASSERT_TRUE(opener.finish());
+    QStringList told, want;
+    for (const auto &m : prompter.messages) {
+        told << m.text;
+        EXPECT_FALSE(m.overSaveDialog) << m.text.toStdString();
+        EXPECT_FALSE(m.overMessage) << m.text.toStdString();
+    }
+    for (const char *name : {"r.csv", "r.pdf", "r.rtf"}) {
+        const QString path = env.path(QString::fromLatin1(name));
+        want << QStringLiteral("Could not open %1: xdg-open: no method available for opening '%1'").arg(path);
+    }
+    told.sort();
+    EXPECT_EQ(told, want);
 }
 
 TEST_F(ReportRun, AFileThatCannotBeWrittenIsReportedAndTheNextFormatStillOffered)

@@ -17,6 +17,9 @@ public:
         QString caption;
         Platform::MsgButtons buttons;
         Platform::MsgIcon icon;
+        // What was on screen when it came: a save dialog, another message box.
+        bool overSaveDialog = false;
+        bool overMessage = false;
     };
 
     ScriptedPrompter() { Platform::setPrompter(this); }
@@ -31,6 +34,10 @@ public:
     std::deque<std::function<int(QDialog &)>> dialogs;
     std::deque<std::optional<QString>> saveFiles;
     std::deque<std::optional<QString>> directories;
+
+    // Runs while each message box and save dialog is open, as its own event
+    // loop would let queued events run meanwhile (an opener that ends).
+    std::function<void()> whileOpen;
 
     std::vector<Message> messages;
     std::vector<Platform::SaveRequest> saveRequests;
@@ -47,7 +54,8 @@ public:
     Platform::MsgResult messageBox(QWidget *, const QString &text, const QString &caption,
                                    Platform::MsgButtons buttons, Platform::MsgIcon icon) override
     {
-        messages.push_back({text, caption, buttons, icon});
+        messages.push_back({text, caption, buttons, icon, saveDialogsOpen_ > 0, boxesOpen_ > 0});
+        whileShown(boxesOpen_);
         if (!answers.empty()) {
             auto a = answers.front();
             answers.pop_front();
@@ -75,6 +83,7 @@ public:
     std::optional<QString> chooseSaveFile(QWidget *, const Platform::SaveRequest &r) override
     {
         saveRequests.push_back(r);
+        whileShown(saveDialogsOpen_);
         if (saveFiles.empty())
             return std::nullopt;
         auto f = saveFiles.front();
@@ -90,6 +99,19 @@ public:
         directories.pop_front();
         return d;
     }
+
+private:
+    void whileShown(int &open)
+    {
+        if (!whileOpen)
+            return;
+        ++open;
+        whileOpen();
+        --open;
+    }
+
+    int saveDialogsOpen_ = 0;
+    int boxesOpen_ = 0;
 };
 
 } // namespace TestSupport
