@@ -353,10 +353,18 @@ private:
             return;
         }
         const FontFile &f = *item.font;
+        // Every glyph drawn loads with a sound outline, or the font is passed over.
+        std::vector<unsigned> firsts(count);
         for (unsigned i = 0; i < count; ++i)
-            if (const QString fault = f.fault(info[i].codepoint, glyphChars(chars, info, count, i, item.to));
-                !fault.isEmpty())
+            firsts[i] = info[i].cluster;
+        std::sort(firsts.begin(), firsts.end());
+        for (unsigned i = 0; i < count; ++i) {
+            const auto next = std::upper_bound(firsts.begin(), firsts.end(), info[i].cluster);
+            const int end = next == firsts.end() ? item.to : static_cast<int>(*next);
+            const std::u32string own = chars.substr(info[i].cluster, static_cast<size_t>(end) - info[i].cluster);
+            if (const QString fault = f.fault(info[i].codepoint, own); !fault.isEmpty())
                 throw DamagedGlyph{&f, fault};
+        }
 
         // The glyphs in reading order, cut into the fewest units whose
         // characters all come before the next unit's: a unit of one glyph
@@ -450,16 +458,6 @@ private:
         }
         item.glyphs.insert(item.glyphs.end(), glyphs.begin(), glyphs.end());
         item.width = pen;
-    }
-
-    // The characters a shaped glyph begins with, for a fault's message.
-    static std::u32string glyphChars(const std::u32string &chars, const hb_glyph_info_t *info, unsigned count,
-                                     unsigned i, int end)
-    {
-        for (unsigned j = 0; j < count; ++j)
-            if (info[j].cluster > info[i].cluster)
-                end = std::min(end, static_cast<int>(info[j].cluster));
-        return chars.substr(info[i].cluster, static_cast<size_t>(std::max(0, end - static_cast<int>(info[i].cluster))));
     }
 
     // The typed text of characters from..to of the segment: a soft hyphen
@@ -605,8 +603,23 @@ public:
         while (i < pieces_.size()) {
             // The most pieces from start on that fit, with a hyphen shown where the last ends in a soft one.
             double pen = 0;
-            size_t best = i;
-            for (size_t j = i; j < pieces_.size(); ++j) {
+            size_t best = i, j = i;
+            if (start > pieces_[i].from) {
+                // The rest of a piece too wide for a line: measured cluster by cluster only as far as a line goes.
+                const Piece &p = pieces_[i];
+                const double rest = clusterAdvance(start, p.content);
+                if (rest > max_ + kEpsilonPt || !fits(text(start, p.content), false)) {
+                    start = overlong(start, p);
+                    if (start >= p.to)
+                        ++i;
+                    continue;
+                }
+                if (!p.softHyphen || rest + hyphenWidth() <= max_ + kEpsilonPt)
+                    best = i + 1;
+                pen = advance(p.content, p.to, rest);
+                ++j;
+            }
+            for (; j < pieces_.size(); ++j) {
                 const Piece &p = pieces_[j];
                 const double content = advance(j == i ? start : p.from, p.content, pen);
                 if (content > max_ + kEpsilonPt)
@@ -672,22 +685,47 @@ private:
         return best;
     }
 
+    QTextBoundaryFinder &graphemes()
+    {
+        if (!graphemes_)
+            graphemes_ = std::make_unique<QTextBoundaryFinder>(QTextBoundaryFinder::Grapheme, para_);
+        return *graphemes_;
+    }
+
+    // The clusters from start on that fit on a line (at least one), measured
+    // one by one, up to end at most; where they end.
+    int fittingClusters(int start, int end, double *width = nullptr)
+    {
+        QTextBoundaryFinder &finder = graphemes();
+        finder.setPosition(start);
+        double pen = 0;
+        int at = start;
+        for (qsizetype next = finder.toNextBoundary(); next > 0 && next <= end; next = finder.toNextBoundary()) {
+            const double further = advance(at, static_cast<int>(next), pen);
+            if (at > start && further > max_ + kEpsilonPt)
+                break;
+            pen = further;
+            at = static_cast<int>(next);
+        }
+        if (width)
+            *width = pen;
+        return at;
+    }
+
+    // The width of the text from start to end measured cluster by cluster,
+    // or more than a line when it is wider than one.
+    double clusterAdvance(int start, int end)
+    {
+        double width = 0;
+        return fittingClusters(start, end, &width) < end ? max_ + 1 : width;
+    }
+
     // Places as much of a piece too wide for a line, from start on, as fits
     // on a line of its own, at least one grapheme cluster; where it goes on.
     int overlong(int start, const Piece &p)
     {
-        if (!graphemes_)
-            graphemes_ = std::make_unique<QTextBoundaryFinder>(QTextBoundaryFinder::Grapheme, para_);
-        QTextBoundaryFinder &finder = *graphemes_;
-        finder.setPosition(start);
-        double pen = 0;
-        int end = start;
-        for (qsizetype next = finder.toNextBoundary(); next > 0 && next <= p.content; next = finder.toNextBoundary()) {
-            pen = advance(end, static_cast<int>(next), pen);
-            if (end > start && pen > max_ + kEpsilonPt)
-                break;
-            end = static_cast<int>(next);
-        }
+        QTextBoundaryFinder &finder = graphemes();
+        int end = fittingClusters(start, p.content);
         // Clusters measured one by one: the line shaped whole may be wider.
         while (!fits(text(start, end), false)) {
             finder.setPosition(end);

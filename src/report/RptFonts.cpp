@@ -650,7 +650,8 @@ private:
         FcConfigSubstitute(cfg, pattern, FcMatchPattern);
         FcDefaultSubstitute(pattern);
         FcResult result = FcResultNoMatch;
-        FcFontSet *fonts = FcFontSort(cfg, pattern, FcTrue, nullptr, &result);
+        // Untrimmed: a font passed over must not hide the next one with the same letters.
+        FcFontSet *fonts = FcFontSort(cfg, pattern, FcFalse, nullptr, &result);
         FcPatternDestroy(pattern);
         const FontFile *found = nullptr;
         for (int i = 0; fonts && i < fonts->nfont && !found; ++i) {

@@ -92,9 +92,8 @@ GlyphUse glyphUse(const ShapedLine &line, size_t k)
     const bool last = k + 1 == line.reading.size() || line.glyphs[line.reading[k + 1]].cluster != g.cluster;
     if (drawnWhole(line, cluster) && last) {
         double right = g.x;
-        for (const ShapedGlyph &o : line.glyphs)
-            if (o.cluster == g.cluster)
-                right = std::max(right, o.pen + o.advance);
+        for (size_t j = k + 1; j-- > 0 && line.glyphs[line.reading[j]].cluster == g.cluster;)
+            right = std::max(right, line.glyphs[line.reading[j]].pen + line.glyphs[line.reading[j]].advance);
         use.width = static_cast<int>(std::lround(right - g.x));
     }
     return use;

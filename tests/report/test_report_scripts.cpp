@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 
 using namespace ReportFixture;
 
@@ -87,30 +88,8 @@ QString unblanked(QString text)
     return text;
 }
 
-// Whether some stretch of text holds exactly the word's characters (its
-// letters and marks decomposed, in any order: a reader may give a vowel
-// sign drawn before its consonant first).
-bool holdsLettersOf(const QString &text, const QString &word)
-{
-    const auto decomposed = [](const QString &s) {
-        QList<uint> c = s.normalized(QString::NormalizationForm_KD).toUcs4();
-        c.removeIf([](uint u) { return QChar::isSpace(u) || Rpt::isDefaultIgnorable(u); });
-        return c;
-    };
-    QList<uint> want = decomposed(word);
-    const QList<uint> have = decomposed(text);
-    std::sort(want.begin(), want.end());
-    for (qsizetype at = 0; at + want.size() <= have.size(); ++at) {
-        QList<uint> window = have.mid(at, want.size());
-        std::sort(window.begin(), window.end());
-        if (window == want)
-            return true;
-    }
-    return false;
-}
-
 using PdfProbe::contentText;
-using PdfProbe::reversed;
+using PdfProbe::holdsLettersOf;
 
 // Whether some installed font with outlines has the character.
 bool anyFontHas(char32_t c)
@@ -435,4 +414,46 @@ TEST_F(ReportScripts, InvisibleCharactersShowNothingAndTabsMakeColumns)
     QString extracted =
         ToolRunner::run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")}).value_or(QString()).remove(QChar(0x00ad));
     EXPECT_TRUE(extracted.remove(QLatin1Char('\n')).contains(QString(word).remove(QChar(0x00ad))));
+}
+
+// A right-to-left line begins at the right, and its tab stops count from
+// there: the columns of two such lines line up.
+TEST_F(ReportScripts, ARightToLeftLinesTabStopsCountFromItsStart)
+{
+    const QString name = QStringLiteral("\u05e9\u05dd"), level = QStringLiteral("\u05e8\u05de\u05d4");
+    const QString path = write({name + QStringLiteral("\t25.5\tl/s"), level + QStringLiteral("\t1.25\tm")});
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const PdfProbe::Document doc(f.readAll());
+    const int page = doc.pages().back();
+    const auto fonts = doc.fonts(page);
+    const Rpt::PlacedMemo &memo = report.prepared().pages.back().row(QStringLiteral("NotesDS"), 0)->memos.front();
+    const double right = (memo.left + memo.width - Rpt::kMemoPadX) / Rpt::kMmPerPt;  // where the lines begin
+
+    // The right end of the glyphs on a line that stand for these characters.
+    const auto rightEnd = [&](const PdfProbe::Line &l, const QString &chars) {
+        double end = -1;
+        for (const PdfProbe::Shown &g : l.glyphs) {
+            const PdfProbe::Font &font = fonts.at(g.font);
+            const auto text = font.toUnicode.find(g.code);
+            if (text != font.toUnicode.end() && chars.contains(text->second))
+                end = std::max(end, l.x + (g.x + font.widths.at(g.code)) * l.size / 1000);
+        }
+        return end;
+    };
+    int found = 0;
+    for (const PdfProbe::Line &l : doc.lines(page)) {
+        const QString text = contentText(l.glyphs, fonts, true);
+        for (const auto &[first, second, third] : {std::make_tuple(name, QStringLiteral("25.5"), QStringLiteral("l/s")),
+                                                   std::make_tuple(level, QStringLiteral("1.25"), QStringLiteral("m"))}) {
+            if (text != first + second + third)
+                continue;
+            SCOPED_TRACE(text.toStdString());
+            ++found;
+            EXPECT_NEAR(rightEnd(l, first), right, 1e-2);
+            EXPECT_NEAR(rightEnd(l, second), right - 36, 1e-2);
+            EXPECT_NEAR(rightEnd(l, third), right - 72, 1e-2);
+        }
+    }
+    EXPECT_EQ(found, 2);
 }
