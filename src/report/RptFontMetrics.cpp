@@ -1,7 +1,6 @@
 #include "report/RptFontMetrics.h"
 
 #include <QStringList>
-#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
 #include <unicode/ubrk.h>
@@ -137,14 +136,29 @@ public:
     // placing the cluster's text where its first glyph stands places it there.
     void orderForReading()
     {
-        std::vector<std::vector<size_t>> of(out_.clusters.size());
+        // A cluster's glyphs stand side by side: runs of one cluster, put in the clusters' order.
+        struct Run {
+            int cluster;
+            size_t from, to;
+        };
+        std::vector<Run> runs;
         for (size_t i = 0; i < out_.glyphs.size(); ++i)
-            of[static_cast<size_t>(out_.glyphs[i].cluster)].push_back(i);
-        for (size_t c = 0; c < of.size(); ++c) {
-            std::vector<size_t> &gs = of[c];
-            if (out_.rightToLeft[c])
-                std::reverse(gs.begin(), gs.end());
-            const auto lead = std::min_element(gs.begin(), gs.end(), [&](size_t a, size_t b) {
+            if (runs.empty() || runs.back().cluster != out_.glyphs[i].cluster)
+                runs.push_back(Run{out_.glyphs[i].cluster, i, i + 1});
+            else
+                runs.back().to = i + 1;
+        std::stable_sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.cluster < b.cluster; });
+        out_.reading.reserve(out_.glyphs.size());
+        for (const Run &r : runs) {
+            const size_t at = out_.reading.size();
+            for (size_t i = r.from; i < r.to; ++i)
+                out_.reading.push_back(i);
+            if (r.to - r.from == 1)
+                continue;
+            const auto gs = out_.reading.begin() + static_cast<std::ptrdiff_t>(at);
+            if (out_.rightToLeft[static_cast<size_t>(r.cluster)])
+                std::reverse(gs, out_.reading.end());
+            const auto lead = std::min_element(gs, out_.reading.end(), [&](size_t a, size_t b) {
                 const auto rank = [&](size_t i) {
                     const ShapedGlyph &g = out_.glyphs[i];
                     const bool onPen = g.advance > 0 && g.x == g.pen && g.y == 0;
@@ -152,9 +166,7 @@ public:
                 };
                 return rank(a) < rank(b);
             });
-            if (lead != gs.end())
-                std::rotate(gs.begin(), lead, lead + 1);
-            out_.reading.insert(out_.reading.end(), gs.begin(), gs.end());
+            std::rotate(gs, lead, lead + 1);
         }
     }
 
@@ -419,10 +431,6 @@ private:
             const int to = u + 1 < joined.size() ? static_cast<int>(joined[u + 1].first) : item.to;
             const bool whole = unit.to - unit.from > 1;
             const int cluster = addCluster(chars, from, to, offset, hyphenAt, rtl, whole);
-            // Glyphs of the unit by the character they begin with.
-            std::map<unsigned, std::vector<unsigned>> byCluster;
-            for (unsigned k = unit.from; k < unit.to; ++k)
-                byCluster[info[reading[k]].cluster].push_back(reading[k]);
             for (unsigned k = unit.from; k < unit.to; ++k) {
                 const unsigned i = reading[k];
                 glyphs[i] = ShapedGlyph{&f, info[i].codepoint, pens[i] + f.milli(pos[i].x_offset),
@@ -433,6 +441,10 @@ private:
                 glyphs[reading[unit.from]].text = out_.clusters.back();
                 continue;
             }
+            // Glyphs of the unit by the character they begin with.
+            std::map<unsigned, std::vector<unsigned>> byCluster;
+            for (unsigned k = unit.from; k < unit.to; ++k)
+                byCluster[info[reading[k]].cluster].push_back(reading[k]);
             for (auto it = byCluster.begin(); it != byCluster.end(); ++it) {
                 // Its own characters: up to the next character another glyph of the unit begins with.
                 const auto next = std::next(it);
@@ -577,15 +589,6 @@ public:
     Wrapper(const QString &para, FontFace face, double sizePt, double widthPt, LineForm::Direction direction)
         : para_(para), face_(face), size_(sizePt), max_(widthPt), direction_(direction)
     {
-        int from = 0;
-        for (const int at : breakOpportunities(para)) {
-            Piece p{from, at, at, false};
-            while (p.content > p.from && isBreakBlank(para[p.content - 1]))
-                --p.content;
-            p.softHyphen = p.content > p.from && para[p.content - 1] == QChar(kSoftHyphen);
-            pieces_.push_back(p);
-            from = at;
-        }
     }
 
     void run()
@@ -595,6 +598,30 @@ public:
             push(0, static_cast<int>(para_.size()), false);
             return;
         }
+        cut();
+        fill();
+    }
+
+    WrappedLines out;
+
+private:
+    // The paragraph's pieces, between its break opportunities.
+    void cut()
+    {
+        int from = 0;
+        for (const int at : breakOpportunities(para_)) {
+            Piece p{from, at, at, false};
+            while (p.content > p.from && isBreakBlank(para_[p.content - 1]))
+                --p.content;
+            p.softHyphen = p.content > p.from && para_[p.content - 1] == QChar(kSoftHyphen);
+            pieces_.push_back(p);
+            from = at;
+        }
+    }
+
+    // Lines of as many pieces as fit.
+    void fill()
+    {
         size_t i = 0;
         // Blanks and tabs that begin the text stay with its first word.
         while (i + 1 < pieces_.size() && pieces_[i].content == pieces_[i].from)
@@ -642,9 +669,6 @@ public:
         }
     }
 
-    WrappedLines out;
-
-private:
     QString text(int from, int to) const { return para_.mid(from, to - from); }
 
     bool fits(const QString &s, bool hyphen) const
@@ -792,7 +816,9 @@ WrappedLines wrapLines(const QString &text, FontFace face, double sizePt, double
             c = QLatin1Char(' ');
     }
     WrappedLines all;
-    for (const QString &p : normalised.split(QRegularExpression(QStringLiteral("[\n\u2028\u2029]")))) {
+    normalised.replace(QChar(0x2028), QLatin1Char('\n'));  // line and paragraph separators break too
+    normalised.replace(QChar(0x2029), QLatin1Char('\n'));
+    for (const QString &p : normalised.split(QLatin1Char('\n'))) {
         Wrapper w(p, face, sizePt, widthPt, paragraphDirection(p));
         w.run();
         all.lines.insert(all.lines.end(), w.out.lines.begin(), w.out.lines.end());

@@ -265,14 +265,15 @@ QString FontFile::fault(uint32_t glyph, const std::u32string &chars) const
     if (it == checked_.end())
         it = checked_.emplace(glyph, check(glyph)).first;
     const QString &error = it->second.error;
+    const bool blank = error.isEmpty() && it->second.points == 0 && glyph != 0 && printsInk(chars);
+    if (error.isEmpty() && !blank)
+        return QString();
     const QString text = QString::fromUcs4(chars.data(), static_cast<qsizetype>(chars.size()));
     const QString forText = text.isEmpty() ? QString() : QStringLiteral(" (for \u201c") + text + QStringLiteral("\u201d)");
     if (!error.isEmpty())
         return error + forText;
-    if (it->second.points == 0 && glyph != 0 && printsInk(chars))
-        return QStringLiteral("has no outline for its glyph %1").arg(glyph) + forText +
-               QStringLiteral(", which would print blank");
-    return QString();
+    return QStringLiteral("has no outline for its glyph %1").arg(glyph) + forText +
+           QStringLiteral(", which would print blank");
 }
 
 int FontFile::milli(int units) const { return static_cast<int>(std::lround(units * 1000.0 / unitsPerEm_)); }
