@@ -598,6 +598,10 @@ QByteArray TRptPDFExport::render(const Rpt::PreparedReport &report) const
                 for (size_t i = 0; i < m.lines.size(); ++i)
                     fonts.add(*Rpt::shapeLine(m.lines[i], m.font.face(), m.font.sizePt,
                                               i < m.forms.size() ? m.forms[i] : Rpt::LineForm{}));
+    // A glyph first drawn here (not measured in the layout) that showed its
+    // font damaged fails the file as a damage found in the layout does.
+    if (const QStringList failures = Rpt::fontFailures(); !failures.isEmpty())
+        throw Rpt::FontError(failures.join(QLatin1Char('\n')).toStdString());
     const QByteArray fontResources = fonts.embed(pdf);
     const QByteArray mediaBox = "[0 0 " + Rpt::num(Rpt::pt(report.paperWidth)) + ' ' +
                                 Rpt::num(Rpt::pt(report.paperHeight)) + ']';
