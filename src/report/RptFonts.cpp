@@ -207,6 +207,24 @@ uint32_t FontFile::glyphIndex(char32_t c) const
 
 namespace {
 
+// FreeType's own words for an error (its library may be built without them).
+QString freeTypeError(FT_Error e)
+{
+#undef FTERRORS_H_
+#define FT_ERRORDEF(code, value, text) {value, text},
+#define FT_ERROR_START_LIST {
+#define FT_ERROR_END_LIST {0, nullptr}};
+    static const struct {
+        int value;
+        const char *text;
+    } kErrors[] =
+#include FT_ERRORS_H
+    for (const auto &k : kErrors)
+        if (k.text && k.value == e)
+            return QString::fromLatin1(k.text);
+    return QStringLiteral("FreeType error %1").arg(e);
+}
+
 // Whether the characters print ink (not only blanks, controls or invisible marks).
 bool printsInk(const std::u32string &chars)
 {
@@ -233,9 +251,7 @@ FontFile::Checked FontFile::check(uint32_t glyph) const
         return out;
     }
     if (const FT_Error e = FT_Load_Glyph(f, glyph, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP)) {
-        const char *why = FT_Error_String(e);
-        out.error = QStringLiteral("cannot draw its ") + which + QStringLiteral(" (") +
-                    (why ? QString::fromLatin1(why) : QStringLiteral("FreeType error %1").arg(e)) + QLatin1Char(')');
+        out.error = QStringLiteral("cannot draw its ") + which + QStringLiteral(" (") + freeTypeError(e) + QLatin1Char(')');
         return out;
     }
     if (f->glyph->format != FT_GLYPH_FORMAT_OUTLINE) {
