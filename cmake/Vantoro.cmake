@@ -12,14 +12,15 @@ function(vantoro_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# vantoro_tests(LABEL <label> LIBS <libs...>)
+# vantoro_tests(LABEL <label> LIBS <libs...> [SOURCES <files...>])
 # Every test_*.cpp in the calling folder becomes one test executable that
 # links the given libraries (never their sources), the shared support
-# fixtures and GoogleTest, and carries the subsystem's ctest label.
+# fixtures, the extra sources given and GoogleTest, and carries the
+# subsystem's ctest label.
 # Tests run headless (offscreen); those labelled x11 read windows back from a
 # real X server and use the xcb platform on the display they are given.
 function(vantoro_tests)
-  cmake_parse_arguments(ARG "" "LABEL" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL" "LIBS;SOURCES" ${ARGN})
   set(platform offscreen)
   if(ARG_LABEL STREQUAL "x11")
     set(platform xcb)
@@ -28,7 +29,7 @@ function(vantoro_tests)
   foreach(src ${tests})
     get_filename_component(base ${src} NAME_WE)
     set(target ${ARG_LABEL}_${base})
-    add_executable(${target} ${src})
+    add_executable(${target} ${src} ${ARG_SOURCES})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} vantoro_test_support
                           GTest::gtest Qt6::Test)
     add_test(NAME ${target} COMMAND ${target})

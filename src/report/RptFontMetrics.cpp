@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QTextBoundaryFinder>
 
+#include <unicode/ubrk.h>
+
 #include <fribidi.h>
 #include <hb.h>
 
@@ -60,6 +62,12 @@ std::vector<int> graphemeStarts(const std::u32string &chars)
     return starts;
 }
 
+// A glyph of the font cannot be drawn: the line is shaped again without that font.
+struct DamagedGlyph {
+    const FontFile *file;
+    QString fault;
+};
+
 // A run of one level, font and script, and the glyphs it shapes into.
 struct Item {
     int from = 0, to = 0;  // code points of the segment
@@ -115,10 +123,51 @@ public:
             const double left = rtl ? pen - starts[s] - widths[s] : starts[s];
             for (ShapedGlyph g : segments[s]) {
                 g.x += left;
+                g.pen += left;
                 out_.glyphs.push_back(g);
             }
         }
         out_.mixed = levels_.count(1) && levels_.count(0);
+        orderForReading();
+    }
+
+    // The glyphs cluster by cluster as typed; within a cluster first the
+    // glyph that begins it on the baseline (its left end), so that a reader
+    // placing the cluster's text where its first glyph stands places it there.
+    void orderForReading()
+    {
+        // A cluster's glyphs stand side by side: runs of one cluster, put in the clusters' order.
+        struct Run {
+            int cluster;
+            size_t from, to;
+        };
+        std::vector<Run> runs;
+        for (size_t i = 0; i < out_.glyphs.size(); ++i)
+            if (runs.empty() || runs.back().cluster != out_.glyphs[i].cluster)
+                runs.push_back(Run{out_.glyphs[i].cluster, i, i + 1});
+            else
+                runs.back().to = i + 1;
+        std::stable_sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.cluster < b.cluster; });
+        out_.reading.reserve(out_.glyphs.size());
+        for (const Run &r : runs) {
+            const size_t at = out_.reading.size();
+            for (size_t i = r.from; i < r.to; ++i)
+                out_.reading.push_back(i);
+            if (r.to - r.from == 1)
+                continue;
+            const auto gs = out_.reading.begin() + static_cast<std::ptrdiff_t>(at);
+            if (out_.rightToLeft[static_cast<size_t>(r.cluster)])
+                std::reverse(gs, out_.reading.end());
+            const auto lead = std::min_element(gs, out_.reading.end(), [&](size_t a, size_t b) {
+                const auto rank = [&](size_t i) {
+                    const ShapedGlyph &g = out_.glyphs[i];
+                    const bool onPen = g.advance > 0 && g.x == g.pen && g.y == 0;
+                    return std::make_pair(onPen ? 0 : 1, g.pen);
+                };
+                return rank(a) < rank(b);
+            });
+            std::rotate(gs, lead, lead + 1);
+        }
     }
 
 private:
@@ -164,6 +213,7 @@ private:
         for (size_t i : order) {
             for (ShapedGlyph g : items[i].glyphs) {
                 g.x += width;
+                g.pen += width;
                 glyphs.push_back(g);
             }
             width += items[i].width;
@@ -275,11 +325,13 @@ private:
     void shapeItem(const std::u32string &chars, Item &item, int offset, int hyphenAt)
     {
         const int n = static_cast<int>(chars.size());
+        const bool rtl = item.level & 1;
         if (!item.font) {
             // No font can be used at all: an average width per character keeps the layout going.
             for (int i = item.from; i < item.to; ++i) {
-                const int cluster = addCluster(chars, i, i + 1, offset, hyphenAt, item.level & 1);
-                item.glyphs.push_back(ShapedGlyph{nullptr, 0, item.width, 0, cluster});
+                const int cluster = addCluster(chars, i, i + 1, offset, hyphenAt, rtl, false);
+                item.glyphs.push_back(ShapedGlyph{nullptr, 0, item.width, 0, item.width, 556, cluster,
+                                                  out_.clusters.back()});
                 item.width += 556;
             }
             return;
@@ -289,9 +341,11 @@ private:
         hb_buffer_clear_contents(buffer_);
         hb_buffer_add_utf32(buffer_, reinterpret_cast<const uint32_t *>(chars.data()), n,
                             static_cast<unsigned>(item.from), item.to - item.from);
-        hb_buffer_set_direction(buffer_, item.level & 1 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+        hb_buffer_set_direction(buffer_, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
         hb_buffer_set_script(buffer_, item.script);
-        hb_buffer_set_cluster_level(buffer_, HB_BUFFER_CLUSTER_LEVEL_MONOTONE_GRAPHEMES);
+        // Every character its own cluster where the font draws it apart: a
+        // glyph then stands for exactly its own characters.
+        hb_buffer_set_cluster_level(buffer_, HB_BUFFER_CLUSTER_LEVEL_CHARACTERS);
         unsigned flags = HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES;
         if (item.from == 0)
             flags |= HB_BUFFER_FLAG_BOT;
@@ -305,41 +359,134 @@ private:
         unsigned count = 0;
         const hb_glyph_info_t *info = hb_buffer_get_glyph_infos(buffer_, &count);
         const hb_glyph_position_t *pos = hb_buffer_get_glyph_positions(buffer_, &count);
-        // Each cluster covers its characters up to the next cluster's first one.
-        std::vector<unsigned> firsts;
-        for (unsigned i = 0; i < count; ++i)
-            firsts.push_back(info[i].cluster);
-        std::sort(firsts.begin(), firsts.end());
-        firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
-        const auto endOf = [&](unsigned first) {
-            const auto it = std::upper_bound(firsts.begin(), firsts.end(), first);
-            return it == firsts.end() ? item.to : static_cast<int>(*it);
-        };
-        std::map<unsigned, int> clusterOf;
-        for (unsigned i = 0; i < count; ++i) {
-            const unsigned first = info[i].cluster;
-            auto it = clusterOf.find(first);
-            if (it == clusterOf.end()) {
-                // Characters before the first cluster (only removed ones) join it.
-                const int from = first == firsts.front() ? item.from : static_cast<int>(first);
-                it = clusterOf.emplace(first, addCluster(chars, from, endOf(first), offset, hyphenAt, item.level & 1)).first;
-            }
-            const FontFile &f = *item.font;
-            item.glyphs.push_back(ShapedGlyph{&f, info[i].codepoint, item.width + f.milli(pos[i].x_offset),
-                                              static_cast<double>(f.milli(pos[i].y_offset)), it->second});
-            item.width += f.milli(pos[i].x_advance);
+        if (count == 0) {
+            if (item.to > item.from && !out_.clusters.empty())
+                out_.clusters.back() += QString::fromUcs4(chars.data() + item.from, item.to - item.from);
+            return;
         }
-        if (count == 0 && item.to > item.from && !out_.clusters.empty())
-            out_.clusters.back() += QString::fromUcs4(chars.data() + item.from, item.to - item.from);
+        const FontFile &f = *item.font;
+        // Every glyph drawn loads with a sound outline, or the font is passed over.
+        std::vector<unsigned> firsts(count);
+        for (unsigned i = 0; i < count; ++i)
+            firsts[i] = info[i].cluster;
+        std::sort(firsts.begin(), firsts.end());
+        for (unsigned i = 0; i < count; ++i) {
+            const auto next = std::upper_bound(firsts.begin(), firsts.end(), info[i].cluster);
+            const int end = next == firsts.end() ? item.to : static_cast<int>(*next);
+            const std::u32string own = chars.substr(info[i].cluster, static_cast<size_t>(end) - info[i].cluster);
+            if (const QString fault = f.fault(info[i].codepoint, own); !fault.isEmpty())
+                throw DamagedGlyph{&f, fault};
+        }
+
+        // The glyphs in reading order, cut into the fewest units whose
+        // characters all come before the next unit's: a unit of one glyph
+        // stands for its characters by itself; a unit of several (drawn
+        // out of order, or one character in several pieces) only as a whole.
+        std::vector<unsigned> reading(count);
+        for (unsigned k = 0; k < count; ++k)
+            reading[k] = rtl ? count - 1 - k : k;
+        std::vector<unsigned> laterMin(count + 1, ~0u);
+        for (unsigned k = count; k-- > 0;)
+            laterMin[k] = std::min(laterMin[k + 1], info[reading[k]].cluster);
+        struct Unit {
+            unsigned from, to;  // into reading
+            unsigned first;     // its first character
+        };
+        std::vector<Unit> units;
+        unsigned highest = 0;
+        for (unsigned k = 0, start = 0; k < count; ++k) {
+            highest = std::max(highest, info[reading[k]].cluster);
+            if (highest < laterMin[k + 1]) {
+                units.push_back(Unit{start, k + 1, laterMin[start]});
+                start = k + 1;
+                highest = 0;
+            }
+        }
+        // A mark the font places over its letter (moved from where the pen
+        // stands) is read with that letter: a reader takes a glyph drawn
+        // inside another's box for text of a line of its own.
+        std::vector<Unit> joined;
+        for (const Unit &u : units) {
+            bool placedMark = !joined.empty();
+            for (unsigned k = u.from; k < u.to && placedMark; ++k) {
+                const hb_glyph_position_t &p = pos[reading[k]];
+                placedMark = p.x_advance == 0 && (p.x_offset != 0 || p.y_offset != 0);
+            }
+            if (placedMark)
+                joined.back().to = u.to;
+            else
+                joined.push_back(u);
+        }
+        // Where each glyph's pen stands, left to right.
+        std::vector<double> pens(count);
+        double pen = item.width;
+        for (unsigned i = 0; i < count; ++i) {
+            pens[i] = pen;
+            pen += f.milli(pos[i].x_advance);
+        }
+        std::vector<ShapedGlyph> glyphs(count);
+        for (size_t u = 0; u < joined.size(); ++u) {
+            const Unit &unit = joined[u];
+            const int from = u == 0 ? item.from : static_cast<int>(unit.first);
+            const int to = u + 1 < joined.size() ? static_cast<int>(joined[u + 1].first) : item.to;
+            const bool whole = unit.to - unit.from > 1;
+            const int cluster = addCluster(chars, from, to, offset, hyphenAt, rtl, whole);
+            for (unsigned k = unit.from; k < unit.to; ++k) {
+                const unsigned i = reading[k];
+                glyphs[i] = ShapedGlyph{&f, info[i].codepoint, pens[i] + f.milli(pos[i].x_offset),
+                                        static_cast<double>(f.milli(pos[i].y_offset)), pens[i],
+                                        static_cast<double>(f.milli(pos[i].x_advance)), cluster, QString()};
+            }
+            if (!whole) {
+                glyphs[reading[unit.from]].text = out_.clusters.back();
+                continue;
+            }
+            // Glyphs of the unit by the character they begin with.
+            std::map<unsigned, std::vector<unsigned>> byCluster;
+            for (unsigned k = unit.from; k < unit.to; ++k)
+                byCluster[info[reading[k]].cluster].push_back(reading[k]);
+            for (auto it = byCluster.begin(); it != byCluster.end(); ++it) {
+                // Its own characters: up to the next character another glyph of the unit begins with.
+                const auto next = std::next(it);
+                const int end = next == byCluster.end() ? to : static_cast<int>(next->first);
+                const int start = it->first == unit.first ? from : static_cast<int>(it->first);
+                const QString own = typedText(chars, start, end, offset, hyphenAt);
+                std::vector<unsigned> pieces = it->second;
+                std::sort(pieces.begin(), pieces.end());  // left to right
+                if (rtl)
+                    std::reverse(pieces.begin(), pieces.end());
+                // One character drawn in pieces (a vowel written around its
+                // consonant): each piece stands for its part of the
+                // character's decomposition, else for the whole character.
+                const QString parts = own.normalized(QString::NormalizationForm_KD);
+                const bool split = pieces.size() > 1 && own.toUcs4().size() == 1 &&
+                                   parts.toUcs4().size() == static_cast<qsizetype>(pieces.size());
+                const QList<uint> partChars = parts.toUcs4();
+                for (size_t p = 0; p < pieces.size(); ++p)
+                    glyphs[pieces[p]].text =
+                        split ? QString::fromUcs4(reinterpret_cast<const char32_t *>(&partChars[static_cast<qsizetype>(p)]), 1)
+                              : own;
+            }
+        }
+        item.glyphs.insert(item.glyphs.end(), glyphs.begin(), glyphs.end());
+        item.width = pen;
     }
 
-    int addCluster(const std::u32string &chars, int from, int to, int offset, int hyphenAt, bool rtl)
+    // The typed text of characters from..to of the segment: a soft hyphen
+    // that shows as "-" at a break stands for itself.
+    static QString typedText(const std::u32string &chars, int from, int to, int offset, int hyphenAt)
     {
-        out_.rightToLeft.push_back(rtl);
         std::u32string typed = chars.substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
         if (hyphenAt >= offset + from && hyphenAt < offset + to)
-            typed[static_cast<size_t>(hyphenAt - offset - from)] = kSoftHyphen;  // the hyphen stands for the typed soft hyphen
-        out_.clusters.push_back(QString::fromUcs4(typed.data(), static_cast<qsizetype>(typed.size())));
+            typed[static_cast<size_t>(hyphenAt - offset - from)] = kSoftHyphen;
+        return QString::fromUcs4(typed.data(), static_cast<qsizetype>(typed.size()));
+    }
+
+    int addCluster(const std::u32string &chars, int from, int to, int offset, int hyphenAt, bool rtl, bool whole)
+    {
+        out_.rightToLeft.push_back(rtl);
+        out_.whole.push_back(whole);
+        out_.clusters.push_back(typedText(chars, from, to, offset, hyphenAt));
         return static_cast<int>(out_.clusters.size()) - 1;
     }
 
@@ -366,12 +513,20 @@ public:
                             QLatin1Char(form.hyphen ? '-' : ' ');
         if (const auto it = lines_.find(key); it != lines_.end())
             return it->second;
-        auto line = std::make_shared<ShapedLine>();
-        line->text = text;
         const QList<uint> ucs4 = text.toUcs4();
-        LineShaper(face, sizePt, *line).shape(std::u32string(ucs4.begin(), ucs4.end()), form);
-        lines_.emplace(key, line);
-        return line;
+        const std::u32string chars(ucs4.begin(), ucs4.end());
+        for (;;) {
+            auto line = std::make_shared<ShapedLine>();
+            line->text = text;
+            try {
+                LineShaper(face, sizePt, *line).shape(chars, form);
+            } catch (const DamagedGlyph &d) {
+                fontIsDamaged(d.file, d.fault);  // every font is passed over at most once
+                continue;
+            }
+            lines_.emplace(key, line);
+            return line;
+        }
     }
 
 private:
@@ -386,145 +541,245 @@ LineCache &cache()
     return c;
 }
 
-// One paragraph's pieces: graphemes, told apart as blanks, tabs and the rest.
-struct Piece {
-    QString text;
-    enum Kind { Blank, Tab, Other } kind = Other;
-    bool softHyphen = false;
-};
-
-std::vector<Piece> pieces(const QString &para)
+// Where the Unicode line breaking rules let a paragraph break (ICU's line
+// break iterator, with its dictionaries for Thai, Lao, Khmer and Burmese):
+// offsets after which a line may end, the paragraph's end last.
+std::vector<int> breakOpportunities(const QString &para)
 {
-    const QList<uint> ucs4 = para.toUcs4();
-    const std::u32string chars(ucs4.begin(), ucs4.end());
-    const std::vector<int> starts = graphemeStarts(chars);
-    std::vector<Piece> out;
-    for (size_t g = 0; g < starts.size(); ++g) {
-        const int from = starts[g], to = g + 1 < starts.size() ? starts[g + 1] : static_cast<int>(chars.size());
-        Piece p;
-        p.text = QString::fromUcs4(chars.data() + from, to - from);
-        const char32_t c = chars[static_cast<size_t>(from)];
-        p.kind = c == U'\t' ? Piece::Tab : to - from == 1 && isBlank(c) ? Piece::Blank : Piece::Other;
-        p.softHyphen = to - from == 1 && c == kSoftHyphen;
-        out.push_back(p);
+    static std::mutex mutex;
+    static UBreakIterator *prototype = nullptr;
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator *it = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!prototype)
+            prototype = ubrk_open(UBRK_LINE, "", nullptr, 0, &status);
+        if (prototype) {
+            status = U_ZERO_ERROR;
+            it = ubrk_clone(prototype, &status);
+        }
     }
+    std::vector<int> out;
+    if (it && U_SUCCESS(status)) {
+        ubrk_setText(it, reinterpret_cast<const UChar *>(para.utf16()), static_cast<int32_t>(para.size()), &status);
+        for (int32_t at = ubrk_first(it); U_SUCCESS(status) && at != UBRK_DONE; at = ubrk_next(it))
+            if (at > 0)
+                out.push_back(at);
+    }
+    if (it)
+        ubrk_close(it);
+    if (out.empty() || out.back() != para.size())
+        out.push_back(static_cast<int>(para.size()));  // without ICU: one piece, broken only by clusters
     return out;
 }
 
+bool isBreakBlank(QChar c) { return isBlank(c.unicode()) || c == QLatin1Char('\t'); }
+
+// A stretch of the paragraph between two break opportunities.
+struct Piece {
+    int from = 0, to = 0;  // into the paragraph
+    int content = 0;       // where the blanks and tabs that end it begin
+    bool softHyphen = false;  // its content ends in a soft hyphen
+};
+
+// Fills lines with pieces: as many as fit, measured piece by piece, so that
+// the work grows with the text and not with the square of a line's length.
 class Wrapper {
 public:
-    Wrapper(FontFace face, double sizePt, double widthPt, LineForm::Direction direction)
-        : face_(face), size_(sizePt), max_(widthPt), direction_(direction) {}
-
-    void paragraph(const std::vector<Piece> &ps)
+    Wrapper(const QString &para, FontFace face, double sizePt, double widthPt, LineForm::Direction direction)
+        : para_(para), face_(face), size_(sizePt), max_(widthPt), direction_(direction)
     {
-        const size_t n = ps.size();
-        // Most lines fit whole: one measure.
-        size_t end = n;
-        while (end > 0 && ps[end - 1].kind != Piece::Other)
-            --end;
-        if (const std::vector<Piece> all(ps.begin(), ps.begin() + static_cast<std::ptrdiff_t>(end));
-            fits(join(all, 0, all.size()))) {
-            push(join(all, 0, all.size()), false);
+    }
+
+    void run()
+    {
+        // Most paragraphs fit whole: one measure.
+        if (fits(para_, false)) {
+            push(0, static_cast<int>(para_.size()), false);
             return;
         }
-        size_t i = 0;
-        QString line;
-        while (i < n && ps[i].kind != Piece::Other)
-            line += ps[i++].text;
-        bool content = false;  // the line holds more than leading blanks
-        while (i < n) {
-            QString separators;
-            while (i < n && ps[i].kind != Piece::Other)
-                separators += ps[i++].text;
-            if (i >= n)
-                break;
-            std::vector<Piece> word;
-            while (i < n && ps[i].kind == Piece::Other)
-                word.push_back(ps[i++]);
-            const QString whole = join(word, 0, word.size());
-            if (fits(line + separators + whole)) {
-                line += separators + whole;
-            } else if (!content) {
-                line = place(line + separators, word);
-            } else {
-                // The first part of the word up to a soft hyphen may still end this line.
-                const size_t cut = hyphenCut(line + separators, word, 0);
-                if (cut > 0) {
-                    push(line + separators + join(word, 0, cut), true);
-                    word.erase(word.begin(), word.begin() + static_cast<std::ptrdiff_t>(cut));
-                } else {
-                    push(line, false);
-                }
-                line = place(QString(), word);
-            }
-            content = true;
-        }
-        push(line, false);
+        cut();
+        fill();
     }
 
     WrappedLines out;
 
 private:
-    static QString join(const std::vector<Piece> &w, size_t from, size_t to)
+    // The paragraph's pieces, between its break opportunities.
+    void cut()
     {
-        QString s;
-        for (size_t k = from; k < to; ++k)
-            s += w[k].text;
-        return s;
+        int from = 0;
+        for (const int at : breakOpportunities(para_)) {
+            Piece p{from, at, at, false};
+            while (p.content > p.from && isBreakBlank(para_[p.content - 1]))
+                --p.content;
+            p.softHyphen = p.content > p.from && para_[p.content - 1] == QChar(kSoftHyphen);
+            pieces_.push_back(p);
+            from = at;
+        }
     }
 
-    bool fits(const QString &s, bool hyphen = false) const
+    // Lines of as many pieces as fit.
+    void fill()
+    {
+        size_t i = 0;
+        // Blanks and tabs that begin the text stay with its first word.
+        while (i + 1 < pieces_.size() && pieces_[i].content == pieces_[i].from)
+            ++i;
+        int start = 0;  // where the next line begins: a piece's start, or inside an overlong one
+        while (i < pieces_.size()) {
+            // The most pieces from start on that fit, with a hyphen shown where the last ends in a soft one.
+            double pen = 0;
+            size_t best = i, j = i;
+            if (start > pieces_[i].from) {
+                // The rest of a piece too wide for a line: measured cluster by cluster only as far as a line goes.
+                const Piece &p = pieces_[i];
+                const double rest = clusterAdvance(start, p.content);
+                if (rest > max_ + kEpsilonPt || !fits(text(start, p.content), false)) {
+                    start = overlong(start, p);
+                    if (start >= p.to)
+                        ++i;
+                    continue;
+                }
+                if (!p.softHyphen || rest + hyphenWidth() <= max_ + kEpsilonPt)
+                    best = i + 1;
+                pen = advance(p.content, p.to, rest);
+                ++j;
+            }
+            for (; j < pieces_.size(); ++j) {
+                const Piece &p = pieces_[j];
+                const double content = advance(j == i ? start : p.from, p.content, pen);
+                if (content > max_ + kEpsilonPt)
+                    break;
+                if (!p.softHyphen || content + hyphenWidth() <= max_ + kEpsilonPt)
+                    best = j + 1;
+                pen = advance(p.content, p.to, content);
+            }
+            if (best == i) {
+                start = overlong(start, pieces_[i]);
+                if (start >= pieces_[i].to)
+                    ++i;
+                continue;
+            }
+            best = checked(start, i, best);
+            push(start, pieces_[best - 1].content, pieces_[best - 1].softHyphen);
+            i = best;
+            if (i < pieces_.size())
+                start = pieces_[i].from;
+        }
+    }
+
+    QString text(int from, int to) const { return para_.mid(from, to - from); }
+
+    bool fits(const QString &s, bool hyphen) const
     {
         return textWidthPt(s, face_, size_, LineForm{direction_, hyphen}) <= max_ + kEpsilonPt;
     }
 
-    // The most pieces of the word from `from` on that end at a soft hyphen
-    // and fit after cur with the hyphen shown; 0 when none.
-    size_t hyphenCut(const QString &cur, const std::vector<Piece> &w, size_t from) const
-    {
-        for (size_t k = w.size(); k-- > from + 1;)
-            if (w[k - 1].softHyphen && fits(cur + join(w, from, k), true))
-                return k - from;
-        return 0;
-    }
+    double hyphenWidth() const { return textWidthPt(QStringLiteral("-"), face_, size_); }
 
-    // Places a word too wide for what is left of the line: at its soft
-    // hyphens where it can, else between grapheme clusters; returns the
-    // unfinished last line. Every line takes at least one cluster.
-    QString place(QString cur, std::vector<Piece> word)
+    // The pen after the text from..to, set from pen on: its stretches
+    // between tabs measured one by one, each tab going to the next stop.
+    double advance(int from, int to, double pen) const
     {
-        while (!word.empty()) {
-            if (fits(cur + join(word, 0, word.size())))
-                return cur + join(word, 0, word.size());
-            size_t take = hyphenCut(cur, word, 0);
-            bool hyphen = take > 0;
-            if (!hyphen) {
-                take = 1;
-                while (take < word.size() && fits(cur + join(word, 0, take + 1)))
-                    ++take;
-                if (take == word.size())
-                    return cur + join(word, 0, take);
-            }
-            push(cur + join(word, 0, take), hyphen);
-            word.erase(word.begin(), word.begin() + static_cast<std::ptrdiff_t>(take));
-            cur.clear();
+        for (int at = from; at < to;) {
+            int tab = para_.indexOf(QLatin1Char('\t'), at);
+            if (tab < 0 || tab >= to)
+                tab = to;
+            if (tab > at)
+                pen += textWidthPt(text(at, tab), face_, size_, LineForm{direction_, false});
+            if (tab < to)
+                pen = (std::floor(pen / kTabStopPt + 1e-9) + 1) * kTabStopPt;
+            at = tab + 1;
         }
-        return cur;
+        return pen;
     }
 
-    void push(QString line, bool hyphen)
+    // Measured piece by piece, a line may differ from the line shaped
+    // whole (letters that change shape across a piece's end): while the
+    // whole is too wide, the line gives back its last piece.
+    size_t checked(int start, size_t first, size_t best) const
     {
-        while (!line.isEmpty() && (isBlank(line.back().unicode()) || line.back() == QLatin1Char('\t')))
+        while (best > first + 1) {
+            const Piece &last = pieces_[best - 1];
+            if (fits(text(start, last.content), last.softHyphen))
+                break;
+            --best;
+        }
+        return best;
+    }
+
+    QTextBoundaryFinder &graphemes()
+    {
+        if (!graphemes_)
+            graphemes_ = std::make_unique<QTextBoundaryFinder>(QTextBoundaryFinder::Grapheme, para_);
+        return *graphemes_;
+    }
+
+    // The clusters from start on that fit on a line (at least one), measured
+    // one by one, up to end at most; where they end.
+    int fittingClusters(int start, int end, double *width = nullptr)
+    {
+        QTextBoundaryFinder &finder = graphemes();
+        finder.setPosition(start);
+        double pen = 0;
+        int at = start;
+        for (qsizetype next = finder.toNextBoundary(); next > 0 && next <= end; next = finder.toNextBoundary()) {
+            const double further = advance(at, static_cast<int>(next), pen);
+            if (at > start && further > max_ + kEpsilonPt)
+                break;
+            pen = further;
+            at = static_cast<int>(next);
+        }
+        if (width)
+            *width = pen;
+        return at;
+    }
+
+    // The width of the text from start to end measured cluster by cluster,
+    // or more than a line when it is wider than one.
+    double clusterAdvance(int start, int end)
+    {
+        double width = 0;
+        return fittingClusters(start, end, &width) < end ? max_ + 1 : width;
+    }
+
+    // Places as much of a piece too wide for a line, from start on, as fits
+    // on a line of its own, at least one grapheme cluster; where it goes on.
+    int overlong(int start, const Piece &p)
+    {
+        QTextBoundaryFinder &finder = graphemes();
+        int end = fittingClusters(start, p.content);
+        // Clusters measured one by one: the line shaped whole may be wider.
+        while (!fits(text(start, end), false)) {
+            finder.setPosition(end);
+            const qsizetype before = finder.toPreviousBoundary();
+            if (before <= start)
+                break;
+            end = static_cast<int>(before);
+        }
+        if (end <= start)
+            end = p.content;
+        push(start, end, false);
+        return end >= p.content ? p.to : end;
+    }
+
+    void push(int from, int to, bool hyphen)
+    {
+        QString line = text(from, to);
+        while (!line.isEmpty() && isBreakBlank(line.back()))
             line.chop(1);
         out.lines.push_back(line);
-        out.forms.push_back(LineForm{direction_, hyphen});
+        out.forms.push_back(LineForm{direction_, hyphen && line.endsWith(QChar(kSoftHyphen))});
     }
 
+    const QString &para_;
     FontFace face_;
     double size_;
     double max_;
     LineForm::Direction direction_;
+    std::vector<Piece> pieces_;
+    std::unique_ptr<QTextBoundaryFinder> graphemes_;  // made for the first overlong piece
 };
 
 LineForm::Direction paragraphDirection(const QString &para)
@@ -561,9 +816,11 @@ WrappedLines wrapLines(const QString &text, FontFace face, double sizePt, double
             c = QLatin1Char(' ');
     }
     WrappedLines all;
+    normalised.replace(QChar(0x2028), QLatin1Char('\n'));  // line and paragraph separators break too
+    normalised.replace(QChar(0x2029), QLatin1Char('\n'));
     for (const QString &p : normalised.split(QLatin1Char('\n'))) {
-        Wrapper w(face, sizePt, widthPt, paragraphDirection(p));
-        w.paragraph(pieces(p));
+        Wrapper w(p, face, sizePt, widthPt, paragraphDirection(p));
+        w.run();
         all.lines.insert(all.lines.end(), w.out.lines.begin(), w.out.lines.end());
         all.forms.insert(all.forms.end(), w.out.forms.begin(), w.out.forms.end());
     }

@@ -30,18 +30,27 @@ struct ShapedGlyph {
     const FontFile *file = nullptr;  // null only when no font at all can be used
     uint32_t glyph = 0;              // in the whole font
     double x = 0, y = 0;             // its origin: 1/1000 em right of the line's left end, above the baseline
+    double pen = 0;                  // where the pen stood for it (x less the shaper's offset)
+    double advance = 0;              // how far it moves the pen
     int cluster = 0;                 // what it stands for: an index into ShapedLine::clusters
+    // The characters it stands for on its own, in the order typed; empty
+    // for a further glyph of a character drawn in several.
+    QString text;
 };
 
 struct ShapedLine {
     QString text;                     // as typed (normalised)
     std::vector<ShapedGlyph> glyphs;  // left to right, as they print
-    std::vector<QString> clusters;    // the typed text each cluster of glyphs stands for
+    std::vector<size_t> reading;      // the glyphs in the order the line is read, cluster by cluster
+    // The typed text each cluster of glyphs stands for, in the order typed:
+    // a glyph and its characters, or glyphs that only together stand for
+    // their characters (a vowel sign drawn before its consonant, a
+    // character drawn in two pieces, a mark placed over its letter).
+    std::vector<QString> clusters;
     std::vector<bool> rightToLeft;    // each cluster's direction
+    std::vector<bool> whole;          // each cluster: its glyphs stand for its text only together
     double width = 0;                 // 1/1000 em
-    // Runs of both directions: only the line's whole text gives back the
-    // order it was typed in.
-    bool mixed = false;
+    bool mixed = false;               // runs of both directions
 };
 
 // The line shaped in the face at this size (tab stops every 36 pt from
@@ -60,12 +69,13 @@ struct WrappedLines {
     std::vector<LineForm> forms;  // one per line
 };
 
-// Breaks text into lines no wider than widthPt, only between grapheme
-// clusters: at blanks, tabs and soft hyphens where it can, inside a word
-// only when the word alone is wider than a line. Explicit line breaks (CR,
-// LF, CR LF) always break. Blanks and tabs at a break are dropped; those
-// that begin the text are kept. The text is normalised (NFC) first, and
-// control characters other than the tab print as blanks.
+// Breaks text into lines no wider than widthPt where the Unicode line
+// breaking rules allow (ICU's, with its dictionaries for the scripts
+// written without blanks), inside a word between grapheme clusters only
+// when the word alone is wider than a line. Explicit line breaks (CR, LF,
+// CR LF) always break. Blanks and tabs at a break are dropped; those that
+// begin the text are kept. The text is normalised (NFC) first, and control
+// characters other than the tab print as blanks. Linear in the text.
 WrappedLines wrapLines(const QString &text, FontFace face, double sizePt, double widthPt);
 std::vector<QString> wrapText(const QString &text, FontFace face, double sizePt, double widthPt);
 

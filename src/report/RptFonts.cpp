@@ -205,6 +205,93 @@ uint32_t FontFile::glyphIndex(char32_t c) const
     return hb_font_get_nominal_glyph(hb_, c, &g) ? g : 0;
 }
 
+namespace {
+
+// FreeType's own words for an error (its library may be built without them).
+QString freeTypeError(FT_Error e)
+{
+#undef FTERRORS_H_
+#define FT_ERRORDEF(code, value, text) {value, text},
+#define FT_ERROR_START_LIST {
+#define FT_ERROR_END_LIST {0, nullptr}};
+    static const struct {
+        int value;
+        const char *text;
+    } kErrors[] =
+#include FT_ERRORS_H
+    for (const auto &k : kErrors)
+        if (k.text && k.value == e)
+            return QString::fromLatin1(k.text);
+    return QStringLiteral("FreeType error %1").arg(e);
+}
+
+// Whether the characters print ink (not only blanks, controls or invisible marks).
+bool printsInk(const std::u32string &chars)
+{
+    for (const char32_t c : chars) {
+        const QChar::Category cat = QChar::category(c);
+        if (cat == QChar::Separator_Space || cat == QChar::Separator_Line || cat == QChar::Separator_Paragraph ||
+            cat == QChar::Other_Control || cat == QChar::Other_Format || cat == QChar::Other_NotAssigned ||
+            cat == QChar::Other_PrivateUse || c == U'\t')
+            continue;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+FontFile::Checked FontFile::check(uint32_t glyph) const
+{
+    FT_Face f = face_->ft;
+    Checked out;
+    const QString which = QStringLiteral("glyph %1").arg(glyph);
+    if (glyph >= static_cast<uint32_t>(f->num_glyphs)) {
+        out.error = QStringLiteral("has no ") + which;
+        return out;
+    }
+    if (const FT_Error e = FT_Load_Glyph(f, glyph, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP)) {
+        out.error = QStringLiteral("cannot draw its ") + which + QStringLiteral(" (") + freeTypeError(e) + QLatin1Char(')');
+        return out;
+    }
+    if (f->glyph->format != FT_GLYPH_FORMAT_OUTLINE) {
+        out.error = QStringLiteral("has no outline for its ") + which;
+        return out;
+    }
+    const FT_Outline &o = f->glyph->outline;
+    // Points far beyond the font's box, or contours that do not end in
+    // order at the last point, are damaged data FreeType took as it stands.
+    const long limit = 4L * f->units_per_EM + std::max({std::labs(f->bbox.xMin), std::labs(f->bbox.xMax),
+                                                        std::labs(f->bbox.yMin), std::labs(f->bbox.yMax)});
+    bool sound = o.n_points >= 0 && o.n_contours >= 0 && (o.n_contours == 0) == (o.n_points == 0);
+    for (int i = 0; sound && i < o.n_contours; ++i)
+        sound = o.contours[i] >= (i ? o.contours[i - 1] + 1 : 0) && (i + 1 < o.n_contours || o.contours[i] == o.n_points - 1);
+    for (int i = 0; sound && i < o.n_points; ++i)
+        sound = std::labs(o.points[i].x) <= limit && std::labs(o.points[i].y) <= limit;
+    if (!sound)
+        out.error = QStringLiteral("has a damaged outline for its ") + which;
+    out.points = o.n_points;
+    return out;
+}
+
+QString FontFile::fault(uint32_t glyph, const std::u32string &chars) const
+{
+    std::lock_guard<std::mutex> lock(checkMutex_);
+    auto it = checked_.find(glyph);
+    if (it == checked_.end())
+        it = checked_.emplace(glyph, check(glyph)).first;
+    const QString &error = it->second.error;
+    const bool blank = error.isEmpty() && it->second.points == 0 && glyph != 0 && printsInk(chars);
+    if (error.isEmpty() && !blank)
+        return QString();
+    const QString text = QString::fromUcs4(chars.data(), static_cast<qsizetype>(chars.size()));
+    const QString forText = text.isEmpty() ? QString() : QStringLiteral(" (for \u201c") + text + QStringLiteral("\u201d)");
+    if (!error.isEmpty())
+        return error + forText;
+    return QStringLiteral("has no outline for its glyph %1").arg(glyph) + forText +
+           QStringLiteral(", which would print blank");
+}
+
 int FontFile::milli(int units) const { return static_cast<int>(std::lround(units * 1000.0 / unitsPerEm_)); }
 
 int FontFile::advance(uint32_t glyph) const { return milli(hb_font_get_glyph_h_advance(hb_, glyph)); }
@@ -376,10 +463,11 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (Slot &s : slots_)
-            if (!s.file) {
-                s.looked = false;
-                s.failure.clear();
-            }
+            if (!s.file || s.damaged)
+                s = Slot{};  // looked for again (a damaged file is checked again)
+        for (auto it = others_.begin(); it != others_.end();)
+            it = damaged_.count(it->second.get()) ? others_.erase(it) : std::next(it);
+        damaged_.clear();
         ++generation_;
         if (language != language_) {
             language_ = language;
@@ -400,6 +488,21 @@ public:
             if (!s.failure.isEmpty() && !out.contains(s.failure))
                 out << s.failure;
         return out;
+    }
+
+    void damaged(const FontFile *file, const QString &why)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        damaged_.insert(file);
+        for (Slot &s : slots_)
+            if (s.file.get() == file && !s.damaged) {
+                s.damaged = true;
+                s.failure = file->described() + QLatin1Char(' ') + why + QLatin1Char('.');
+            }
+        for (auto &c : chosen_)
+            for (auto it = c.begin(); it != c.end();)
+                it = it->second == file ? c.erase(it) : std::next(it);
+        ++generation_;
     }
 
     void setLocator(FontLocator locator)
@@ -427,6 +530,7 @@ private:
     struct Slot {
         std::unique_ptr<FontFile> file;
         bool looked = false;
+        bool damaged = false;  // its glyphs cannot all be drawn
         QString failure;
     };
 
@@ -438,6 +542,7 @@ private:
         for (auto &c : chosen_)
             c.clear();
         others_.clear();
+        damaged_.clear();
     }
 
     FcConfig *config()
@@ -461,7 +566,7 @@ private:
     {
         Slot &slot = slots_[i];
         if (slot.looked)
-            return slot.file.get();
+            return slot.damaged ? nullptr : slot.file.get();
         slot.looked = true;
         const Source &src = kSources[i];
         const QString family = QString::fromLatin1(src.family);
@@ -562,7 +667,8 @@ private:
         FcConfigSubstitute(cfg, pattern, FcMatchPattern);
         FcDefaultSubstitute(pattern);
         FcResult result = FcResultNoMatch;
-        FcFontSet *fonts = FcFontSort(cfg, pattern, FcTrue, nullptr, &result);
+        // Untrimmed: a font passed over must not hide the next one with the same letters.
+        FcFontSet *fonts = FcFontSort(cfg, pattern, FcFalse, nullptr, &result);
         FcPatternDestroy(pattern);
         const FontFile *found = nullptr;
         for (int i = 0; fonts && i < fonts->nfont && !found; ++i) {
@@ -593,7 +699,7 @@ private:
     {
         const auto key = std::make_pair(path, index);
         if (const auto it = others_.find(key); it != others_.end())
-            return it->second.get();
+            return damaged_.count(it->second.get()) ? nullptr : it->second.get();
         std::unique_ptr<FontFile> f;
         try {
             f = std::make_unique<FontFile>(path, index);
@@ -613,6 +719,7 @@ private:
     QString language_;
     Slot slots_[kSourceCount];
     std::map<std::pair<QString, int>, std::unique_ptr<FontFile>> others_;
+    std::set<const FontFile *> damaged_;
     std::unordered_map<char32_t, const FontFile *> chosen_[2];
 };
 
@@ -630,6 +737,8 @@ Glyph glyphFor(FontFace face, char32_t c)
     const uint32_t index = f->glyphIndex(c);
     return Glyph{f, index, f->advance(index)};
 }
+
+void fontIsDamaged(const FontFile *file, const QString &why) { Registry::instance().damaged(file, why); }
 
 void beginFontUse(const QString &language) { Registry::instance().begin(language); }
 

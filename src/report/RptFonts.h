@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -62,6 +63,10 @@ public:
     int advance(uint32_t glyph) const;
     // Font units in 1/1000 em, rounded.
     int milli(int units) const;
+    // Why the glyph, drawn for these characters, cannot be used: FreeType
+    // cannot load it, its outline is not sound, or it has none where the
+    // characters print ink. Empty when it can be drawn.
+    QString fault(uint32_t glyph, const std::u32string &chars) const;
 
     int ascent = 0, descent = 0, capHeight = 0;
     int bbox[4] = {0, 0, 0, 0};
@@ -88,6 +93,13 @@ private:
     int unitsPerEm_ = 1000;
     std::unique_ptr<Face> face_;
     hb_font_t *hb_ = nullptr;
+    struct Checked {
+        QString error;
+        int points = 0;
+    };
+    mutable std::mutex checkMutex_;
+    mutable std::map<uint32_t, Checked> checked_;
+    Checked check(uint32_t glyph) const;
 };
 
 // The character identifiers a CFF font program (an OpenType file) numbers
@@ -115,6 +127,11 @@ const FontFile *fontFor(FontFace face, char32_t c);
 const FontFile *primaryFont(FontFace face);
 // The glyph that prints c in the face.
 Glyph glyphFor(FontFace face, char32_t c);
+
+// The glyphs of this file cannot all be drawn (why: the fault): it is no
+// longer chosen, and when it is one of the report's own fonts its file and
+// fault are among fontFailures.
+void fontIsDamaged(const FontFile *file, const QString &why);
 
 // Starts a report: fonts that could not be used are looked for again and
 // the characters' fonts are chosen anew for the locale's language.

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace Rpt {
 namespace {
@@ -49,32 +50,53 @@ QByteArray hex4(uint32_t v) { return QByteArray::number(v, 16).rightJustified(4,
 
 class PdfFile;
 
-// The text of a cluster as readers take it from the page: readers put
-// right-to-left text back in typed order character by character, so the
-// characters of a right-to-left cluster go in the order they show.
-QString clusterText(const ShapedLine &line, int cluster)
+// The text of a cluster drawn as a whole, as its /ActualText: a reader
+// lays the characters of one /ActualText (or of one code) out left to right
+// and then puts right-to-left text back in typed order character by
+// character, so those of a right-to-left cluster go in right to left.
+QString actualText(const ShapedLine &line, size_t cluster)
 {
-    const QString &typed = line.clusters[static_cast<size_t>(cluster)];
-    if (!line.rightToLeft[static_cast<size_t>(cluster)])
+    const QString &typed = line.clusters[cluster];
+    if (!line.rightToLeft[cluster])
         return typed;
     QList<uint> chars = typed.toUcs4();
     std::reverse(chars.begin(), chars.end());
     return QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData()), chars.size());
 }
 
-// The text a glyph stands for in the ToUnicode map: its cluster's, for the
-// cluster's widest glyph (its base letter); nothing for the others.
-QString glyphText(const ShapedLine &line, size_t i)
+// Whether a cluster carries its text as /ActualText: its glyphs stand for
+// it only together, or it is one right-to-left glyph standing for several
+// characters (a ligature), which a reader would give back in reverse from
+// its code's text alone.
+bool drawnWhole(const ShapedLine &line, size_t cluster)
 {
-    const ShapedGlyph &g = line.glyphs[i];
-    // The widest glyph of the cluster (its base letter) carries the text.
-    size_t carrier = i;
-    while (carrier > 0 && line.glyphs[carrier - 1].cluster == g.cluster)
-        --carrier;
-    for (size_t k = carrier; k < line.glyphs.size() && line.glyphs[k].cluster == g.cluster; ++k)
-        if (line.glyphs[k].file->advance(line.glyphs[k].glyph) > line.glyphs[carrier].file->advance(line.glyphs[carrier].glyph))
-            carrier = k;
-    return carrier == i ? clusterText(line, g.cluster) : QString();
+    return line.whole[cluster] || (line.rightToLeft[cluster] && line.clusters[cluster].toUcs4().size() > 1);
+}
+
+// One glyph as the page draws it: the text its code stands for and the
+// code's width. The last glyph of a cluster drawn as a whole is as wide as
+// to reach the cluster's right end: a reader places the cluster's text from
+// its first glyph to its last glyph's end.
+struct GlyphUse {
+    QString text;
+    int width = 0;  // 1/1000 em
+
+    bool operator<(const GlyphUse &o) const { return std::tie(text, width) < std::tie(o.text, o.width); }
+};
+
+GlyphUse glyphUse(const ShapedLine &line, size_t k)
+{
+    const ShapedGlyph &g = line.glyphs[line.reading[k]];
+    const size_t cluster = static_cast<size_t>(g.cluster);
+    GlyphUse use{g.text, g.file ? g.file->advance(g.glyph) : 0};
+    const bool last = k + 1 == line.reading.size() || line.glyphs[line.reading[k + 1]].cluster != g.cluster;
+    if (drawnWhole(line, cluster) && last) {
+        double right = g.x;
+        for (size_t j = k + 1; j-- > 0 && line.glyphs[line.reading[j]].cluster == g.cluster;)
+            right = std::max(right, line.glyphs[line.reading[j]].pen + line.glyphs[line.reading[j]].advance);
+        use.width = static_cast<int>(std::lround(right - g.x));
+    }
+    return use;
 }
 
 // The fonts of one file: every font file its text draws from, with the
@@ -95,11 +117,11 @@ public:
     // Notes the glyphs a line prints.
     void add(const ShapedLine &line)
     {
-        for (size_t i = 0; i < line.glyphs.size(); ++i) {
-            const ShapedGlyph &g = line.glyphs[i];
+        for (size_t k = 0; k < line.reading.size(); ++k) {
+            const ShapedGlyph &g = line.glyphs[line.reading[k]];
             if (!g.file)
                 throw FontError("No font that could be used was found for the report's text.");
-            usedBy(g.file).uses.emplace(std::make_pair(g.glyph, glyphText(line, i)), 0);
+            usedBy(g.file).uses.emplace(std::make_pair(g.glyph, glyphUse(line, k)), 0);
         }
     }
 
@@ -107,15 +129,15 @@ public:
     // the fonts' resource dictionary.
     QByteArray embed(PdfFile &pdf);
 
-    // The glyph as drawn, after embed.
-    Drawn drawn(const ShapedLine &line, size_t i) const
+    // The glyph read k-th, as drawn, after embed.
+    Drawn drawn(const ShapedLine &line, size_t k) const
     {
-        const ShapedGlyph &g = line.glyphs[i];
+        const ShapedGlyph &g = line.glyphs[line.reading[k]];
         const Used &u = used_.at(indexOf_.at(g.file));
-        const QString text = glyphText(line, i);
-        const uint32_t code = u.uses.at(std::make_pair(g.glyph, text));
+        const GlyphUse use = glyphUse(line, k);
+        const uint32_t code = u.uses.at(std::make_pair(g.glyph, use));
         const Code &c = u.codes.at(code);
-        return Drawn{u.resource, code, c.width, c.text == text};
+        return Drawn{u.resource, code, c.width, c.text == use.text && c.width == use.width};
     }
 
 private:
@@ -130,7 +152,7 @@ private:
     struct Used {
         const FontFile *file = nullptr;
         QByteArray resource;
-        std::map<std::pair<uint32_t, QString>, uint32_t> uses;  // (glyph in the whole font, text) -> code
+        std::map<std::pair<uint32_t, GlyphUse>, uint32_t> uses;  // (glyph in the whole font, use) -> code
         Codes codes;
     };
 
@@ -222,10 +244,13 @@ private:
             const LineForm form = i < m.forms.size() ? m.forms[i] : LineForm{};
             const std::shared_ptr<const ShapedLine> shaped = shapeLine(m.lines[i], face, size, form);
             const double wMm = shaped->width * size / 1000.0 * kMmPerPt;
+            // A right-to-left paragraph begins at the right, where its tab stops count from.
+            const bool fromRight =
+                m.align == HAlign::Right || (m.align == HAlign::Left && form.direction == LineForm::RightToLeft);
             double left = m.left + kMemoPadX;
             if (m.align == HAlign::Center)
                 left = m.left + (m.width - wMm) / 2;
-            else if (m.align == HAlign::Right)
+            else if (fromRight)
                 left = m.left + m.width - kMemoPadX - wMm;
             const double base = m.top + kMemoPadY + i * lh + halfLeading + kAscentFactor * size * kMmPerPt;
             const double px = x(left), py = y(base);
@@ -238,32 +263,31 @@ private:
         out_ += "ET Q\n";
     }
 
-    // The line's glyphs at their shaped places: runs of codes, with the
-    // shift between two glyphs where it differs from the first one's width.
-    // Where glyphs and characters do not pair one to one, or the line reads
-    // in both directions, the typed text goes with them as /ActualText.
+    // The line's glyphs at their shaped places, in the order the line is
+    // read: runs of codes, with the shift between two glyphs where it
+    // differs from the first one's width. A cluster whose glyphs stand for
+    // its text only together (or whose codes cannot carry their own text)
+    // carries it as /ActualText; nothing else does.
     void glyphs(const ShapedLine &line, double size)
     {
-        if (line.mixed)
-            out_ += " /Span << /ActualText " + pdfTextString(line.text) + " >> BDC";
-        std::map<int, int> perCluster;
-        for (const ShapedGlyph &g : line.glyphs)
-            ++perCluster[g.cluster];
+        std::vector<FontUse::Drawn> drawn;
+        std::map<int, bool> inexact;
+        for (size_t k = 0; k < line.reading.size(); ++k) {
+            drawn.push_back(fonts_.drawn(line, k));
+            if (!drawn.back().exact)
+                inexact[line.glyphs[line.reading[k]].cluster] = true;
+        }
         double pen = 0, rise = 0;
         bool span = false;
-        for (size_t i = 0; i < line.glyphs.size(); ++i) {
-            const ShapedGlyph &g = line.glyphs[i];
-            const FontUse::Drawn d = fonts_.drawn(line, i);
-            const bool first = i == 0 || line.glyphs[i - 1].cluster != g.cluster;
-            const bool last = i + 1 == line.glyphs.size() || line.glyphs[i + 1].cluster != g.cluster;
-            // A cluster of several glyphs also carries its text as /ActualText,
-            // except right to left: there a reader places the span's text
-            // apart from its neighbours, and the widest glyph's ToUnicode
-            // entry already gives the cluster's text.
-            const bool several = perCluster[g.cluster] != 1 && !line.rightToLeft[static_cast<size_t>(g.cluster)];
-            if (first && !line.mixed && (several || !d.exact)) {
+        for (size_t k = 0; k < line.reading.size(); ++k) {
+            const ShapedGlyph &g = line.glyphs[line.reading[k]];
+            const size_t cluster = static_cast<size_t>(g.cluster);
+            const FontUse::Drawn &d = drawn[k];
+            const bool first = k == 0 || line.glyphs[line.reading[k - 1]].cluster != g.cluster;
+            const bool last = k + 1 == line.reading.size() || line.glyphs[line.reading[k + 1]].cluster != g.cluster;
+            if (first && (drawnWhole(line, cluster) || inexact.count(g.cluster))) {
                 flush();
-                out_ += " /Span << /ActualText " + pdfTextString(clusterText(line, g.cluster)) + " >> BDC";
+                out_ += " /Span << /ActualText " + pdfTextString(actualText(line, cluster)) + " >> BDC";
                 span = true;
             }
             if (d.resource != font_) {
@@ -296,8 +320,6 @@ private:
         flush();
         if (rise != 0)
             out_ += " 0 Ts";
-        if (line.mixed)
-            out_ += " EMC";
     }
 
     void closeString()
@@ -338,7 +360,8 @@ public:
 
     QByteArray write(int root, int info) const
     {
-        QByteArray out("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+        // 1.6: the file uses /ActualText (1.5) and OpenType font programs (1.6).
+        QByteArray out("%PDF-1.6\n%\xE2\xE3\xCF\xD3\n");
         std::vector<int> offsets;
         for (size_t i = 0; i < objects_.size(); ++i) {
             offsets.push_back(out.size());
@@ -471,9 +494,10 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
     std::map<uint32_t, uint32_t> newIndex;
     const QByteArray program = f.subset(glyphs, newIndex);
     const bool cff = f.outlines() == Outlines::Cff;
-    // TrueType: a code of its own for every glyph and text (code 0 stays the
-    // missing glyph's). CFF: the code is the glyph's character identifier in
-    // the subset, standing for the first text it was drawn for.
+    // TrueType: a code of its own for every glyph, text and width (code 0
+    // stays the missing glyph's). CFF: the code is the glyph's character
+    // identifier in the subset, standing for the first text it was drawn
+    // for, at its own width.
     std::map<uint32_t, uint32_t> cids;
     bool cidKeyed = false;
     if (cff) {
@@ -486,9 +510,10 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
     for (auto &[use, code] : u.uses) {
         const uint32_t glyph = newIndex.at(use.first);
         code = cff ? cids.at(glyph) : next++;
-        Code &c = u.codes[code];
-        if (c.text.isEmpty())
-            c = Code{glyph, use.second, f.advance(use.first)};
+        const int width = cff ? f.advance(use.first) : use.second.width;
+        const auto [c, fresh] = u.codes.emplace(code, Code{glyph, use.second.text, width});
+        if (!fresh && c->second.text.isEmpty())
+            c->second.text = use.second.text;
     }
     const QByteArray name = subsetTag(f.postScriptName(), newIndex) + '+' + f.postScriptName();
     // A CID-keyed CFF program goes in bare: readers map its character
@@ -573,6 +598,10 @@ QByteArray TRptPDFExport::render(const Rpt::PreparedReport &report) const
                 for (size_t i = 0; i < m.lines.size(); ++i)
                     fonts.add(*Rpt::shapeLine(m.lines[i], m.font.face(), m.font.sizePt,
                                               i < m.forms.size() ? m.forms[i] : Rpt::LineForm{}));
+    // A glyph first drawn here (not measured in the layout) that showed its
+    // font damaged fails the file as a damage found in the layout does.
+    if (const QStringList failures = Rpt::fontFailures(); !failures.isEmpty())
+        throw Rpt::FontError(failures.join(QLatin1Char('\n')).toStdString());
     const QByteArray fontResources = fonts.embed(pdf);
     const QByteArray mediaBox = "[0 0 " + Rpt::num(Rpt::pt(report.paperWidth)) + ' ' +
                                 Rpt::num(Rpt::pt(report.paperHeight)) + ']';

@@ -57,6 +57,7 @@ struct Shown {
 struct Line {
     std::vector<Shown> glyphs;
     double size = 0;
+    double x = 0, y = 0;  // where it starts on the page, points (the text object's moves added up)
 };
 
 class Document {
@@ -152,6 +153,7 @@ public:
         std::vector<QString> spans;
         std::vector<int> spanIds;
         int spanCount = 0;
+        bool lineStart = true;  // the next Td is the first of a text object
         QByteArrayList stack;
         const auto show = [&](const QByteArray &hex) {
             for (qsizetype i = 0; i + 4 <= hex.size(); i += 4) {
@@ -186,7 +188,11 @@ public:
                 const QByteArray tok = content.mid(i, e - i);
                 i = e;
                 if (tok == "Td") {
-                    out.push_back(Line{{}, size});
+                    const double dx = stack.value(stack.size() - 2).toDouble(), dy = stack.last().toDouble();
+                    const double x0 = out.empty() || lineStart ? dx : out.back().x + dx;
+                    const double y0 = out.empty() || lineStart ? dy : out.back().y + dy;
+                    out.push_back(Line{{}, size, x0, y0});
+                    lineStart = false;
                     pen = 0;
                 } else if (tok == "Tf") {
                     font = stack.value(stack.size() - 2);
@@ -220,6 +226,8 @@ public:
                     }
                     spans.push_back(text);
                     spanIds.push_back(spanCount++);
+                } else if (tok == "BT") {
+                    lineStart = true;
                 } else if (tok == "EMC") {
                     if (!spans.empty()) {
                         spans.pop_back();
@@ -278,11 +286,34 @@ private:
     mutable std::map<int, std::map<QByteArray, Font>> widthCache_;
 };
 
-inline QString reversed(const QString &s)
+// A text's letters and marks, decomposed, without blanks and invisible
+// characters, sorted: what a reader gives back of a word in whatever order.
+inline QList<uint> letters(const QString &s)
 {
-    QList<uint> c = s.toUcs4();
-    std::reverse(c.begin(), c.end());
-    return QString::fromUcs4(reinterpret_cast<const char32_t *>(c.constData()), c.size());
+    QList<uint> c = s.normalized(QString::NormalizationForm_KD).toUcs4();
+    c.removeIf([](uint u) {
+        return QChar::isSpace(u) || QChar::category(u) == QChar::Other_Format || u == 0x00AD || u == 0x034F ||
+               (u >= 0xFE00 && u <= 0xFE0F);
+    });
+    std::sort(c.begin(), c.end());
+    return c;
+}
+
+// Whether some stretch of text holds exactly the word's letters and marks
+// (in any order: a reader may give a vowel sign drawn before its consonant
+// first).
+inline bool holdsLettersOf(const QString &text, const QString &word)
+{
+    const QList<uint> want = letters(word);
+    QList<uint> have = text.normalized(QString::NormalizationForm_KD).toUcs4();
+    have.removeIf([](uint u) { return QChar::isSpace(u) || QChar::category(u) == QChar::Other_Format; });
+    for (qsizetype at = 0; at + want.size() <= have.size(); ++at) {
+        QList<uint> window = have.mid(at, want.size());
+        std::sort(window.begin(), window.end());
+        if (window == want)
+            return true;
+    }
+    return false;
 }
 
 // The text shown glyphs give back in content order: the /ActualText of each
@@ -306,22 +337,6 @@ inline QString contentText(const std::vector<Shown> &glyphs, const std::map<QByt
             out += it->second;
     }
     return out;
-}
-
-// Whether a line gives back the typed text in its order: read in content
-// order, read backwards (a line right to left throughout), or as one
-// /ActualText around the whole line (a line of both directions).
-inline bool givesBack(const Line &line, const std::map<QByteArray, Font> &fonts, const QString &typed)
-{
-    const QString text = contentText(line.glyphs, fonts);
-    if (text == typed || reversed(text) == typed)
-        return true;
-    if (line.glyphs.empty())
-        return false;
-    for (const Shown &g : line.glyphs)
-        if (g.actualText != typed || g.span != line.glyphs.front().span)
-            return false;
-    return true;
 }
 
 // Whether any glyph of the line is a font's missing-glyph box.

@@ -1,6 +1,8 @@
 // The banded layout: which bands and lines print on which page, and where.
 #include "ReportFixture.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 using namespace ReportFixture;
@@ -367,4 +369,50 @@ TEST(EngineLayout, DataSetsAreCountersOverTheTemplateNames)
     ds.RangeEndCount = -2;
     EXPECT_EQ(ds.recordCount(), 0);
     EXPECT_THROW(report.dataSet(QStringLiteral("NoSuchDS")), std::invalid_argument);
+}
+
+// Layout grows with the text, not with the square of a line's length: a
+// 10,000-character note lays out in a blink, with or without thousands of
+// soft hyphens, or as one word without a place to break.
+TEST(EngineLayout, ALongNoteLaysOutInTimeLinearInItsLength)
+{
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+    constexpr qint64 kBoundMs = 100;
+#else
+    constexpr qint64 kBoundMs = 3000;  // unoptimised and sanitised (about 0.5 s): still far below the quadratic layout
+#endif
+    const QString syllables = QStringLiteral("Mes\u00adsung\u00adlo\u00adko ");  // 3 soft hyphens in 15 characters
+    const struct {
+        const char *what;
+        QString note;
+    } cases[] = {
+        {"words", QStringLiteral("Messunglokoi ").repeated(770)},
+        {"soft hyphens", syllables.repeated(667)},
+        {"one word", QStringLiteral("x").repeated(10000)},
+    };
+    {
+        Feed warm;  // opens the fonts
+        warm[Notes] = QStringList{QStringLiteral("Replaced the coil cable.")};
+        prepare(warm);
+    }
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_GE(c.note.size(), 10000);
+        Feed feed;
+        feed[Notes] = QStringList{c.note};
+        TRptReport report;
+        feed.bind(report);
+        QElapsedTimer timer;
+        timer.start();
+        ASSERT_TRUE(report.PrepareReport());
+        const qint64 ms = timer.elapsed();
+        EXPECT_LT(ms, kBoundMs);
+        QString printed;
+        for (const Rpt::Page &p : report.prepared().pages)
+            for (const PlacedBand &b : p.bands)
+                if (b.dataSet == QLatin1String("NotesDS") && b.kind == BandKind::MasterData)
+                    for (const QString &l : b.memos.front().lines)
+                        printed += l;
+        EXPECT_EQ(printed.remove(QLatin1Char(' ')), QString(c.note).remove(QLatin1Char(' '))) << "nothing lost";
+    }
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using Rpt::FontFace;
 using Rpt::LineForm;
 
@@ -220,4 +222,57 @@ TEST(EngineText, RightToLeftLinesReadFromTheRightAndMixedOnesAreMarked)
     ASSERT_GE(w.lines.size(), 2u);
     for (const LineForm &f : w.forms)
         EXPECT_EQ(f.direction, LineForm::RightToLeft);
+}
+
+// Scripts written without blanks break between their words; Chinese and
+// Japanese between characters, but never before a closing mark or after an
+// opening one. Nothing typed is lost at a break.
+TEST(EngineText, LinesBreakWhereTheirScriptAllows)
+{
+    const struct {
+        const char *name;
+        QStringList words;  // each one that its script's dictionary holds whole
+    } cases[] = {
+        {"Thai", {QStringLiteral("\u0e44\u0e1f\u0e1f\u0e49\u0e32"), QStringLiteral("\u0e17\u0e38\u0e01"),
+                  QStringLiteral("\u0e27\u0e31\u0e19"), QStringLiteral("\u0e19\u0e49\u0e33"), QStringLiteral("\u0e17\u0e48\u0e2d"),
+                  QStringLiteral("\u0e2d\u0e38\u0e13\u0e2b\u0e20\u0e39\u0e21\u0e34"), QStringLiteral("\u0e41\u0e21\u0e48"),
+                  QStringLiteral("\u0e40\u0e2b\u0e25\u0e47\u0e01"), QStringLiteral("\u0e15\u0e23\u0e27\u0e08"),
+                  QStringLiteral("\u0e2a\u0e2d\u0e1a"), QStringLiteral("\u0e21\u0e32\u0e15\u0e23"), QStringLiteral("\u0e27\u0e31\u0e14")}},
+        {"Khmer", {QStringLiteral("\u17a7\u1794\u1780\u179a\u178e\u17cd"), QStringLiteral("\u1796\u17b7\u1793\u17b7\u178f\u17d2\u1799"),
+                   QStringLiteral("\u1794\u17c6\u1796\u1784\u17cb"), QStringLiteral("\u179f\u1798\u17d2\u1796\u17b6\u1792"),
+                   QStringLiteral("\u1790\u17d2\u1784\u17c3"), QStringLiteral("\u179a\u17b6\u179b\u17cb")}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QString note;
+        std::set<int> between{0};  // where one word ends and the next begins
+        for (int k = 0; k < 10; ++k)
+            for (const QString &w : c.words)
+                between.insert(static_cast<int>((note += w).size()));
+        const std::vector<QString> lines = Rpt::wrapText(note, FontFace::Regular, 10, 150);
+        ASSERT_GT(lines.size(), 3u);
+        int at = 0;
+        for (const QString &l : lines) {
+            EXPECT_TRUE(between.count(at)) << "a line begins inside a word: " << l.toStdString();
+            at += static_cast<int>(l.size());
+        }
+        EXPECT_EQ(at, note.size());
+    }
+
+    // Japanese with its marks: a line never begins with a closing one nor ends with an opening one.
+    const QString japanese = QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c\u3057\u307e\u3057\u305f\u3002\u96fb\u6975\u3092"
+                                            "\uff08\u6e05\u6383\uff09\u3057\u3001\u300c\u78ba\u8a8d\u300d\u3057\u307e\u3057\u305f\u3002")
+                                 .repeated(12);
+    for (const double width : {60.0, 73.0, 95.0, 150.0}) {
+        SCOPED_TRACE(width);
+        const std::vector<QString> lines = Rpt::wrapText(japanese, FontFace::Regular, 10, width);
+        ASSERT_GT(lines.size(), 3u);
+        QString joined;
+        for (const QString &l : lines) {
+            EXPECT_FALSE(QStringLiteral("\u3002\u3001\u300d\uff09").contains(l.front())) << l.toStdString();
+            EXPECT_FALSE(QStringLiteral("\u300c\uff08").contains(l.back())) << l.toStdString();
+            joined += l;
+        }
+        EXPECT_EQ(joined, japanese);
+    }
 }

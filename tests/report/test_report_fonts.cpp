@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using namespace Z960ReportFixture;
@@ -116,13 +117,15 @@ TEST_F(ReportFonts, EveryLetterOfTheMemoReachesThePdfAsEntered)
         EXPECT_TRUE(text.contains(entered)) << entered.toStdString() << " not in:\n" << text.toStdString();
     EXPECT_FALSE(text.contains(QLatin1Char('?'))) << text.toStdString();
 
-    // Drawn from embedded subsets only; the check mark Liberation Sans lacks from DejaVu Sans.
+    // Drawn from embedded subsets only (TrueType, or CFF where the Chinese
+    // letters' font has such outlines); the check mark Liberation Sans lacks
+    // from DejaVu Sans.
     const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {pdf});
     ASSERT_TRUE(fonts.has_value());
     const QStringList rows = fonts->split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
     ASSERT_FALSE(rows.isEmpty());
     for (const QString &row : rows)
-        EXPECT_TRUE(row.contains(QRegularExpression(QStringLiteral("CID TrueType\\s+Identity-H\\s+yes yes yes"))))
+        EXPECT_TRUE(row.contains(QRegularExpression(QStringLiteral("CID (TrueType|Type 0C)\\s+Identity-H\\s+yes yes yes"))))
             << row.toStdString();
     EXPECT_TRUE(fonts->contains(QStringLiteral("+LiberationSans "))) << fonts->toStdString();
     EXPECT_TRUE(fonts->contains(QStringLiteral("+LiberationSans-Bold "))) << fonts->toStdString();
@@ -230,6 +233,21 @@ QByteArray withVersion(QByteArray font, uint32_t version)
     return font;
 }
 
+// The file with its glyph data ("glyf" table) overwritten by fill, byte by
+// byte from the seed on: the same size, every table in bounds.
+QByteArray withGlyphData(QByteArray font, const std::function<char(int)> &fill)
+{
+    const auto be16 = [&](int at) { return uint8_t(font[at]) << 8 | uint8_t(font[at + 1]); };
+    const auto be32 = [&](int at) { return uint32_t(be16(at)) << 16 | uint32_t(be16(at + 2)); };
+    for (int i = 0, n = be16(4); i < n; ++i)
+        if (font.mid(12 + 16 * i, 4) == "glyf") {
+            const int at = static_cast<int>(be32(12 + 16 * i + 8)), length = static_cast<int>(be32(12 + 16 * i + 12));
+            for (int b = 0; b < length; ++b)
+                font[at + b] = fill(b);
+        }
+    return font;
+}
+
 } // namespace
 
 TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
@@ -239,6 +257,10 @@ TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
     writeFile(damaged, readFile(kLiberation).left(120000));  // cut short
     const QString damagedDejaVu = path("damaged/DejaVuSans.ttf");
     writeFile(damagedDejaVu, readFile(kDejaVu).left(300000));
+    const QString blank = path("blank/LiberationSans-Regular.ttf");
+    writeFile(blank, withGlyphData(readFile(kLiberation), [](int) { return '\0'; }));
+    const QString scrambled = path("scrambled/LiberationSans-Regular.ttf");
+    writeFile(scrambled, withGlyphData(readFile(kLiberation), [](int b) { return static_cast<char>(b * 7919 % 251); }));
     const QString impostor = path("impostor/LiberationSans-Regular.ttf");
     writeFile(impostor, readFile(kDejaVu));
     // fontconfig's choices from Liberation Sans and the CJK font only: the
@@ -255,6 +277,11 @@ TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
          {QStringLiteral("Liberation Sans"), path("none.ttf"), QStringLiteral("fonts-liberation2")}},
         {"Liberation Sans cut short", damaged, kDejaVu, QStringLiteral("Replaced the coil cable."),
          {damaged, QStringLiteral("fonts-liberation2"), QStringLiteral("cut short")}},
+        {"Liberation Sans with its glyph data blank (same size, tables in bounds)", blank, kDejaVu,
+         QStringLiteral("Replaced the coil cable."),
+         {blank, QStringLiteral("fonts-liberation2"), QStringLiteral("would print blank")}},
+        {"Liberation Sans with its glyph data scrambled", scrambled, kDejaVu, QStringLiteral("Replaced the coil cable."),
+         {scrambled, QStringLiteral("fonts-liberation2"), QStringLiteral("glyph")}},
         {"another family at Liberation's place", impostor, kDejaVu, QStringLiteral("Replaced the coil cable."),
          {impostor, QStringLiteral("fonts-liberation2"), QStringLiteral("is DejaVu Sans, not the report's font Liberation Sans")}},
         {"DejaVu Sans cut short, a character it is asked for", kLiberation, damagedDejaVu, QStringLiteral("Seal \u2713"),
@@ -305,6 +332,50 @@ TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
     Rpt::setFontConfigFile(QString());
 }
 
+// A font of fontconfig's choice whose glyph data is damaged is passed over
+// for the next font that has the character, or the missing-glyph box where
+// none has it: the letter never prints blank.
+TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
+{
+    needTools({"pdftotext", "pdffonts"});
+    // A damaged DejaVu Sans that says it is newer, so that fontconfig takes it first.
+    const QString damaged = path("damaged/DejaVuSans.ttf");
+    writeFile(damaged, withGlyphData(withVersion(readFile(kDejaVu), 0x00630000), [](int) { return '\0'; }));
+    const QString intact = path("intact/DejaVuSans.ttf");
+    writeFile(intact, readFile(kDejaVu));
+    Rpt::setFontLocator([](const QString &family, bool bold) {
+        return family == QLatin1String("Liberation Sans") ? (bold ? kLiberationBold : kLiberation) : QString();
+    });
+    const struct {
+        const char *what;
+        QStringList dirs;
+        bool dejaVu;  // an intact DejaVu Sans prints the check mark
+    } cases[] = {
+        {"another font has the character", {path("damaged"), path("intact")}, true},
+        {"no other font has it", {path("damaged")}, false},
+    };
+    const QString note = QStringLiteral("Seal \u2713 checked");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        QStringList dirs = c.dirs;
+        dirs << QStringLiteral("/usr/share/fonts/truetype/liberation2");
+        Rpt::setFontConfigFile(fontsConf(path("choice.conf"), dirs));
+        Rpt::beginFontUse(QString());
+        ASSERT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), damaged) << "fontconfig's first choice";
+        QFile::remove(path("r.pdf"));
+        prompter.messages.clear();
+        env.options(true, false, false);
+        const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note}, {"r.pdf"});
+        ASSERT_TRUE(report->generated());
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+        EXPECT_TRUE(pdfText(path("r.pdf")).contains(note));
+        const QString fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")}).value_or(QString());
+        EXPECT_EQ(fonts.contains(QStringLiteral("DejaVuSans")), c.dejaVu) << fonts.toStdString();
+        EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), c.dejaVu ? intact : kLiberation);
+    }
+    Rpt::setFontConfigFile(QString());
+}
+
 TEST_F(ReportFonts, TheNewestFileOfTheFamilyIsChosen)
 {
     // An older Liberation Sans in a folder whose name sorts first.
@@ -338,17 +409,24 @@ TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
 }
 
 // The program's own dates in the locale's letters: the page footer and the
-// Date line print from fonts that have them, in reading order.
-TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersInReadingOrder)
+// Date line print from fonts that have them and read back as the locale
+// writes them. poppler gives a right-to-left date's words each as typed
+// (their runs where they show, on a page that reads left to right); mupdf
+// gives it whole.
+TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersAndReadBackAsTheLocaleWritesThem)
 {
-    needTools({"pdffonts"});
+    needTools({"pdftotext", "mutool"});
     const struct {
         QLocale locale;
-        const char *font;  // a font the dates need beyond Liberation Sans
+        bool rightToLeft;
+        bool mupdfWhole;  // mutool gives it whole (else each word's letters and marks)
     } cases[] = {
-        {QLocale(QLocale::Japanese, QLocale::Japan), "WenQuanYi"},
-        {QLocale(QLocale::Arabic, QLocale::Egypt), "DejaVuSans"},
+        {QLocale(QLocale::Japanese, QLocale::Japan), false, true},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), true, true},
+        {QLocale(QLocale::Hebrew, QLocale::Israel), true, true},
+        {QLocale(QLocale::Hindi, QLocale::India), false, false},
     };
+    const QLocale before;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.locale.name().toStdString());
         QLocale::setDefault(c.locale);
@@ -361,32 +439,54 @@ TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersInReadingOrder)
         QString dateLine;  // the Date line's value, as laid out
         for (int record = 0; const Rpt::PlacedBand *row = pr.pages.front().row(QStringLiteral("InfoDS"), record); ++record)
             if (row->memos.at(0).text().trimmed() == QLatin1String("Date"))
-                dateLine = row->memos.at(1).text();
+                dateLine = row->memos.at(1).text().trimmed();
         ASSERT_FALSE(dateLine.isEmpty());
         EXPECT_TRUE(std::any_of(footer.begin(), footer.end(), [](QChar ch) { return ch.unicode() > 0x2ff; }))
             << "the month in the locale's letters: " << footer.toStdString();
-
         if (const QByteArray keep = qgetenv("VANTORO_KEEP_REPORT"); !keep.isEmpty())
             QFile::copy(path("r.pdf"), QDir(QString::fromLocal8Bit(keep)).filePath(c.locale.name() + QStringLiteral(".pdf")));
-        const auto fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")});
-        EXPECT_TRUE(fonts.value_or(QString()).contains(QString::fromLatin1(c.font))) << fonts.value_or(QString()).toStdString();
+
         QFile f(path("r.pdf"));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         const PdfProbe::Document doc(f.readAll());
-        for (const int page : doc.pages()) {
-            const auto pageFonts = doc.fonts(page);
-            for (const QString &typed : {footer, dateLine}) {
-                const std::vector<PdfProbe::Line> lines = doc.lines(page);
-                const auto found = std::find_if(lines.begin(), lines.end(), [&](const PdfProbe::Line &l) {
-                    return PdfProbe::givesBack(l, pageFonts, typed);
-                });
-                if (typed == footer || page == doc.pages().front()) {
-                    ASSERT_NE(found, lines.end()) << typed.toStdString() << " on page " << page;
-                    EXPECT_FALSE(PdfProbe::showsABox(*found, pageFonts)) << typed.toStdString();
+        for (int page = 1; page <= static_cast<int>(doc.pages().size()); ++page) {
+            SCOPED_TRACE(page);
+            const QStringList args = {QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"),
+                                      QString::number(page), path("r.pdf"), QStringLiteral("-")};
+            QString poppler = ToolRunner::run(QStringLiteral("pdftotext"), args).value_or(QString());
+            poppler.remove(QRegularExpression(QStringLiteral("[\u202a-\u202e\\s]")));
+            QString mupdf = ToolRunner::run(QStringLiteral("mutool"), {QStringLiteral("draw"), QStringLiteral("-q"),
+                                                                       QStringLiteral("-F"), QStringLiteral("txt"),
+                                                                       path("r.pdf"), QString::number(page)})
+                                .value_or(QString());
+            EXPECT_FALSE(mupdf.contains(QChar(0xFFFD)));
+            mupdf.remove(QRegularExpression(QStringLiteral("\\s")));
+            QStringList typed{footer};
+            if (page == 1)
+                typed << dateLine;
+            for (const QString &t : typed) {
+                QString whole = t;
+                whole.remove(QRegularExpression(QStringLiteral("\\s")));
+                EXPECT_TRUE(c.mupdfWhole ? mupdf.contains(whole) : PdfProbe::holdsLettersOf(mupdf, t))
+                    << t.toStdString() << " in mutool's " << mupdf.toStdString();
+                if (!c.rightToLeft) {
+                    EXPECT_TRUE(poppler.contains(whole)) << t.toStdString() << " in pdftotext's " << poppler.toStdString();
+                    continue;
                 }
+                for (const QString &word : t.split(QRegularExpression(QStringLiteral("[^\\w]+")), Qt::SkipEmptyParts))
+                    EXPECT_TRUE(poppler.contains(word)) << word.toStdString() << " in pdftotext's " << poppler.toStdString();
             }
+            // Drawn from fonts that have the letters: no missing-glyph box.
+            const auto pageFonts = doc.fonts(doc.pages()[static_cast<size_t>(page - 1)]);
+            const std::vector<PdfProbe::Line> lines = doc.lines(doc.pages()[static_cast<size_t>(page - 1)]);
+            const auto found = std::find_if(lines.begin(), lines.end(), [&](const PdfProbe::Line &l) {
+                return PdfProbe::letters(PdfProbe::contentText(l.glyphs, pageFonts, true)) == PdfProbe::letters(footer);
+            });
+            ASSERT_NE(found, lines.end()) << footer.toStdString();
+            EXPECT_FALSE(PdfProbe::showsABox(*found, pageFonts)) << footer.toStdString();
         }
     }
+    QLocale::setDefault(before);
 }
 
 // Fonts with CFF outlines are embedded too: an OpenType program where its

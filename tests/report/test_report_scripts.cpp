@@ -1,13 +1,14 @@
 // Every script printed as it is read: each line put in reading order,
 // shaped in the font that has its letters, drawn with the glyphs and
-// advances the shaper gives for that font and run, and extracted again as
-// it was typed.
+// advances the shaper gives for that font and run, and given back as it was
+// typed by the readers technicians use (poppler's pdftotext, mupdf's mutool).
 #include "PdfProbe.h"
 #include "ReportFixture.h"
 #include "ToolRunner.h"
 #include "report/RptPdfExport.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -19,45 +20,76 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
+#include <tuple>
 
 using namespace ReportFixture;
 
 namespace {
 
-// How a line's text is given back: in content order, reversed (a line read
-// right to left throughout), or as the whole line's /ActualText (a line
-// that reads in both directions).
-enum class Order { Forward, Reversed, Whole };
+// How poppler gives a line back. Whole: the line as typed. Words: every word
+// whole and as typed, but a right-to-left line's runs of digits or Latin
+// letters where they show (poppler orders the runs of a page that reads
+// mostly left to right from left to right).
+enum class Poppler { Whole, Words };
 
 struct Script {
     const char *name;
     QString typed;
-    Order order;
+    Poppler poppler;
+    bool mupdfWhole;  // mutool gives the line back as typed (else every word's letters and marks)
 };
 
 const Script kScripts[] = {
     {"Arabic", QStringLiteral("\u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645 \u0644\u0627"),
-     Order::Reversed},
-    {"ArabicWithVowelMarks", QStringLiteral("\u0645\u064f\u062d\u064e\u0645\u0651\u064e\u062f"), Order::Reversed},
-    {"Hebrew", QStringLiteral("\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd"), Order::Reversed},
-    {"ArabicWithLatinDigits", QStringLiteral("\u0627\u0644\u0639\u062f\u062f 123 \u0645\u062a\u0631"), Order::Whole},
-    {"LatinWithHebrew", QStringLiteral("Pipe \u05e6\u05d9\u05e0\u05d5\u05e8 DN100"), Order::Whole},
-    // Decomposed as typed on some keyboards; printed and extracted composed (NFC).
+     Poppler::Whole, true},
+    {"ArabicWithVowels", QStringLiteral("\u0645\u064f\u062d\u064e\u0645\u0651\u064e\u062f \u0631\u064e\u0633\u064f\u0648\u0644"),
+     Poppler::Whole, true},
+    {"ArabicWithLatinDigits", QStringLiteral("\u0627\u0644\u0639\u062f\u062f 123 \u0645\u062a\u0631"), Poppler::Words, true},
+    {"ArabicWithArabicIndicDigits", QStringLiteral("\u0627\u0644\u0639\u062f\u062f \u0661\u0662\u0663 \u0645\u062a\u0631"),
+     Poppler::Words, true},
+    {"PersianWithZwnj", QStringLiteral("\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645 \u0641\u0634\u0627\u0631 \u0631\u0627 \u0628\u0633\u0646\u062c\u0645"),
+     Poppler::Whole, true},
+    {"Hebrew", QStringLiteral("\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd"), Poppler::Whole, true},
+    {"HebrewWithNiqqud", QStringLiteral("\u05e9\u05c1\u05b8\u05dc\u05d5\u05b9\u05dd \u05e2\u05d5\u05b9\u05dc\u05b8\u05dd"),
+     Poppler::Whole, true},
+    {"HebrewWithEnglishAndDigits", QStringLiteral("\u05e6\u05d9\u05e0\u05d5\u05e8 DN100 \u05e0\u05d1\u05d3\u05e7 5 \u05e4\u05e2\u05de\u05d9\u05dd"),
+     Poppler::Words, true},
+    {"LatinWithHebrew", QStringLiteral("Pipe \u05e6\u05d9\u05e0\u05d5\u05e8 DN100"), Poppler::Whole, true},
+    {"Devanagari", QStringLiteral("\u0928\u092e\u0938\u094d\u0924\u0947 \u0915\u093f\u0924\u093e\u092c \u0915\u0947\u092c\u0932 "
+                                  "\u0926\u093f\u0938\u0902\u092c\u0930"),
+     Poppler::Whole, false},
+    {"Bengali", QStringLiteral("\u0995\u09cb\u09b7 \u09aa\u09b0\u09c0\u0995\u09cd\u09b7\u09be \u0995\u09b0\u09be \u09b9\u09af\u09bc\u09c7\u099b\u09c7"),
+     Poppler::Whole, false},
+    {"Thai", QStringLiteral("\u0e15\u0e23\u0e27\u0e08\u0e2a\u0e2d\u0e1a\u0e21\u0e32\u0e15\u0e23\u0e27\u0e31\u0e14 "
+                            "\u0e44\u0e1f\u0e1f\u0e49\u0e32 \u0e19\u0e49\u0e33"),
+     Poppler::Whole, false},
+    {"Khmer", QStringLiteral("\u17a7\u1794\u1780\u179a\u178e\u17cd \u1780\u17c4\u17c7 \u1796\u17b7\u1793\u17b7\u178f\u17d2\u1799"),
+     Poppler::Whole, false},
+    // Decomposed as typed on some keyboards; printed and given back composed (NFC).
     {"DecomposedVietnamese", QString::fromUtf8("Tie\xcc\x82\xcc\x81ng Vie\xcc\xa3\xcc\x82t co\xcc\x83 da\xcc\x82\xcc\x81u"),
-     Order::Forward},
-    {"Japanese", QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c\u3057\u307e\u3057\u305f"), Order::Forward},
-    {"Chinese", QStringLiteral("\u6d41\u91cf\u8ba1\u5df2\u68c0\u67e5\uff0c\u6b63\u5e38"), Order::Forward},
-    {"Devanagari", QStringLiteral("\u0928\u092e\u0938\u094d\u0924\u0947 \u0915\u093f\u0924\u093e\u092c"),
-     Order::Forward},
-    {"Thai", QStringLiteral("\u0e2a\u0e27\u0e31\u0e2a\u0e14\u0e35\u0e04\u0e23\u0e31\u0e1a"), Order::Forward},
-    {"EmojiSequences",
-     QString::fromUtf8("ok \xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7 "
-                       "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"),
-     Order::Forward},
+     Poppler::Whole, true},
+    {"Japanese", QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c\u3057\u307e\u3057\u305f\u3002"), Poppler::Whole, true},
+    {"Chinese", QStringLiteral("\u6d41\u91cf\u8ba1\u5df2\u68c0\u67e5\uff0c\u6b63\u5e38"), Poppler::Whole, true},
 };
 
+// A reader's text with the direction marks poppler adds taken out.
+QString plain(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("[\u202a-\u202e]")));
+    return text;
+}
+
+// Text without its blanks: poppler moves a blank next to a right-to-left
+// run to the run's other end.
+QString unblanked(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("\\s")));
+    return text;
+}
+
 using PdfProbe::contentText;
-using PdfProbe::reversed;
+using PdfProbe::holdsLettersOf;
 
 // Whether some installed font with outlines has the character.
 bool anyFontHas(char32_t c)
@@ -84,28 +116,6 @@ bool anyFontHas(char32_t c)
     return found;
 }
 
-// The installed file with this PostScript name, and its face.
-std::pair<QString, int> fontFile(const QByteArray &postScriptName)
-{
-    FcInit();
-    FcPattern *p = FcPatternCreate();
-    FcPatternAddString(p, FC_POSTSCRIPT_NAME, reinterpret_cast<const FcChar8 *>(postScriptName.constData()));
-    FcObjectSet *os = FcObjectSetBuild(FC_FILE, FC_INDEX, nullptr);
-    FcFontSet *set = FcFontList(nullptr, p, os);
-    std::pair<QString, int> out;
-    if (set && set->nfont > 0) {
-        FcChar8 *file = nullptr;
-        FcPatternGetString(set->fonts[0], FC_FILE, 0, &file);
-        FcPatternGetInteger(set->fonts[0], FC_INDEX, 0, &out.second);
-        out.first = QString::fromUtf8(reinterpret_cast<const char *>(file));
-    }
-    if (set)
-        FcFontSetDestroy(set);
-    FcObjectSetDestroy(os);
-    FcPatternDestroy(p);
-    return out;
-}
-
 // A glyph's outline, to tell glyphs apart across a subset's new numbering.
 std::vector<long> outline(FT_Face face, uint32_t glyph)
 {
@@ -129,7 +139,7 @@ struct Shaped {
 
 // What HarfBuzz gives for the text in the face, kerning off and the
 // invisible characters removed, as the report asks for.
-Shaped shape(FT_Library lib, const QString &path, int index, const QString &text)
+Shaped shape(FT_Library lib, const QString &path, int index, const QString &text, bool rtl)
 {
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
@@ -143,6 +153,7 @@ Shaped shape(FT_Library lib, const QString &path, int index, const QString &text
     const QList<uint> ucs4 = text.toUcs4();
     hb_buffer_add_utf32(buf, ucs4.constData(), static_cast<int>(ucs4.size()), 0, -1);
     hb_buffer_guess_segment_properties(buf);
+    hb_buffer_set_direction(buf, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
     hb_buffer_set_flags(buf, static_cast<hb_buffer_flags_t>(HB_BUFFER_FLAG_BOT | HB_BUFFER_FLAG_EOT |
                                                             HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES));
     const hb_feature_t noKern = {HB_TAG('k', 'e', 'r', 'n'), 0, HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END};
@@ -168,18 +179,6 @@ Shaped shape(FT_Library lib, const QString &path, int index, const QString &text
     return out;
 }
 
-bool isRightToLeft(const QString &s)
-{
-    for (const uint c : s.toUcs4()) {
-        const QChar::Direction d = QChar::direction(c);
-        if (d == QChar::DirR || d == QChar::DirAL)
-            return true;
-        if (d == QChar::DirL)
-            return false;
-    }
-    return false;
-}
-
 class ReportScripts : public testing::Test {
 protected:
     // A report with only these notes, written to a file; its path.
@@ -201,87 +200,159 @@ protected:
 
 } // namespace
 
-TEST_F(ReportScripts, EveryScriptPrintsAsItIsReadAndIsExtractedAsTyped)
+// Every line as the readers give it back: poppler's pdftotext the line
+// whole and in reading order, mupdf's mutool every letter and mark of every
+// word and no replacement character.
+TEST_F(ReportScripts, TheReadersGiveEveryLineBackAsTyped)
 {
-    if (!ToolRunner::available(QStringLiteral("pdftotext")))
-        GTEST_SKIP() << "poppler-utils not installed";
+    for (const char *tool : {"pdftotext", "mutool"})
+        if (!ToolRunner::available(QString::fromLatin1(tool)))
+            GTEST_SKIP() << tool << " not installed";
     QStringList notes;
     for (const Script &s : kScripts)
         notes << s.typed;
     const QString path = write(notes);
-    EXPECT_LT(QFileInfo(path).size(), 100 * 1024) << "with Chinese and Japanese text in it";
+    const int page = static_cast<int>(report.prepared().pages.size());
+    const QString poppler = plain(ToolRunner::run(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QString::number(page),
+                                                                              QStringLiteral("-l"), QString::number(page),
+                                                                              path, QStringLiteral("-")})
+                                      .value_or(QString()));
+    const QString mupdf = ToolRunner::run(QStringLiteral("mutool"), {QStringLiteral("draw"), QStringLiteral("-q"),
+                                                                     QStringLiteral("-F"), QStringLiteral("txt"), path,
+                                                                     QString::number(page)})
+                              .value_or(QString());
+    ASSERT_FALSE(mupdf.isEmpty());
+    EXPECT_FALSE(mupdf.contains(QChar(0xFFFD))) << mupdf.toStdString();
+    const QStringList popplerLines = poppler.split(QLatin1Char('\n'));
+    QString mupdfJoined = mupdf;  // a line mupdf breaks where its direction turns, put together
+    mupdfJoined.remove(QLatin1Char('\n'));
 
-    QString extracted = ToolRunner::run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")}).value_or(QString());
-    extracted.remove(QRegularExpression(QStringLiteral("[\u202a-\u202e]")));  // poppler marks the direction it found
-    const QStringList extractedLines = extracted.split(QLatin1Char('\n'));
+    for (const Script &s : kScripts) {
+        SCOPED_TRACE(s.name);
+        const QString typed = s.typed.normalized(QString::NormalizationForm_C);
+        const QStringList words = typed.split(QLatin1Char(' '));
+        if (s.poppler == Poppler::Whole) {
+            const bool found = std::any_of(popplerLines.begin(), popplerLines.end(),
+                                           [&](const QString &l) { return unblanked(l) == unblanked(typed); });
+            EXPECT_TRUE(found) << "pdftotext gave:\n" << poppler.toStdString();
+        } else {
+            const bool found = std::any_of(popplerLines.begin(), popplerLines.end(), [&](const QString &l) {
+                return std::all_of(words.begin(), words.end(), [&](const QString &w) { return l.contains(w); });
+            });
+            EXPECT_TRUE(found) << "pdftotext gave:\n" << poppler.toStdString();
+        }
+        if (s.mupdfWhole) {
+            EXPECT_TRUE(mupdfJoined.contains(typed)) << "mutool gave:\n" << mupdf.toStdString();
+        }
+        for (const QString &w : words)
+            EXPECT_TRUE(holdsLettersOf(mupdf, w)) << w.toStdString() << " in mutool's\n" << mupdf.toStdString();
+    }
+}
 
+// Each line drawn with the glyphs, advances and offsets HarfBuzz gives for
+// its runs, in the font that has their letters; boxes only for what no
+// installed font has; the glyphs in the order the line is read.
+TEST_F(ReportScripts, EveryScriptPrintsWithTheShapersGlyphs)
+{
+    QStringList notes;
+    for (const Script &s : kScripts)
+        notes << s.typed;
+    notes << QString::fromUtf8("ok \xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7 "
+                               "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD");
+    const QString path = write(notes);
+    EXPECT_LT(QFileInfo(path).size(), 120 * 1024) << "with Chinese and Japanese text in it";
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const PdfProbe::Document doc(f.readAll());
     const int page = doc.pages().back();
     const auto fonts = doc.fonts(page);
-    std::vector<PdfProbe::Line> lines = doc.lines(page);
+    const std::vector<PdfProbe::Line> lines = doc.lines(page);
     FT_Library lib = nullptr;
     ASSERT_EQ(FT_Init_FreeType(&lib), 0);
 
-    for (const Script &s : kScripts) {
-        SCOPED_TRACE(s.name);
-        const QString typed = s.typed.normalized(QString::NormalizationForm_C);
-        // The line that gives back this text.
+    for (const QString &note : notes) {
+        const QString typed = note.normalized(QString::NormalizationForm_C);
+        SCOPED_TRACE(typed.toStdString());
+        const auto shaped = Rpt::shapeLine(typed, Rpt::FontFace::Regular, 10,
+                                           Rpt::wrapLines(typed, Rpt::FontFace::Regular, 10, 1000).forms.front());
+        // The line's codes stand for its glyphs' characters in reading order.
+        QString read;
+        for (size_t i : shaped->reading)
+            read += shaped->glyphs[i].text;
         const PdfProbe::Line *line = nullptr;
-        for (const PdfProbe::Line &l : lines) {
-            const QString text = contentText(l.glyphs, fonts);
-            const QString got = s.order == Order::Reversed ? reversed(text) : text;
-            if (got == typed)
+        for (const PdfProbe::Line &l : lines)
+            if (contentText(l.glyphs, fonts, true) == read)
                 line = &l;
-        }
-        ASSERT_NE(line, nullptr) << "no line gives back " << typed.toStdString();
-        if (s.order == Order::Whole) {
-            // One /ActualText around the whole line, in the order it was typed.
-            for (const PdfProbe::Shown &g : line->glyphs)
-                EXPECT_EQ(g.actualText, typed);
-        } else {
-            EXPECT_TRUE(extractedLines.contains(typed)) << "pdftotext gave:\n" << extracted.toStdString();
+        ASSERT_NE(line, nullptr) << "no line gives back " << read.toStdString();
+        ASSERT_EQ(line->glyphs.size(), shaped->reading.size());
+        for (size_t k = 0; k < shaped->reading.size(); ++k) {
+            const Rpt::ShapedGlyph &g = shaped->glyphs[shaped->reading[k]];
+            const Rpt::ShapedGlyph &g0 = shaped->glyphs[shaped->reading[0]];
+            EXPECT_NEAR(line->glyphs[k].x - line->glyphs[0].x, g.x - g0.x, 1.01) << "glyph " << k;
+            EXPECT_NEAR(line->glyphs[k].rise, g.y * line->size / 1000, 0.01) << "glyph " << k;
         }
 
-        // Runs of one font, each as HarfBuzz shapes its text in that font.
-        for (size_t from = 0; from < line->glyphs.size();) {
+        // Runs of one font and direction, each as HarfBuzz shapes its text in that font.
+        for (size_t from = 0; from < shaped->glyphs.size();) {
+            const Rpt::ShapedGlyph &head = shaped->glyphs[from];
+            const bool rtl = shaped->rightToLeft[static_cast<size_t>(head.cluster)];
             size_t to = from;
-            while (to < line->glyphs.size() && line->glyphs[to].font == line->glyphs[from].font)
-                ++to;
-            const std::vector<PdfProbe::Shown> run(line->glyphs.begin() + from, line->glyphs.begin() + to);
-            const PdfProbe::Font &font = fonts.at(run.front().font);
-            QString text = contentText(run, fonts, s.order == Order::Whole);
-            if (isRightToLeft(text))
-                text = reversed(text);
-            SCOPED_TRACE(font.baseFont.toStdString() + " \"" + text.toStdString() + "\"");
-            const auto [file, index] = fontFile(font.baseFont.mid(font.baseFont.indexOf('+') + 1));
-            ASSERT_FALSE(file.isEmpty());
-            const Shaped want = shape(lib, file, index, text);
-            ASSERT_EQ(run.size(), want.outlines.size());
-            FT_Face subset = nullptr;
-            ASSERT_EQ(FT_New_Memory_Face(lib, reinterpret_cast<const FT_Byte *>(font.program.constData()),
-                                         font.program.size(), 0, &subset),
+            std::set<int> clusters;
+            while (to < shaped->glyphs.size() && shaped->glyphs[to].file == head.file &&
+                   shaped->rightToLeft[static_cast<size_t>(shaped->glyphs[to].cluster)] == rtl)
+                clusters.insert(shaped->glyphs[to++].cluster);
+            QString text;
+            for (int c : clusters)
+                text += shaped->clusters[static_cast<size_t>(c)];
+            SCOPED_TRACE(head.file->postScriptName().toStdString() + " \"" + text.toStdString() + "\"");
+            const Shaped want = shape(lib, head.file->path(), head.file->index(), text, rtl);
+            ASSERT_EQ(to - from, want.outlines.size());
+            FT_Face whole = nullptr;
+            QFile program(head.file->path());
+            ASSERT_TRUE(program.open(QIODevice::ReadOnly));
+            const QByteArray data = program.readAll();
+            ASSERT_EQ(FT_New_Memory_Face(lib, reinterpret_cast<const FT_Byte *>(data.constData()), data.size(),
+                                         head.file->index(), &whole),
                       0);
-            for (size_t i = 0; i < run.size(); ++i) {
-                const uint32_t glyph = font.glyphOf.empty() ? run[i].code : font.glyphOf.at(run[i].code);
-                EXPECT_EQ(outline(subset, glyph), want.outlines[i]) << "glyph " << i;
-                EXPECT_NEAR(run[i].x - run.front().x, want.x[i] - want.x.front(), 1.01) << "glyph " << i;
-                EXPECT_NEAR(run[i].rise, want.y[i] * line->size / 1000, 0.01) << "glyph " << i;
+            for (size_t i = from; i < to; ++i) {
+                const Rpt::ShapedGlyph &g = shaped->glyphs[i];
+                EXPECT_EQ(outline(whole, g.glyph), want.outlines[i - from]) << "glyph " << i;
+                EXPECT_NEAR(g.x - head.x, want.x[i - from] - want.x.front(), 1.01) << "glyph " << i;
+                EXPECT_NEAR(g.y, want.y[i - from], 1.01) << "glyph " << i;
                 // The missing-glyph box only for what no installed font has.
-                if (glyph == 0) {
-                    const auto own = font.toUnicode.find(run[i].code);
-                    const QString stands = own != font.toUnicode.end() ? own->second : run[i].actualText;
-                    EXPECT_FALSE(stands.isEmpty());
-                    for (const uint c : stands.toUcs4()) {
+                if (g.glyph == 0) {
+                    for (const uint c : shaped->clusters[static_cast<size_t>(g.cluster)].toUcs4()) {
                         if (!Rpt::isDefaultIgnorable(c)) {
                             EXPECT_FALSE(anyFontHas(c)) << "a box for U+" << std::hex << c;
                         }
                     }
                 }
             }
-            FT_Done_Face(subset);
+            FT_Done_Face(whole);
             from = to;
+        }
+
+        // Where the PDF draws a glyph, it draws the glyph the shaper chose.
+        for (size_t k = 0; k < shaped->reading.size(); ++k) {
+            const Rpt::ShapedGlyph &g = shaped->glyphs[shaped->reading[k]];
+            const PdfProbe::Font &font = fonts.at(line->glyphs[k].font);
+            EXPECT_EQ(font.baseFont.mid(font.baseFont.indexOf('+') + 1), g.file->postScriptName()) << "glyph " << k;
+            FT_Face subset = nullptr;
+            ASSERT_EQ(FT_New_Memory_Face(lib, reinterpret_cast<const FT_Byte *>(font.program.constData()),
+                                         font.program.size(), 0, &subset),
+                      0);
+            QFile program(g.file->path());
+            ASSERT_TRUE(program.open(QIODevice::ReadOnly));
+            const QByteArray data = program.readAll();
+            FT_Face whole = nullptr;
+            ASSERT_EQ(FT_New_Memory_Face(lib, reinterpret_cast<const FT_Byte *>(data.constData()), data.size(),
+                                         g.file->index(), &whole),
+                      0);
+            const uint32_t code = line->glyphs[k].code;
+            const uint32_t glyph = font.glyphOf.empty() ? code : font.glyphOf.at(code);
+            EXPECT_EQ(outline(subset, glyph), outline(whole, g.glyph)) << "glyph " << k;
+            FT_Done_Face(whole);
+            FT_Done_Face(subset);
         }
     }
     FT_Done_FreeType(lib);
@@ -343,4 +414,46 @@ TEST_F(ReportScripts, InvisibleCharactersShowNothingAndTabsMakeColumns)
     QString extracted =
         ToolRunner::run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")}).value_or(QString()).remove(QChar(0x00ad));
     EXPECT_TRUE(extracted.remove(QLatin1Char('\n')).contains(QString(word).remove(QChar(0x00ad))));
+}
+
+// A right-to-left line begins at the right, and its tab stops count from
+// there: the columns of two such lines line up.
+TEST_F(ReportScripts, ARightToLeftLinesTabStopsCountFromItsStart)
+{
+    const QString name = QStringLiteral("\u05e9\u05dd"), level = QStringLiteral("\u05e8\u05de\u05d4");
+    const QString path = write({name + QStringLiteral("\t25.5\tl/s"), level + QStringLiteral("\t1.25\tm")});
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const PdfProbe::Document doc(f.readAll());
+    const int page = doc.pages().back();
+    const auto fonts = doc.fonts(page);
+    const Rpt::PlacedMemo &memo = report.prepared().pages.back().row(QStringLiteral("NotesDS"), 0)->memos.front();
+    const double right = (memo.left + memo.width - Rpt::kMemoPadX) / Rpt::kMmPerPt;  // where the lines begin
+
+    // The right end of the glyphs on a line that stand for these characters.
+    const auto rightEnd = [&](const PdfProbe::Line &l, const QString &chars) {
+        double end = -1;
+        for (const PdfProbe::Shown &g : l.glyphs) {
+            const PdfProbe::Font &font = fonts.at(g.font);
+            const auto text = font.toUnicode.find(g.code);
+            if (text != font.toUnicode.end() && chars.contains(text->second))
+                end = std::max(end, l.x + (g.x + font.widths.at(g.code)) * l.size / 1000);
+        }
+        return end;
+    };
+    int found = 0;
+    for (const PdfProbe::Line &l : doc.lines(page)) {
+        const QString text = contentText(l.glyphs, fonts, true);
+        for (const auto &[first, second, third] : {std::make_tuple(name, QStringLiteral("25.5"), QStringLiteral("l/s")),
+                                                   std::make_tuple(level, QStringLiteral("1.25"), QStringLiteral("m"))}) {
+            if (text != first + second + third)
+                continue;
+            SCOPED_TRACE(text.toStdString());
+            ++found;
+            EXPECT_NEAR(rightEnd(l, first), right, 1e-2);
+            EXPECT_NEAR(rightEnd(l, second), right - 36, 1e-2);
+            EXPECT_NEAR(rightEnd(l, third), right - 72, 1e-2);
+        }
+    }
+    EXPECT_EQ(found, 2);
 }
