@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -45,9 +46,27 @@ TEST(CommandLine, OnlyAnOptionalPort)
     }
 }
 
+// The lock file lies in the test's own runtime folder.
 class ProgramEntry : public TestSupport::ConsoleTest {
 protected:
+    void SetUp() override
+    {
+        ConsoleTest::SetUp();
+        if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
+            savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+    }
+    void TearDown() override
+    {
+        if (savedRuntime)
+            qputenv("XDG_RUNTIME_DIR", *savedRuntime);
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
+        ConsoleTest::TearDown();
+    }
     QString lockName() const { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
+
+    std::optional<QByteArray> savedRuntime;
 };
 
 TEST_F(ProgramEntry, SecondCopyIsRefusedWithoutAWindow)
