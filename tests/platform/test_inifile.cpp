@@ -189,8 +189,11 @@ TEST_F(IniFileTest, ReadOnlyFileIsRefusedEvenForRoot)
 
 TEST_F(IniFileTest, AReplacedFileKeepsItsPermissionBits)
 {
-    // 0464 lacks the owner's write bit, which a save's temporary file needs.
+    // 0464 lacks the owner's write bit, which a save's temporary file needs;
+    // only root may write such a file at all.
     for (const mode_t mode : {0600u, 0640u, 0666u, 0464u}) {
+        if (mode == 0464u && ::geteuid() != 0)
+            continue;
         writeRaw("[Settings]\nAddress=5\n");
         ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), mode), 0);
         IniFile(path()).WriteInteger("Settings", "Address", 6);

@@ -95,6 +95,15 @@ Reading judge(const QByteArray &bytes)
     return r;
 }
 
+bool makeFile(const QString &path, const QByteArray &bytes, mode_t mode)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return false;
+    f.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
 bool make(const QString &path, uid_t uid, gid_t gid, mode_t mode)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -111,12 +120,7 @@ TEST(SharedCopy, TwoSavingWhileAThirdReadsTearNothingAndLoseNoKey)
     // The administrator's copy: root's, writable by all, in a folder only root may write.
     const QString shared = dir.filePath(QStringLiteral("shared/vantoro.ini"));
     ASSERT_TRUE(make(dir.filePath(QStringLiteral("shared")), 0, 0, 0755));
-    {
-        QFile f(shared);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kSharedStart);
-    }
-    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0666), 0);
+    ASSERT_TRUE(makeFile(shared, kSharedStart, 0666));
 
     const struct {
         const TestSupport::Account *account;
@@ -219,12 +223,7 @@ TEST(SettingsLocks, AColleaguesLockHoldsUpNeitherTheStartNorASave)
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
     const TestSupport::FreshHome home(dir.filePath(QStringLiteral("home")));
     const QString path = dir.filePath(QStringLiteral("vantoro.ini"));
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Settings]\nAddress=5\n");
-    }
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+    ASSERT_TRUE(makeFile(path, "[Settings]\nAddress=5\n", 0644));
     S::setFilePath(path);
     const auto without = std::min(timeOf(startUp), timeOf(startUp)) + std::min(timeOf(saveOnce), timeOf(saveOnce));
     for (const auto kind : {TestSupport::LockKind::FlockShared, TestSupport::LockKind::FlockExclusive,
@@ -294,12 +293,7 @@ TEST(SettingsLocks, AnInPlaceRewriteWaitsForTheLockNoLongerThanItsBound)
     ASSERT_TRUE(dir.isValid());
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
     const QString path = dir.filePath(QStringLiteral("vantoro.ini"));
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Settings]\nAddress=5\n");
-    }
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+    ASSERT_TRUE(makeFile(path, "[Settings]\nAddress=5\n", 0666));
     const auto run = TestSupport::runTestAsNobody(QStringLiteral("SettingsLocksChild.RewritesASharedCopyInPlace"),
                                                   {{QString::fromUtf8(kInPlaceVariable), path}});
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
