@@ -176,12 +176,18 @@ TEST(ProgramEntryLimits, AFileSizeLimitFailsTheSaveAndLeavesTheFileAsItWas)
         }
         const QString world = beside + (c.throughEntry ? QStringLiteral("|entry") : QStringLiteral("|no entry"));
         const QString test = QStringLiteral("ProgramEntry.ChildSavesPastAFileSizeLimit");
+        // A child the signal ends leaves its own temporary folder: in this one, which goes.
+        const QString temp = dir.filePath(QStringLiteral("tmp"));
+        ASSERT_TRUE(QDir().mkpath(temp));
+        ASSERT_EQ(::chmod(QFile::encodeName(temp).constData(), 01777), 0);
         const auto run = c.inPlace ? TestSupport::runTestAsNobody(test, {{QString::fromUtf8(kFileSizeVariable), world},
                                                                          {QStringLiteral("HOME"),
-                                                                          dir.filePath(QStringLiteral("program/home"))}})
+                                                                          dir.filePath(QStringLiteral("program/home"))},
+                                                                         {QStringLiteral("TMPDIR"), temp}})
                                    : TestSupport::runChildTest(test, TestSupport::changedEnvironment(
                                                                          QProcessEnvironment::systemEnvironment(),
-                                                                         {{QString::fromUtf8(kFileSizeVariable), world}}));
+                                                                         {{QString::fromUtf8(kFileSizeVariable), world},
+                                                                          {QStringLiteral("TMPDIR"), temp}}));
         if (!c.throughEntry) {
             EXPECT_EQ(run.exitCode, -1) << "not ended by the signal: " << run.output.toStdString();
             continue;
