@@ -414,7 +414,8 @@ Snapshot snapshotOf(const QString &root, const QString &skipped, const QStringLi
     }
     Snapshot shot;
     for (const QString &path : paths)
-        shot[path.toStdString()] = attributesOf(path) + " inode " + std::to_string(inodeOf(path)) + " | " + bytesOf(path);
+        shot[path.toStdString()] =
+            attributesOf(path) + " inode " + std::to_string(inodeOf(path)) + " | " + bytesOf(path);
     return shot;
 }
 
@@ -844,10 +845,10 @@ TEST(SettingsLocation, ARootSaveInTheTechniciansFolderLeavesTheFileTheTechnician
     };
     const Row rows[] = {
         {"no file yet", [](World &) {}, 0666 & ~currentUmask()},
-        {"a file an earlier run as root left", [](World &w) { w.file("program/vantoro.ini", kEarlierFile, kRoot, kRoot, 0644); },
-         0644},
-        {"the technician's own file", [](World &w) { w.file("program/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0640); },
-         0640},
+        {"a file an earlier run as root left",
+         [](World &w) { w.file("program/vantoro.ini", kEarlierFile, kRoot, kRoot, 0644); }, 0644},
+        {"the technician's own file",
+         [](World &w) { w.file("program/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0640); }, 0640},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);

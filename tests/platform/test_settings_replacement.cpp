@@ -133,8 +133,10 @@ TEST(SettingsReplacement, TheNewFileIsTheUsersAloneUntilItIsWhole)
         mode_t umask;
     };
     const Row rows[] = {
-        {"the user's own private file", false, [](const QString &, const QString &f) { make(f, kOld, ::geteuid(), ::getegid(), 0600); }, 022},
-        {"the user's own file that others may read", false, [](const QString &, const QString &f) { make(f, kOld, ::geteuid(), ::getegid(), 0644); }, 022},
+        {"the user's own private file", false,
+         [](const QString &, const QString &f) { make(f, kOld, ::geteuid(), ::getegid(), 0600); }, 022},
+        {"the user's own file that others may read", false,
+         [](const QString &, const QString &f) { make(f, kOld, ::geteuid(), ::getegid(), 0644); }, 022},
         {"a new file, umask 000", false, [](const QString &, const QString &) {}, 0},
         {"a file whose ACL lets another account write", false,
          [](const QString &, const QString &f) {
@@ -249,7 +251,8 @@ TEST(SettingsReplacement, AColleagueWatchingTheFolderOpensNoNewFile)
     const QString file = folder + QStringLiteral("/vantoro.ini");
     ASSERT_TRUE(QDir().mkpath(folder) && own(folder, kNobody, kNogroup, 0755));
     ASSERT_TRUE(make(file, kOld, kNobody, kNogroup, 0600));
-    auto watcher = TestSupport::startTestAs(TestSupport::Daemon, QStringLiteral("SettingsReplacementChild.OpensEveryNewFile"),
+    auto watcher = TestSupport::startTestAs(TestSupport::Daemon,
+                                            QStringLiteral("SettingsReplacementChild.OpensEveryNewFile"),
                                             {{QString::fromUtf8(kWatchedVariable), folder}});
     QByteArray output;
     while (!output.contains(kWatchingMark) && watcher->state() != QProcess::NotRunning) {
@@ -267,7 +270,8 @@ TEST(SettingsReplacement, AColleagueWatchingTheFolderOpensNoNewFile)
     EXPECT_EQ(run.exitCode, 0) << seen.toStdString();
     const qsizetype at = seen.indexOf(QLatin1String(kOpenedMark));
     ASSERT_GE(at, 0) << seen.toStdString();
-    const QStringList counts = seen.mid(at + qstrlen(kOpenedMark)).section(QLatin1Char('\n'), 0, 0).split(QStringLiteral(" of "));
+    const QStringList counts =
+        seen.mid(at + qstrlen(kOpenedMark)).section(QLatin1Char('\n'), 0, 0).split(QStringLiteral(" of "));
     ASSERT_EQ(counts.size(), 2);
     EXPECT_EQ(counts[0].toInt(), 0) << "files the colleague opened";
     EXPECT_GE(counts[1].toInt(), 150) << "files the colleague saw appear";
@@ -300,7 +304,8 @@ TEST(SettingsReplacement, AKilledSaveLeavesAWholeFileAndTheNextSaveNoLeftovers)
     const bool root = ::geteuid() == 0;
     const QByteArray saved = "[Defaults]\nSecret=4711\nComport=Com9\n\n[Settings]\nAddress=5\n";
     // Shorter once saved, so that a rewrite in place must cut the file.
-    const QByteArray longer = "[Defaults]\nSecret=4711\nComport=/dev/serial/by-id/usb-adapter\n\n[Settings]\nAddress=5\n";
+    const QByteArray longer =
+        "[Defaults]\nSecret=4711\nComport=/dev/serial/by-id/usb-adapter\n\n[Settings]\nAddress=5\n";
     struct Row {
         SaveStep step;
         bool newFile;
@@ -323,14 +328,16 @@ TEST(SettingsReplacement, AKilledSaveLeavesAWholeFileAndTheNextSaveNoLeftovers)
         const QString file = folder + QStringLiteral("/vantoro.ini");
         ASSERT_TRUE(QDir().mkpath(folder));
         if (!row.newFile) {
-            ASSERT_TRUE(make(file, row.inPlace ? longer : QByteArray(kOld), ::geteuid(), ::getegid(), row.inPlace ? 0666 : 0644));
+            ASSERT_TRUE(make(file, row.inPlace ? longer : QByteArray(kOld), ::geteuid(), ::getegid(),
+                             row.inPlace ? 0666 : 0644));
         }
         const TestSupport::EnvironmentChanges env{
             {QString::fromUtf8(kKillVariable), file + QLatin1Char('|') + QString::number(int(row.step))}};
         const QString child = QStringLiteral("SettingsReplacementChild.SavesAndIsKilled");
         const auto run = row.inPlace ? TestSupport::runTestAsNobody(child, env)
                                      : TestSupport::runChildTest(child, TestSupport::changedEnvironment(
-                                                                            QProcessEnvironment::systemEnvironment(), env));
+                                                                            QProcessEnvironment::systemEnvironment(),
+                                                                            env));
         EXPECT_EQ(run.exitCode, -1) << "killed: " << run.output.toStdString();
 
         const QByteArray after = bytesOf(file);
@@ -341,7 +348,8 @@ TEST(SettingsReplacement, AKilledSaveLeavesAWholeFileAndTheNextSaveNoLeftovers)
         EXPECT_EQ(after.mid(whole.size()), QByteArray(std::max<qsizetype>(after.size() - whole.size(), 0), '\n'));
 
         if (row.inPlace) {
-            const auto next = TestSupport::runTestAsNobody(child, {{QString::fromUtf8(kKillVariable), file + QStringLiteral("|-1")}});
+            const auto next =
+                TestSupport::runTestAsNobody(child, {{QString::fromUtf8(kKillVariable), file + QStringLiteral("|-1")}});
             EXPECT_EQ(next.exitCode, 0) << next.output.toStdString();
         } else {
             save(file, "Comport", "Com9");
@@ -422,9 +430,11 @@ TEST(SettingsReplacement, ASaverThatGoesOnWithoutTheOtherKeepsWhatItSaved)
     const QString file = dir.filePath(QStringLiteral("vantoro.ini"));
     const QString go = dir.filePath(QStringLiteral("go"));
     ASSERT_TRUE(make(file, kOld, ::geteuid(), ::getegid(), 0644));
-    auto first = TestSupport::startChildTest(QStringLiteral("SettingsReplacementChild.SavesAndPausesBeforeTheRename"),
-                                             TestSupport::changedEnvironment(QProcessEnvironment::systemEnvironment(),
-                                                                             {{QString::fromUtf8(kPausedVariable), file + QLatin1Char('|') + go}}));
+    const QString world = file + QLatin1Char('|') + go;
+    auto first = TestSupport::startChildTest(
+        QStringLiteral("SettingsReplacementChild.SavesAndPausesBeforeTheRename"),
+        TestSupport::changedEnvironment(QProcessEnvironment::systemEnvironment(),
+                                        {{QString::fromUtf8(kPausedVariable), world}}));
     QByteArray output;
     while (!output.contains(kPausedMark) && first->state() != QProcess::NotRunning) {
         first->waitForReadyRead(50);

@@ -154,12 +154,12 @@ TEST(SingleInstance, AnotherAccountsLockFileIsNoRunningCopy)
     const QString home = dir.filePath(QStringLiteral("home"));
     ASSERT_TRUE(QDir().mkpath(home) && TestSupport::giveToNobody(home, 0700));
 
-    const auto run = TestSupport::runTestAsNobody(QStringLiteral("SingleInstanceChild.Probe"),
-                                                  {{QString::fromUtf8(ChildFolder), QString::fromUtf8(kDefaultFolder)},
-                                                   {QStringLiteral("VANTORO_TEST_LOCK_NAME"), QStringLiteral("vantoro")},
-                                                   {QStringLiteral("HOME"), home},
-                                                   {QStringLiteral("TMPDIR"), temp},
-                                                   {QStringLiteral("XDG_CACHE_HOME"), {}}});
+    const QString probe = QStringLiteral("SingleInstanceChild.Probe");
+    const std::pair<QString, QString> defaultFolder{QString::fromUtf8(ChildFolder), QString::fromUtf8(kDefaultFolder)};
+    const std::pair<QString, QString> named{QStringLiteral("VANTORO_TEST_LOCK_NAME"), QStringLiteral("vantoro")};
+    const auto run = TestSupport::runTestAsNobody(probe, {defaultFolder, named, {QStringLiteral("HOME"), home},
+                                                          {QStringLiteral("TMPDIR"), temp},
+                                                          {QStringLiteral("XDG_CACHE_HOME"), {}}});
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains(kPathMark + home + QStringLiteral("/.cache/Stelvanor/Vantoro/vantoro.lock")))
         << run.output.toStdString();
@@ -172,11 +172,8 @@ TEST(SingleInstance, AnotherAccountsLockFileIsNoRunningCopy)
     ASSERT_TRUE(TestSupport::giveToNobody(runtime, 0700));
     const int rootsCopy = ::open(QFile::encodeName(left).constData(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(rootsCopy, LOCK_EX), 0);
-    const auto again = TestSupport::runTestAsNobody(QStringLiteral("SingleInstanceChild.Probe"),
-                                                    {{QString::fromUtf8(ChildFolder), QString::fromUtf8(kDefaultFolder)},
-                                                     {QStringLiteral("VANTORO_TEST_LOCK_NAME"), QStringLiteral("vantoro")},
-                                                     {QStringLiteral("HOME"), home},
-                                                     {QStringLiteral("XDG_RUNTIME_DIR"), runtime}});
+    const auto again = TestSupport::runTestAsNobody(
+        probe, {defaultFolder, named, {QStringLiteral("HOME"), home}, {QStringLiteral("XDG_RUNTIME_DIR"), runtime}});
     EXPECT_EQ(again.exitCode, 0) << again.output.toStdString();
     EXPECT_TRUE(again.output.contains(kPathMark + left)) << again.output.toStdString();
     EXPECT_EQ(QFileInfo(left).ownerId(), TestSupport::NobodyId);
