@@ -1,15 +1,20 @@
 #include "platform/FileUpdate.h"
 
+#include "platform/LockWait.h"
+#include "platform/PosixAcl.h"
+
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace Platform {
 
@@ -18,10 +23,16 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char *kAclAttribute = "system.posix_acl_access";
 constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kModeBits = 07777;
-constexpr auto kWakeInterval = 10ms;
+constexpr mode_t kPrivate = 0600;
+constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kUsualUmask = 022;
+constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+// How often a save takes up what a saver that did not wait for it put in place.
+constexpr int kRereads = 4;
+// The new file that every saver of a file writes: ".<name>" + this.
+constexpr const char *kSharedSuffix = ".saving";
 
 std::chrono::milliseconds &lockWait()
 {
@@ -35,81 +46,27 @@ SyncCall &syncCall()
     return call;
 }
 
+SaveStepCall &saveStepCall()
+{
+    static SaveStepCall call = nullptr;
+    return call;
+}
+
 int syncFile(int fd) { return syncCall() ? syncCall()(fd) : ::fsync(fd); }
 
-// The signal that ends a lock wait. Its handler does nothing and is set
-// without SA_RESTART, so it interrupts the blocked flock of the thread it is
-// sent to.
-int wakeSignal()
+void reached(SaveStep step, int fd)
 {
-    static const int signal = [] {
-        const int number = SIGRTMAX - 3;
-        struct sigaction action {};
-        action.sa_handler = +[](int) {};
-        sigemptyset(&action.sa_mask);
-        ::sigaction(number, &action, nullptr);
-        return number;
-    }();
-    return signal;
+    if (saveStepCall())
+        saveStepCall()(step, fd);
 }
 
-timespec toTimespec(std::chrono::nanoseconds span)
+bool sameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Reads the whole file from its start; false when it cannot be read or is
+// larger than any settings file.
+bool readBounded(int fd, QByteArray &bytes)
 {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(span);
-    return {time_t(seconds.count()), long((span - seconds).count())};
-}
-
-// Signals this thread once `after` has passed, and again every few
-// milliseconds, in case the first signal came just before the wait began.
-class WakeTimer {
-public:
-    explicit WakeTimer(std::chrono::milliseconds after)
-    {
-        sigevent event {};
-        event.sigev_notify = SIGEV_THREAD_ID;
-        event.sigev_signo = wakeSignal();
-        event._sigev_un._tid = ::gettid();
-        armed_ = ::timer_create(CLOCK_MONOTONIC, &event, &timer_) == 0;
-        const itimerspec when{toTimespec(kWakeInterval), toTimespec(std::max(after, 1ms))};
-        armed_ = armed_ && ::timer_settime(timer_, 0, &when, nullptr) == 0;
-    }
-    ~WakeTimer()
-    {
-        if (armed_)
-            ::timer_delete(timer_);
-    }
-    WakeTimer(const WakeTimer &) = delete;
-    WakeTimer &operator=(const WakeTimer &) = delete;
-    bool armed() const { return armed_; }
-
-private:
-    timer_t timer_{};
-    bool armed_ = false;
-};
-
-bool lockWithin(int fd, int operation)
-{
-    if (::flock(fd, operation | LOCK_NB) == 0)
-        return true;
-    if (errno != EWOULDBLOCK)
-        return false;
-    const auto deadline = Clock::now() + lockWait();
-    const WakeTimer timer(lockWait());
-    if (!timer.armed())
-        return false;
-    while (::flock(fd, operation) != 0)
-        if (errno != EINTR || Clock::now() >= deadline)
-            return false;
-    return true;
-}
-
-// Reads the whole file as it is now, up to its present size.
-bool readNow(int fd, QByteArray &bytes)
-{
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return false;
-    bytes.resize(qsizetype(st.st_size));
+    bytes.resize(qsizetype(MaxFileSize) + 1);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done), off_t(done));
@@ -122,7 +79,7 @@ bool readNow(int fd, QByteArray &bytes)
         done += n;
     }
     bytes.resize(done);
-    return true;
+    return done <= MaxFileSize;
 }
 
 // Writes bytes at the file's start; returns how many reached the file.
@@ -140,95 +97,282 @@ qsizetype writeAt0(int fd, const QByteArray &bytes)
     return done;
 }
 
-bool writeWhole(int fd, const QByteArray &bytes) { return writeAt0(fd, bytes) == bytes.size() && syncFile(fd) == 0; }
+bool isMember(gid_t gid)
+{
+    if (gid == ::getegid())
+        return true;
+    std::vector<gid_t> groups(size_t(std::max(::getgroups(0, nullptr), 0)));
+    const int count = ::getgroups(int(groups.size()), groups.data());
+    return count >= 0 && std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
+}
 
-// A new file beside the place, removed again unless it took the place's name.
-class Neighbour {
+// Whose the file is once saved: its owner's, but where root saves a file of
+// its own in a folder of another account (left there by an earlier run as
+// root), that account's, so that its next run keeps using the file.
+uid_t ownerAfterSave(const Place &place)
+{
+    const uid_t folderOwner = place.folderSt.st_uid;
+    return ::geteuid() == 0 && place.st.st_uid == 0 && folderOwner != 0 ? folderOwner : place.st.st_uid;
+}
+
+gid_t groupAfterSave(const Place &place, uid_t owner)
+{
+    return owner == place.st.st_uid ? place.st.st_gid : place.folderSt.st_gid;
+}
+
+// Can this user give a new file beside the place its owner and group?
+bool mayGiveOver(const Place &place)
+{
+    const uid_t owner = ownerAfterSave(place);
+    return ::geteuid() == 0 || (owner == ::geteuid() && isMember(groupAfterSave(place, owner)));
+}
+
+bool savesByRename(const Place &place) { return folderTakesNewFiles(place) && mayGiveOver(place); }
+
+// May the file be rewritten in place by someone: by an account besides its
+// owner and root that may write it, or by this user, its owner, who may not
+// replace it? Such a file is read and changed under its flock.
+bool rewrittenInPlace(const Place &place)
+{
+    const Counted ownerAndRoot{place.st.st_uid, place.st.st_uid};
+    return othersMayWrite(place.file.get(), place.st, ownerAndRoot) ||
+           (place.st.st_uid == ::geteuid() && (place.st.st_mode & S_IWUSR) && !savesByRename(place));
+}
+
+// Narrows a new file beside the place to its maker and the file's owner
+// alone, whatever the folder's default ACL gave it: with an ACL, the mode's
+// group bits are its mask.
+bool makePrivate(int fd, uid_t owner)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (::geteuid() == 0 && st.st_uid != owner && ::fchown(fd, owner, gid_t(-1)) != 0)
+        return false;
+    return ::fchmod(fd, kPrivate) == 0 && ::ftruncate(fd, 0) == 0;
+}
+
+// The new file a save writes beside the place, removed again unless it took
+// the place's name. It is the one of the shared name, once no other saver is
+// writing that one; else one of its own.
+class Replacement {
 public:
-    explicit Neighbour(const Place &place) : folder_(place.folder.get())
+    Replacement(const Place &place, uid_t owner, Deadline deadline)
+        : folder_(place.folder.get()), target_(place.name)
     {
-        for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
-            name_ = '.' + place.name + '.' + std::to_string(QRandomGenerator::global()->generate());
-            fd_ = Fd(::openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-            if (!fd_ && errno != EEXIST)
-                break;
-        }
+        if (!takeShared(owner, deadline))
+            makeOwn(owner);
     }
-    ~Neighbour()
+    ~Replacement()
     {
         if (fd_ && !placed_)
             ::unlinkat(folder_, name_.c_str(), 0);
     }
-    Neighbour(const Neighbour &) = delete;
-    Neighbour &operator=(const Neighbour &) = delete;
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
 
     explicit operator bool() const { return bool(fd_); }
     int fd() const { return fd_.get(); }
 
-    // Takes the name of the place: over the file there, or only where none is.
-    bool takeName(const std::string &name, bool overAFile)
+    bool write(const QByteArray &bytes)
     {
-        int result = overAFile ? ::renameat(folder_, name_.c_str(), folder_, name.c_str())
-                               : ::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE);
+        const int fd = fd_.get();
+        return ::ftruncate(fd, 0) == 0 && writeAt0(fd, bytes) == bytes.size() && syncFile(fd) == 0;
+    }
+
+    // Takes the place's name: over the file there, or only where none is.
+    bool takeName(bool overAFile)
+    {
+        int result = overAFile ? ::renameat(folder_, name_.c_str(), folder_, target_.c_str())
+                               : ::renameat2(folder_, name_.c_str(), folder_, target_.c_str(), RENAME_NOREPLACE);
         // A file system that cannot refuse to replace: the name was free a moment ago.
         if (result != 0 && !overAFile && errno == EINVAL)
-            result = ::renameat(folder_, name_.c_str(), folder_, name.c_str());
+            result = ::renameat(folder_, name_.c_str(), folder_, target_.c_str());
         placed_ = result == 0;
         return placed_;
     }
 
 private:
+    // The shared name: opened (made where missing) only when it is a file of
+    // this user's or the owner's with no other name, and written only once
+    // its lock is had and the name still leads to it. A saver that had it
+    // before took it into place, so then the name is tried again.
+    bool takeShared(uid_t owner, Deadline deadline)
+    {
+        const std::string shared = '.' + target_ + kSharedSuffix;
+        for (;;) {
+            Fd fd(::openat(folder_, shared.c_str(), O_RDWR | O_CREAT | kOpenFlags, kPrivate));
+            struct stat st {}, now {};
+            if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+                (st.st_uid != ::geteuid() && st.st_uid != owner))
+                return false;
+            HeldLock lock = lockUntil(fd.get(), LOCK_EX, deadline);
+            if (!lock)
+                return false;
+            if (::fstatat(folder_, shared.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, st)) {
+                // Whatever an interrupted save left in it goes.
+                if (!makePrivate(fd.get(), owner))
+                    return false;
+                lock.keep();
+                fd_ = std::move(fd);
+                name_ = shared;
+                return true;
+            }
+            lock.release();
+            if (Clock::now() >= deadline)
+                return false;
+        }
+    }
+
+    // A name of its own, locked at once so that no later save takes it for
+    // a leftover.
+    void makeOwn(uid_t owner)
+    {
+        for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
+            name_ = '.' + target_ + '.' + std::to_string(QRandomGenerator::global()->generate());
+            fd_ = Fd(::openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kPrivate));
+            if (!fd_ && errno != EEXIST)
+                return;
+        }
+        if (fd_ && (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0 || !makePrivate(fd_.get(), owner))) {
+            ::unlinkat(folder_, name_.c_str(), 0);
+            fd_.reset();
+        }
+    }
+
     int folder_;
+    std::string target_;
     std::string name_;
     Fd fd_;
     bool placed_ = false;
 };
 
-bool sameMode(int fd, mode_t mode)
+// Is `name` one an earlier save may have left beside `target`: ".<target>."
+// followed by digits?
+bool isLeftoverName(const char *name, const std::string &target)
 {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 && (st.st_mode & kModeBits) == (mode & kModeBits);
+    const std::string prefix = '.' + target + '.';
+    const std::string entry(name);
+    return entry.size() > prefix.size() && entry.compare(0, prefix.size(), prefix) == 0 &&
+           std::all_of(entry.begin() + prefix.size(), entry.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Removes what interrupted saves left beside the place: files of its own
+// kind of name, this user's, with no other name and no save writing them.
+void removeLeftovers(const Place &place)
+{
+    const int listing = ::openat(place.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
+    }
+    const int folder = place.folder.get();
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!isLeftoverName(entry->d_name, place.name))
+            continue;
+        const Fd fd(::openat(folder, entry->d_name, O_RDONLY | kOpenFlags));
+        struct stat st {}, now {};
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+            st.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (::fstatat(folder, entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, st))
+            ::unlinkat(folder, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 // The ACL of `from` on `to`; a file without one makes sure `to` has none
 // either (a folder's default ACL may have given it one).
 bool copyAcl(int from, int to)
 {
-    const ssize_t size = ::fgetxattr(from, kAclAttribute, nullptr, 0);
+    const ssize_t size = ::fgetxattr(from, Acl::Access, nullptr, 0);
     if (size < 0) {
         if (errno != ENODATA && errno != ENOTSUP)
             return false;
-        return ::fremovexattr(to, kAclAttribute) == 0 || errno == ENODATA || errno == ENOTSUP;
+        return ::fremovexattr(to, Acl::Access) == 0 || errno == ENODATA || errno == ENOTSUP;
     }
     QByteArray acl(qsizetype(size), '\0');
-    const ssize_t got = ::fgetxattr(from, kAclAttribute, acl.data(), size_t(acl.size()));
-    return got == size && ::fsetxattr(to, kAclAttribute, acl.constData(), size_t(acl.size()), 0) == 0;
+    const ssize_t got = ::fgetxattr(from, Acl::Access, acl.data(), size_t(acl.size()));
+    return got == size && ::fsetxattr(to, Acl::Access, acl.constData(), size_t(acl.size()), 0) == 0;
 }
 
-// Gives `to` the owner, group, mode and ACL of `from`; false where this user
-// may not (only root may give a file away).
-bool takeOver(int from, int to)
+bool chownIfNeeded(int fd, uid_t owner, gid_t group)
 {
-    struct stat old {}, now {};
-    if (::fstat(from, &old) != 0 || ::fstat(to, &now) != 0)
-        return false;
-    if ((old.st_uid != now.st_uid || old.st_gid != now.st_gid) && ::fchown(to, old.st_uid, old.st_gid) != 0)
-        return false;
-    if (!sameMode(to, old.st_mode) && ::fchmod(to, old.st_mode & kModeBits) != 0)
-        return false;
-    return copyAcl(from, to);
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && ((st.st_uid == owner && st.st_gid == group) || ::fchown(fd, owner, group) == 0);
 }
 
-enum class Replacement { Made, Impossible, Failed };
-
-Replacement replaceBeside(const Place &place, const QByteArray &bytes)
+// Gives the new file the owner, group, ACL and mode it keeps, the ACL before
+// the mode, so that it never lets more than it will. False where this user
+// may not.
+bool giveOver(const Place &place, int to, uid_t owner)
 {
-    Neighbour next(place);
-    if (!next || !takeOver(place.file.get(), next.fd()))
-        return Replacement::Impossible;
-    if (!writeWhole(next.fd(), bytes))
-        return Replacement::Failed;
-    return next.takeName(place.name, true) ? Replacement::Made : Replacement::Impossible;
+    return chownIfNeeded(to, owner, groupAfterSave(place, owner)) && copyAcl(place.file.get(), to) &&
+           ::fchmod(to, place.st.st_mode & kModeBits) == 0;
+}
+
+enum class Replaced { Made, Impossible, Failed, Moved };
+
+// The file as it is now at the place's name: a regular file of the same
+// owner, read whole; false when the name leads elsewhere now.
+bool readByName(const Place &place, QByteArray &bytes)
+{
+    const Fd fd(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | kOpenFlags));
+    struct stat st {};
+    return fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == place.st.st_uid &&
+           (!place.folderOpen || st.st_nlink == 1) && readBounded(fd.get(), bytes);
+}
+
+// Takes up what a saver that did not wait for this one put in place since
+// `now` was read, just before the rename, so that what it saved is kept.
+Replaced takeUpChanges(const Place &place, Replacement &next, const Edit &edit, QByteArray now)
+{
+    for (int i = 0; i < kRereads; ++i) {
+        QByteArray current;
+        if (!readByName(place, current))
+            return Replaced::Moved;
+        if (current == now)
+            return Replaced::Made;
+        now = current;
+        if (!next.write(edit(now)))
+            return Replaced::Failed;
+    }
+    return Replaced::Made;
+}
+
+Replaced replaceByRename(Place &place, const Edit &edit, Deadline deadline)
+{
+    const uid_t owner = ownerAfterSave(place);
+    Replacement next(place, owner, deadline);
+    if (!next)
+        return Replaced::Impossible;
+    reached(SaveStep::Created, next.fd());
+    QByteArray now;
+    if (!readBounded(place.file.get(), now) || !next.write(edit(now)))
+        return Replaced::Failed;
+    reached(SaveStep::Written, next.fd());
+    if (!giveOver(place, next.fd(), owner))
+        return Replaced::Impossible;
+    reached(SaveStep::GivenOver, next.fd());
+    const Replaced upToDate = takeUpChanges(place, next, edit, now);
+    if (upToDate != Replaced::Made)
+        return upToDate;
+    if (!next.takeName(true))
+        return Replaced::Impossible;
+    reached(SaveStep::Renamed, next.fd());
+    removeLeftovers(place);
+    return Replaced::Made;
+}
+
+Saved rewriteShared(Place &place, const Edit &edit)
+{
+    const int fd = place.file.get();
+    QByteArray old;
+    if (!readBounded(fd, old))
+        return Saved::Refused;
+    return rewriteInPlace(fd, old, edit(old)) ? Saved::Yes : Saved::Refused;
 }
 
 // Room for the larger of the two contents, so that a full disk refuses the
@@ -240,55 +384,109 @@ bool reserveRoom(int fd, qsizetype bytes)
            errno == ENOSYS;
 }
 
+// This process's umask, which a plain new file would have been made with.
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("Umask:"))
+                return mode_t(line.mid(6).trimmed().toUInt(nullptr, 8)) & 0777;
+    }
+    return kUsualUmask;
+}
+
+// The mode a plain new file in the place's folder would have had: as its
+// default ACL gives it, else as the umask leaves it.
+mode_t newFileMode(const Place &place)
+{
+    const auto acl = Acl::read(place.folder.get(), Acl::Default);
+    if (!acl || acl->empty())
+        return kNewFileMode & ~currentUmask();
+    const auto bits = [&](Acl::Tag tag) { return mode_t(Acl::permOf(*acl, tag).value_or(0)); };
+    const mode_t group = Acl::permOf(*acl, Acl::Mask) ? bits(Acl::Mask) : bits(Acl::GroupObj);
+    return kNewFileMode & ((bits(Acl::UserObj) << 6) | (group << 3) | bits(Acl::Other));
+}
+
+// A new file's owner and group: the maker's (the folder's group in a setgid
+// folder), or, where root makes it in a folder of another account, that
+// account's and the folder's group.
+bool giveNew(const Place &place, int fd, uid_t owner)
+{
+    const bool setgid = place.folderSt.st_mode & S_ISGID;
+    const gid_t group = setgid || owner != ::geteuid() ? place.folderSt.st_gid : ::getegid();
+    return chownIfNeeded(fd, owner, group) && ::fchmod(fd, newFileMode(place)) == 0;
+}
+
 } // namespace
+
+Deadline lockDeadline() { return Clock::now() + lockWait(); }
 
 QByteArray readFound(Place &place)
 {
     if (place.found != Found::File)
         return {};
-    const int fd = place.file.get();
-    const bool locked = lockWithin(fd, LOCK_SH); // without it once the wait is over
+    HeldLock lock; // without it once the wait is over
+    if (rewrittenInPlace(place))
+        lock = lockUntil(place.file.get(), LOCK_SH, lockDeadline());
     QByteArray bytes;
-    if (!readNow(fd, bytes))
+    if (!readBounded(place.file.get(), bytes))
         bytes.clear();
-    if (locked)
-        ::flock(fd, LOCK_UN);
     return bytes;
 }
 
-Saved saveFound(Place &place, const Edit &edit)
+Saved saveFound(Place &place, const Edit &edit, Deadline deadline)
 {
-    const int fd = place.file.get();
-    if (place.found != Found::File || !place.writable || !(place.st.st_mode & kAnyWrite) ||
-        !lockWithin(fd, LOCK_EX))
+    if (place.found != Found::File || !place.writable || !(place.st.st_mode & kAnyWrite))
         return Saved::Refused;
+    const int fd = place.file.get();
+    const bool byRename = savesByRename(place);
+    HeldLock lock;
+    if (!byRename || rewrittenInPlace(place)) {
+        lock = lockUntil(fd, LOCK_EX, deadline);
+        if (!lock && !byRename)
+            return Saved::Refused;
+    }
     if (!stillInPlace(place))
         return Saved::Moved;
-    QByteArray old;
-    if (!readNow(fd, old))
-        return Saved::Refused;
-    const QByteArray bytes = edit(old);
-    switch (replaceBeside(place, bytes)) {
-    case Replacement::Made:
-        return Saved::Yes;
-    case Replacement::Failed:
-        return Saved::Refused;
-    case Replacement::Impossible:
-        break;
+    if (byRename) {
+        switch (replaceByRename(place, edit, deadline)) {
+        case Replaced::Made:
+            return Saved::Yes;
+        case Replaced::Failed:
+            return Saved::Refused;
+        case Replaced::Moved:
+            return Saved::Moved;
+        case Replaced::Impossible:
+            break;
+        }
+        if (!lock && !(lock = lockUntil(fd, LOCK_EX, deadline)))
+            return Saved::Refused;
     }
-    return rewriteInPlace(fd, old, bytes) ? Saved::Yes : Saved::Refused;
+    return rewriteShared(place, edit);
 }
 
-Saved createFound(Place &place, const QByteArray &bytes)
+Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline)
 {
     if (place.found != Found::Missing)
         return Saved::Refused;
-    Neighbour next(place);
-    if (!next || !writeWhole(next.fd(), bytes))
+    const uid_t folderOwner = place.folderSt.st_uid;
+    const uid_t owner = ::geteuid() == 0 && folderOwner != 0 ? folderOwner : ::geteuid();
+    Replacement next(place, owner, deadline);
+    if (!next)
         return Saved::Refused;
-    if (next.takeName(place.name, false))
-        return Saved::Yes;
-    return errno == EEXIST ? Saved::Moved : Saved::Refused;
+    reached(SaveStep::Created, next.fd());
+    if (!next.write(bytes))
+        return Saved::Refused;
+    reached(SaveStep::Written, next.fd());
+    if (!giveNew(place, next.fd(), owner))
+        return Saved::Refused;
+    reached(SaveStep::GivenOver, next.fd());
+    if (!next.takeName(false))
+        return errno == EEXIST ? Saved::Moved : Saved::Refused;
+    reached(SaveStep::Renamed, next.fd());
+    removeLeftovers(place);
+    return Saved::Yes;
 }
 
 bool folderTakesNewFiles(const Place &place)
@@ -300,8 +498,14 @@ bool rewriteInPlace(int fd, const QByteArray &old, const QByteArray &bytes)
 {
     if (!reserveRoom(fd, std::max(old.size(), bytes.size())))
         return false;
-    if (writeAt0(fd, bytes) == bytes.size() && ::ftruncate(fd, off_t(bytes.size())) == 0 && syncFile(fd) == 0)
-        return true;
+    // A shorter file is written out to the old length with line breaks, which
+    // change no key, so that a program killed before the cut leaves a whole file.
+    const QByteArray padded = bytes + QByteArray(std::max<qsizetype>(old.size() - bytes.size(), 0), '\n');
+    if (writeAt0(fd, padded) == padded.size()) {
+        reached(SaveStep::Rewritten, fd);
+        if (::ftruncate(fd, off_t(bytes.size())) == 0 && syncFile(fd) == 0)
+            return true;
+    }
     // However far the failure got, every old byte goes back.
     (void)writeAt0(fd, old);
     (void)::ftruncate(fd, off_t(old.size()));
@@ -312,5 +516,7 @@ bool rewriteInPlace(int fd, const QByteArray &old, const QByteArray &bytes)
 void setSyncCall(SyncCall call) { syncCall() = call; }
 
 void setLockWait(std::chrono::milliseconds wait) { lockWait() = wait; }
+
+void setSaveStepCall(SaveStepCall call) { saveStepCall() = call; }
 
 } // namespace Platform

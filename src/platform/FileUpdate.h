@@ -1,16 +1,27 @@
-// Reading and changing a file that findFile() found, whole and under a lock.
+// Reading and changing a file that findFile() found, whole.
 //
-// A read takes a shared flock and a change an exclusive one, so that no read
-// sees half a change and no two changes of the same file lose each other's
-// keys: a change re-reads the file under its lock and edits what it finds
-// there. No lock is waited for longer than 2 s; a read that cannot get its
-// lock reads without it, a change that cannot get it is refused.
-//
-// A change replaces the file through a new file beside it, in the same
-// folder, when that new file can be given the old one's owner, group, mode
-// and ACL (root can give a file away, an ordinary user cannot). Otherwise it
-// rewrites the file in place, and a failed write, truncate or sync puts every
-// old byte back.
+// A file is changed in one of two ways, and read accordingly:
+// - Replaced: a new file beside it, in the same folder, is written, synced,
+//   given the old file's owner, group, mode and ACL and renamed over it. A
+//   reader never sees half of it, so reads take no lock. Savers keep out of
+//   each other's way through the new file itself, which has one name for all
+//   savers of the file, is private (0600) from its making and can be opened
+//   by none but them (root and the file's owner): a saver waits for another
+//   no longer than 2 s and then goes on with a new file of its own, reading
+//   the file again just before the rename so that it keeps what the other
+//   saved. So no account that can only read the file holds a save up.
+// - Rewritten in place, where that new file cannot be given the old one's
+//   owner (only root can give a file away) or its folder takes no new file
+//   (an administrator's shared copy): under an exclusive flock, waited for
+//   no longer than 2 s and refused after that; a failed write, truncate or
+//   sync puts every old byte back. Such a file, and any file another account
+//   may write (which that account may rewrite in place), is read under a
+//   shared flock, waited for no longer than 2 s once, after which what is
+//   there is read.
+// A file over 1 MiB is neither read nor changed. A root save in a folder of
+// another account (an existing file there, or a new one) gives the file to
+// the folder's owner, whose file it then stays. What an interrupted save
+// left beside the file is taken up or removed by the next save.
 #pragma once
 
 #include "platform/TrustedFile.h"
@@ -31,17 +42,21 @@ enum class Saved {
     Moved, // another file took the name meanwhile: find it again and start over
 };
 
-// The bytes of a found regular file, read whole, up to its size; nothing for
-// anything else.
+// When the waits of one change for other savers end.
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline lockDeadline();
+
+// The bytes of a found regular file, read whole; nothing for anything else
+// or a file over 1 MiB.
 QByteArray readFound(Place &place);
 
 // Changes a found regular file that this user may write; a read-only file
 // (one without any write bit, root included) is refused.
-Saved saveFound(Place &place, const Edit &edit);
+Saved saveFound(Place &place, const Edit &edit, Deadline deadline);
 
 // Makes the missing file with `bytes`; Moved when a file of that name
 // appeared meanwhile.
-Saved createFound(Place &place, const QByteArray &bytes);
+Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline);
 
 // May the folder the place lies in take a new file from this user?
 bool folderTakesNewFiles(const Place &place);
@@ -51,10 +66,21 @@ bool folderTakesNewFiles(const Place &place);
 // puts every old byte back. False when the file was left as it was.
 bool rewriteInPlace(int fd, const QByteArray &old, const QByteArray &bytes);
 
-// Seams for tests: the call that syncs a file to disk (nullptr: fsync) and
-// the longest wait for a lock (default 2 s).
+// Seams for tests: the call that syncs a file to disk (nullptr: fsync), the
+// longest wait for a lock (default 2 s), and a call at each step of a save,
+// given the descriptor of the file being written (nullptr: none).
 using SyncCall = int (*)(int fd);
 void setSyncCall(SyncCall call);
 void setLockWait(std::chrono::milliseconds wait);
+
+enum class SaveStep {
+    Created,   // the new file beside is made, still empty
+    Written,   // the new bytes are in it and synced
+    GivenOver, // it has the owner, group, mode and ACL it keeps
+    Renamed,   // it has taken the file's name
+    Rewritten, // in place: the new bytes are written, the file not yet cut to their length
+};
+using SaveStepCall = void (*)(SaveStep step, int fd);
+void setSaveStepCall(SaveStepCall call);
 
 } // namespace Platform

@@ -53,15 +53,15 @@ bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::Case
 
 // Where a key lives: the section's header line, the key's line, and the
 // line after the section's last entry (where a new key goes).
-struct Place {
+struct KeyPlace {
     qsizetype section = -1;
     qsizetype key = -1;
     qsizetype insertAt = -1;
 };
 
-Place find(const Lines &file, const QString &section, const QString &ident)
+KeyPlace find(const Lines &file, const QString &section, const QString &ident)
 {
-    Place place;
+    KeyPlace place;
     for (qsizetype i = 0; i < file.lines.size(); ++i) {
         const QByteArray &line = file.lines[i];
         if (auto name = sectionName(line)) {
@@ -102,7 +102,7 @@ QByteArray serialise(const Lines &file)
 QByteArray withValue(const QByteArray &now, const QString &section, const QString &ident, const QString &value)
 {
     Lines file = parse(now);
-    const Place place = find(file, section, ident);
+    const KeyPlace place = find(file, section, ident);
     const QByteArray cr = file.eol.size() > 1 ? QByteArray("\r") : QByteArray();
 
     if (place.key >= 0) {
@@ -139,10 +139,17 @@ IniFile::IniFile(const QString &fileName, const QString &seedFileName)
 
 IniFile::IniFile(std::shared_ptr<IniStore> store) : m_store(std::move(store)) {}
 
+const QByteArray &IniFile::bytes() const
+{
+    if (!m_bytes)
+        m_bytes = m_store->read();
+    return *m_bytes;
+}
+
 std::optional<QString> IniFile::readValue(const QString &section, const QString &ident) const
 {
-    const Lines file = parse(m_store->read());
-    const Place place = find(file, section, ident);
+    const Lines file = parse(bytes());
+    const KeyPlace place = find(file, section, ident);
     if (place.key < 0)
         return std::nullopt;
     const QByteArray &line = file.lines[place.key];
@@ -174,7 +181,9 @@ void IniFile::WriteString(const QString &section, const QString &ident, const QS
 {
     if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
         throwUnableToWrite(m_store->path());
-    m_store->change([&](const QByteArray &now) { return withValue(now, section, ident, value); });
+    QByteArray written;
+    m_store->change([&](const QByteArray &now) { return written = withValue(now, section, ident, value); });
+    m_bytes = written;
 }
 
 void IniFile::WriteInteger(const QString &section, const QString &ident, int value)

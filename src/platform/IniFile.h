@@ -1,9 +1,11 @@
 // A settings file in the ini format: "[Section]" lines and "key=value" lines.
 //
 // Sections and keys match without regard to case; every other line (comments,
-// blank lines, other sections and keys) is kept as it stands. Each read looks
-// at the file on disk, and each write rewrites the file at once, so nothing is
-// cached between calls and no file stays open. Integers are written in
+// blank lines, other sections and keys) is kept as it stands. An IniFile is
+// one use of the file: its first read reads the file once for all the keys
+// that use reads, and each write rewrites the file at once (re-reading it
+// first, so that keys others saved meanwhile stay), after which reads see
+// the file as written. No file stays open. Integers are written in
 // decimal and read in decimal or "0x" hexadecimal; booleans are written as 1
 // and 0 and read as true for any non-zero integer. A missing file, section or
 // key, or a value that is no integer, yields the default. A write changes the
@@ -60,8 +62,10 @@ public:
 
 private:
     std::optional<QString> readValue(const QString &section, const QString &ident) const;
+    const QByteArray &bytes() const;
 
     std::shared_ptr<IniStore> m_store;
+    mutable std::optional<QByteArray> m_bytes; // the file as this use read or wrote it
 };
 
 } // namespace Platform

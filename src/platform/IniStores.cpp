@@ -4,6 +4,7 @@
 #include "platform/KnownFolders.h"
 #include "platform/TrustedFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <utility>
@@ -15,6 +16,8 @@ namespace {
 // How often a change starts over because another file took the name.
 constexpr int kAttempts = 8;
 constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+// The stand-in's line naming a file it stands in for.
+constexpr const char *kRecordStart = "; Stands in for ";
 
 // How one try at a change ended, and which file it was.
 struct Attempt {
@@ -22,11 +25,14 @@ struct Attempt {
     QString path;
 };
 
-void changeRepeatedly(const std::function<Attempt()> &attempt)
+// Tries until no other file takes the name meanwhile; every try waits for
+// other savers until the one deadline.
+void changeRepeatedly(const std::function<Attempt(Deadline)> &attempt)
 {
+    const Deadline deadline = lockDeadline();
     Attempt last{Saved::Refused, {}};
     for (int i = 0; i < kAttempts; ++i) {
-        last = attempt();
+        last = attempt(deadline);
         if (last.saved != Saved::Moved)
             break;
     }
@@ -34,13 +40,13 @@ void changeRepeatedly(const std::function<Attempt()> &attempt)
         throwUnableToWrite(last.path);
 }
 
-Saved saveAt(Place &place, const Edit &edit)
+Saved saveAt(Place &place, const Edit &edit, Deadline deadline)
 {
     switch (place.found) {
     case Found::File:
-        return saveFound(place, edit);
+        return saveFound(place, edit, deadline);
     case Found::Missing:
-        return createFound(place, edit({}));
+        return createFound(place, edit({}), deadline);
     case Found::Unusable:
         break;
     }
@@ -66,28 +72,44 @@ bool serves(const Place &original)
     return false;
 }
 
+// The stand-in's line for `original`; empty for a name no line can hold.
+QByteArray recordFor(const QString &original)
+{
+    const QByteArray name = QFile::encodeName(original);
+    return name.contains('\n') || name.contains('\r') ? QByteArray() : kRecordStart + name;
+}
+
+bool holdsRecord(const QByteArray &bytes, const QByteArray &record)
+{
+    if (record.isEmpty())
+        return false;
+    for (const QByteArray &line : bytes.split('\n'))
+        if (line == record || line == record + '\r')
+            return true;
+    return false;
+}
+
+// The stand-in's bytes with the record of the original at their start.
+Edit recording(const Edit &edit, const QByteArray &record)
+{
+    return [=](const QByteArray &now) {
+        const QByteArray bytes = edit(now);
+        if (record.isEmpty() || holdsRecord(bytes, record))
+            return bytes;
+        const QByteArray eol = bytes.left(bytes.indexOf('\n')).endsWith('\r') ? "\r\n" : "\n";
+        return record + eol + bytes;
+    };
+}
+
 // The stand-in's first change, starting from `seed`. Its folders are made
 // first; one that cannot be made shows as a refused change.
-Saved startStandIn(const QString &path, const QByteArray &seed, const Edit &edit)
+Saved startStandIn(const QString &path, const QByteArray &seed, const Edit &edit, Deadline deadline)
 {
     ensureOwnerOnlyFolder(QFileInfo(path).path());
     Place standIn = findFile(path, Opening::ForWriting);
     if (standIn.found == Found::Missing)
-        return createFound(standIn, edit(seed));
-    return saveAt(standIn, edit); // made meanwhile: it is the file now
-}
-
-Attempt changeOnce(const QString &originalPath, const QString &standInPath, bool originalServes, const Edit &edit)
-{
-    Place standIn = findFile(standInPath, Opening::ForWriting);
-    if (!standIn.absent)
-        return {saveAt(standIn, edit), standInPath};
-    Place original = findFile(originalPath, Opening::ForWriting);
-    if (originalServes && serves(original))
-        return {saveAt(original, edit), originalPath};
-    const QByteArray seed = readFound(original);
-    original = Place();
-    return {startStandIn(standInPath, seed, edit), standInPath};
+        return createFound(standIn, edit(seed), deadline);
+    return saveAt(standIn, edit, deadline); // made meanwhile: it is the file now
 }
 
 } // namespace
@@ -102,9 +124,9 @@ QByteArray FileStore::read() const
 
 void FileStore::change(const Edit &edit)
 {
-    changeRepeatedly([&] {
+    changeRepeatedly([&](Deadline deadline) {
         Place place = findFile(m_path, Opening::ForWriting);
-        return Attempt{saveAt(place, edit), m_path};
+        return Attempt{saveAt(place, edit, deadline), m_path};
     });
 }
 
@@ -113,25 +135,47 @@ StandInStore::StandInStore(QString original, QString standIn, bool originalServe
 {
 }
 
+StandInStore::Choice StandInStore::choose() const
+{
+    Choice c;
+    c.standIn = findFile(m_standIn, Opening::ForWriting);
+    if (!c.standIn.absent) {
+        c.standInBytes = readFound(c.standIn);
+        c.recorded = !m_originalServes || holdsRecord(c.standInBytes, recordFor(m_original));
+        if (!c.recorded)
+            c.original = findFile(m_original, Opening::ForWriting);
+        c.useOriginal = !c.recorded && serves(c.original);
+        return c;
+    }
+    c.original = findFile(m_original, Opening::ForWriting);
+    c.useOriginal = m_originalServes && serves(c.original);
+    return c;
+}
+
 QByteArray StandInStore::read() const
 {
-    Place standIn = findFile(m_standIn, Opening::ForReading);
-    if (!standIn.absent)
-        return readFound(standIn);
-    Place original = findFile(m_original, Opening::ForReading);
-    return readFound(original);
+    Choice c = choose();
+    if (c.useOriginal || c.standIn.absent)
+        return readFound(c.original); // an absent stand-in starts from the original
+    return c.standInBytes;
 }
 
 void StandInStore::change(const Edit &edit)
 {
-    changeRepeatedly([&] { return changeOnce(m_original, m_standIn, m_originalServes, edit); });
+    const Edit recorded = m_originalServes ? recording(edit, recordFor(m_original)) : edit;
+    changeRepeatedly([&](Deadline deadline) {
+        Choice c = choose();
+        if (c.useOriginal)
+            return Attempt{saveAt(c.original, edit, deadline), m_original};
+        if (!c.standIn.absent)
+            return Attempt{saveAt(c.standIn, recorded, deadline), m_standIn};
+        // Only a file that may be used is a seed: anything else starts from the defaults.
+        const QByteArray seed = readFound(c.original);
+        c.original = Place();
+        return Attempt{startStandIn(m_standIn, seed, recorded, deadline), m_standIn};
+    });
 }
 
-QString StandInStore::path() const
-{
-    if (!findFile(m_standIn, Opening::ForReading).absent)
-        return m_standIn;
-    return m_originalServes && serves(findFile(m_original, Opening::ForWriting)) ? m_original : m_standIn;
-}
+QString StandInStore::path() const { return choose().useOriginal ? m_original : m_standIn; }
 
 } // namespace Platform

@@ -1,13 +1,15 @@
 // The stores behind an IniFile: one file by name, and a file with a stand-in.
 //
 // Every read and every change is one access: the name is found once
-// (findFile: links followed by the kernel's rules, a regular file only), the
-// file is opened once, and it is read, and written through or beside, by that
-// descriptor and its folder's, then let go. A change that finds another file
-// in its place once it holds the lock starts over (a few times at most).
+// (findFile: nothing another account could have put on the way, a regular
+// file only), the file is opened once, and it is read, and written through or
+// beside, by that descriptor and its folder's, then let go (FileUpdate.h). A
+// change that finds another file in its place starts over (a few times at
+// most), waiting for other savers no longer than once in all.
 #pragma once
 
 #include "platform/IniFile.h"
+#include "platform/TrustedFile.h"
 
 namespace Platform {
 
@@ -25,14 +27,18 @@ private:
 };
 
 // A file `original` with a stand-in copy `standIn` of the same contents.
-// Once anything stands at the stand-in's name, the stand-in is the file. Till
-// then the original is read and, where `originalServes`, it is also the file
-// that changes while it may be: a regular file this user may write whose
-// folder takes a new file, or which a link leads to (rewritten in place where
-// its folder takes none), or a missing file whose folder takes a new one.
-// Otherwise the first change makes the stand-in, with its missing folders
-// made for its owner alone, starting from the original where that is a
-// regular file that may be used, else from nothing.
+// Where `originalServes`, the original is the file while it may be written (a
+// regular file this user may write whose folder takes a new file, or which a
+// link leads to, rewritten in place where its folder takes none; or a missing
+// file whose folder takes a new one) and the stand-in does not name it as a
+// file it stands in for. Else the stand-in is the file: it names each such
+// original in a comment line of its own ("; Stands in for <path>") from its
+// change on, and stays its file from then on, whatever becomes of the
+// original. Without `originalServes` the stand-in is the file once anything
+// stands at its name. A missing stand-in is read as the original and made by
+// its first change, with its missing folders made for its owner alone,
+// starting from the original where that is a regular file that may be used,
+// else from nothing.
 class StandInStore : public IniStore {
 public:
     StandInStore(QString original, QString standIn, bool originalServes);
@@ -41,6 +47,16 @@ public:
     QString path() const override;
 
 private:
+    // Which file a use reads and changes, as the files are now.
+    struct Choice {
+        Place standIn;
+        QByteArray standInBytes; // the stand-in as read, where it stands
+        bool recorded = false;   // it is the file whatever becomes of the original
+        Place original;
+        bool useOriginal = false;
+    };
+    Choice choose() const;
+
     QString m_original;
     QString m_standIn;
     bool m_originalServes;

@@ -1,5 +1,9 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/KnownFolders.h"
+#include "platform/TrustedFile.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -11,35 +15,79 @@
 
 namespace Platform {
 
-QString SingleInstance::defaultFolder()
+namespace {
+
+constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// Is the place's folder one where only this user (and root) may make a file?
+bool isOwnFolder(const Place &place)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder;
+    return (place.found == Found::File || place.found == Found::Missing) && place.folderSt.st_uid == ::geteuid() &&
+           !place.folderOpen;
 }
+
+QString lockFilePathIn(const QString &folder, const QString &fileName) { return folder + QLatin1Char('/') + fileName; }
+
+QString cacheFolder()
+{
+    const QString cacheHome = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return QDir::cleanPath(cacheHome + QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
+                           QCoreApplication::applicationName());
+}
+
+} // namespace
 
 SingleInstance::SingleInstance(const QString &name, const QString &folder)
 {
-    QString safeName = name;
-    safeName.replace(QLatin1Char('/'), QLatin1Char('_'));
-    m_path = (folder.isEmpty() ? defaultFolder() : folder) + QLatin1Char('/') + safeName + QStringLiteral(".lock");
-
-    const QByteArray path = QFile::encodeName(m_path);
-    m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_fd < 0)
+    QString fileName = name;
+    fileName.replace(QLatin1Char('/'), QLatin1Char('_'));
+    fileName += QStringLiteral(".lock");
+    if (!folder.isEmpty()) {
+        lockIn(folder, fileName);
         return;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(runtime) && lockIn(QDir::cleanPath(runtime), fileName))
+        return;
+    const QString own = cacheFolder();
+    ensureOwnerOnlyFolder(own);
+    lockIn(own, fileName);
+}
+
+// Opens the lock file in `folder` (one of the user's own), replacing one that
+// is not the user's, and takes its lock.
+bool SingleInstance::lockIn(const QString &folder, const QString &fileName)
+{
+    m_path = lockFilePathIn(folder, fileName);
+    for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
+        Place place = findFile(lockFilePathIn(folder, fileName), Opening::ForWriting);
+        if (!isOwnFolder(place))
+            return false;
+        const QByteArray name = QFile::encodeName(fileName);
+        if (place.found == Found::File && place.st.st_uid == ::geteuid() && place.writable) {
+            m_fd = ::fcntl(place.file.get(), F_DUPFD_CLOEXEC, 0);
+            break;
+        }
+        if (place.found == Found::File)
+            ::unlinkat(place.folder.get(), name.constData(), 0);
+        m_fd = ::openat(place.folder.get(), name.constData(), kCreateFlags, 0600);
+        if (m_fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (m_fd < 0)
+        return false;
     int rc;
     do {
         rc = ::flock(m_fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) {
         m_state = State::Acquired;
-        return;
+        return true;
     }
     m_state = errno == EWOULDBLOCK ? State::Busy : State::Unavailable;
     ::close(m_fd);
     m_fd = -1;
+    return true;
 }
 
 SingleInstance::~SingleInstance()

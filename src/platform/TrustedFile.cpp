@@ -1,12 +1,19 @@
 #include "platform/TrustedFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <deque>
 #include <fcntl.h>
+#include <iterator>
+#include <linux/magic.h>
+#include <optional>
+#include <sys/vfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace Platform {
 
@@ -22,9 +29,16 @@ namespace {
 // Links followed, and files that changed between being looked at and opened,
 // before the walk gives up: as many links as the kernel follows.
 constexpr int kMaxSteps = 40;
-constexpr off_t kMaxFileSize = 1 << 20;
 constexpr int kLookFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
 constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// Filesystems whose files are the kernel's: never a settings file.
+constexpr unsigned long kKernelFilesystems[] = {
+    PROC_SUPER_MAGIC, SYSFS_MAGIC,         DEBUGFS_MAGIC,      SECURITYFS_MAGIC, CGROUP_SUPER_MAGIC,
+    CGROUP2_SUPER_MAGIC, TRACEFS_MAGIC,    BPF_FS_MAGIC,       PSTOREFS_MAGIC,   EFIVARFS_MAGIC,
+    DEVPTS_SUPER_MAGIC, SELINUX_MAGIC,     SMACK_MAGIC,        BINFMTFS_MAGIC,   NSFS_MAGIC,
+    0x62656570 /* configfs */, 0x65735543 /* fusectl */, 0x19800202 /* mqueue */,
+};
 
 using Names = std::deque<std::string>;
 
@@ -43,30 +57,78 @@ Names split(const std::string &path)
     return names;
 }
 
+// A folder of the walk, with its fstat.
+struct Folder {
+    Fd fd;
+    struct stat st {};
+};
+
+// An entry passed before the accounts that count were known: judged once the
+// walk reaches the folder the path names its file in.
+struct Passed {
+    Folder folder;
+    uid_t owner;
+    bool up; // ".."
+};
+
 struct Walk {
     Names names;
-    Fd folder;
+    Folder folder;
     int steps = 0;
     bool atOwnName = true; // the path's own last name has not been looked at yet
+    std::optional<Counted> counted;
+    std::vector<Passed> passed;
     Place place;
 };
 
-Fd openFolder(const char *path) { return Fd(::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC)); }
-
-// May an entry that `owner` owns in `folder` be used? In a folder that others
-// may write, only in a sticky one, and only the user's own entry or the
-// folder owner's (or, for a file, root's): anyone else's may have been
-// planted there, and in a folder that is not sticky anyone may swap anything.
-bool mayUse(int folder, uid_t owner, bool rootCounts)
+bool openFolder(Folder &folder, int at, const char *name, int flags)
 {
-    struct stat st {};
-    if (::fstat(folder, &st) != 0)
+    folder.fd = Fd(::openat(at, name, flags | O_CLOEXEC));
+    return folder.fd && ::fstat(folder.fd.get(), &folder.st) == 0;
+}
+
+bool othersMayWriteFolder(const Folder &folder, const Counted &counted)
+{
+    return othersMayWrite(folder.fd.get(), folder.st, counted);
+}
+
+// May the walk pass from `folder` to an entry of `owner`? Both belong to an
+// account that counts, and a folder that another account may write is
+// sticky. ".." leads to the folder above, which no entry here can swap.
+bool mayPass(const Folder &folder, uid_t owner, bool up, const Counted &counted)
+{
+    if (!counted(owner))
         return false;
-    if (!(st.st_mode & S_IWOTH))
+    if (up)
         return true;
-    if (!(st.st_mode & S_ISVTX))
+    return counted(folder.st.st_uid) && ((folder.st.st_mode & S_ISVTX) || !othersMayWriteFolder(folder, counted));
+}
+
+// Judges the step from the walk's folder to an entry of `owner` now, or once
+// the accounts that count are known.
+bool pass(Walk &w, uid_t owner, bool up = false)
+{
+    if (w.counted)
+        return mayPass(w.folder, owner, up, *w.counted);
+    Folder copy;
+    copy.fd = Fd(::fcntl(w.folder.fd.get(), F_DUPFD_CLOEXEC, 0));
+    copy.st = w.folder.st;
+    if (!copy.fd)
         return false;
-    return owner == ::geteuid() || owner == st.st_uid || (rootCounts && owner == 0);
+    w.passed.push_back({std::move(copy), owner, up});
+    return true;
+}
+
+// The walk has reached the folder the path names its file in: its owner
+// installed the program, and counts from now on, for every step so far too.
+bool reachOwnFolder(Walk &w)
+{
+    w.counted = Counted{::geteuid(), w.folder.st.st_uid};
+    for (const Passed &p : w.passed)
+        if (!mayPass(p.folder, p.owner, p.up, *w.counted))
+            return false;
+    w.passed.clear();
+    return true;
 }
 
 std::string readLink(int link)
@@ -89,16 +151,16 @@ std::string readLink(int link)
 // Goes on at the link's target, when the link may be followed at all.
 bool followLink(Walk &w, const Fd &link, const struct stat &st)
 {
-    if (++w.steps > kMaxSteps || !mayUse(w.folder.get(), st.st_uid, false))
+    if (++w.steps > kMaxSteps || !pass(w, st.st_uid))
         return false;
     const std::string target = readLink(link.get());
     if (target.empty())
         return false;
-    if (target.front() == '/')
-        w.folder = openFolder("/");
+    if (target.front() == '/' && !openFolder(w.folder, AT_FDCWD, "/", O_PATH | O_DIRECTORY))
+        return false;
     const Names names = split(target);
     w.names.insert(w.names.begin(), names.begin(), names.end());
-    return bool(w.folder);
+    return true;
 }
 
 // Nothing stands at the path as named when a name on the way is missing or
@@ -108,25 +170,46 @@ void noteMissing(Walk &w, int error) { w.place.absent = (error == ENOENT || erro
 // A folder on the way: step into it, or follow it where it is a link.
 bool enterFolder(Walk &w, const std::string &name)
 {
-    Fd entry(::openat(w.folder.get(), name.c_str(), kLookFlags));
-    struct stat st {};
-    if (!entry || ::fstat(entry.get(), &st) != 0) {
+    Folder entry;
+    if (!openFolder(entry, w.folder.fd.get(), name.c_str(), kLookFlags)) {
         noteMissing(w, errno);
         return false;
     }
-    if (S_ISLNK(st.st_mode))
-        return followLink(w, entry, st);
-    if (!S_ISDIR(st.st_mode)) {
+    if (S_ISLNK(entry.st.st_mode))
+        return followLink(w, entry.fd, entry.st);
+    if (!S_ISDIR(entry.st.st_mode)) {
         noteMissing(w, ENOTDIR);
         return false;
     }
+    if (!pass(w, entry.st.st_uid, name == ".."))
+        return false;
     w.folder = std::move(entry);
     return true;
 }
 
+bool onKernelFilesystem(int fd)
+{
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return true;
+    return std::find(std::begin(kKernelFilesystems), std::end(kKernelFilesystems),
+                     static_cast<unsigned long>(fs.f_type)) != std::end(kKernelFilesystems);
+}
+
+// The place lies in the walk's folder.
+void settle(Walk &w, Found found, const std::string &name)
+{
+    w.place.found = found;
+    w.place.folderOpen = othersMayWriteFolder(w.folder, *w.counted);
+    w.place.folderSt = w.folder.st;
+    w.place.folder = std::move(w.folder.fd);
+    w.place.name = name;
+    w.place.counted = *w.counted;
+}
+
 Fd openFile(const Walk &w, const std::string &name, int access)
 {
-    return Fd(::openat(w.folder.get(), name.c_str(), access | kOpenFlags));
+    return Fd(::openat(w.folder.fd.get(), name.c_str(), access | kOpenFlags));
 }
 
 // Opens the regular file looked at as `seen`; true when another file took its
@@ -146,29 +229,42 @@ bool openRegular(Walk &w, const std::string &name, const struct stat &seen, Open
         w.names.push_front(name);
         return ++w.steps <= kMaxSteps;
     }
-    w.place.found = Found::File;
+    if (onKernelFilesystem(file.get()))
+        return false;
+    settle(w, Found::File, name);
+    // In a folder that others may write, a second name may be another
+    // account's hard link to a file it could not read.
+    if (w.place.folderOpen && st.st_nlink != 1) {
+        w.place = Place();
+        return false;
+    }
     w.place.writable = writable;
     w.place.st = st;
     w.place.file = std::move(file);
-    w.place.folder = std::move(w.folder);
-    w.place.name = name;
     return false;
+}
+
+// May a new file be made in the walk's folder?
+bool folderMayHoldNewFile(const Walk &w)
+{
+    return w.counted && w.counted->operator()(w.folder.st.st_uid) &&
+           ((w.folder.st.st_mode & S_ISVTX) || !othersMayWriteFolder(w.folder, *w.counted)) &&
+           !onKernelFilesystem(w.folder.fd.get());
 }
 
 // The last name: a link to follow, a file to open, or nothing there yet.
 // True while the walk goes on.
 bool lookAtName(Walk &w, const std::string &name, Opening opening)
 {
-    Fd entry(::openat(w.folder.get(), name.c_str(), kLookFlags));
+    if (!w.counted && !reachOwnFolder(w))
+        return false;
+    Fd entry(::openat(w.folder.fd.get(), name.c_str(), kLookFlags));
     struct stat st {};
     if (!entry || ::fstat(entry.get(), &st) != 0) {
         const int error = errno;
         noteMissing(w, error);
-        if (error == ENOENT && mayUse(w.folder.get(), ::geteuid(), false)) {
-            w.place.found = Found::Missing;
-            w.place.folder = std::move(w.folder);
-            w.place.name = name;
-        }
+        if (error == ENOENT && folderMayHoldNewFile(w))
+            settle(w, Found::Missing, name);
         return false;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -177,7 +273,7 @@ bool lookAtName(Walk &w, const std::string &name, Opening opening)
         return followLink(w, entry, st);
     }
     w.atOwnName = false;
-    if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize || !mayUse(w.folder.get(), st.st_uid, true))
+    if (!S_ISREG(st.st_mode) || st.st_size > MaxFileSize || !pass(w, st.st_uid))
         return false;
     return openRegular(w, name, st, opening);
 }
@@ -187,12 +283,11 @@ bool lookAtName(Walk &w, const std::string &name, Opening opening)
 Place findFile(const QString &path, Opening opening)
 {
     Walk w;
-    const std::string name = QFile::encodeName(path).toStdString();
-    if (name.empty())
+    const std::string name = QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString();
+    if (path.isEmpty() || !openFolder(w.folder, AT_FDCWD, "/", O_PATH | O_DIRECTORY))
         return {};
     w.names = split(name);
-    w.folder = openFolder(name.front() == '/' ? "/" : ".");
-    while (w.folder && !w.names.empty()) {
+    while (!w.names.empty()) {
         const std::string next = w.names.front();
         w.names.pop_front();
         if (next == ".")

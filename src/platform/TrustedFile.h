@@ -1,21 +1,26 @@
-// Finding a file by name the way the kernel would trust it, once.
+// Finding a file by name the way it may be trusted, once.
 //
 // findFile() walks the path one name at a time through folder descriptors,
 // follows symbolic links itself (at most 40) and opens the file it ends at,
 // so that what it judges is what the caller then reads and writes: the open
-// descriptor, its fstat, and the folder it lies in. Nothing another account
-// could have planted or swapped is used:
-// - a link in a folder that others may write is followed only when that
-//   folder is sticky (as /tmp) and the link belongs to this user or to the
-//   folder's owner (the kernel's fs.protected_symlinks rule, whatever the
-//   sysctl says);
-// - a file in a folder that others may write is used only when that folder is
-//   sticky and the file belongs to this user, the folder's owner or root;
-// - only a regular file is a file: a device, pipe, socket or folder is never
-//   opened for reading or writing (it is looked at through O_PATH only), so
-//   nothing hangs and no device sees an open; nor is a regular file larger
-//   than any ini file this program reads (1 MiB), so none fills the memory.
+// descriptor, its fstat, and the folder it lies in. Nothing that another
+// account could have put there or swapped is used (Accounts.h says which
+// accounts count: root, the user and the owner of the folder the path names
+// its file in, who installed the program):
+// - every folder walked, every link followed and the file itself belongs to
+//   an account that counts;
+// - a folder that another account may write is passed only when it is sticky
+//   (as /tmp), where no other account may swap an entry that is not its own;
+// - in such a folder, a file with more than one name (a hard link another
+//   account may have made to a file it could not read) is not used;
+// - only a regular file on an ordinary filesystem is a file: a device, pipe,
+//   socket or folder is never opened for reading or writing (it is looked at
+//   through O_PATH only), so nothing hangs and no device sees an open; a file
+//   of /proc, /sys or another kernel filesystem is none either, nor is a
+//   regular file larger than any ini file this program reads (1 MiB).
 #pragma once
+
+#include "platform/Accounts.h"
 
 #include <QString>
 
@@ -48,11 +53,14 @@ private:
     int fd_ = -1;
 };
 
+// The largest settings file read or written.
+inline constexpr off_t MaxFileSize = 1 << 20;
+
 enum class Found {
     File,     // a regular file that may be used, open in `file`
     Missing,  // no file of that name (yet) in a folder that may hold one
-    Unusable, // a link or file not followed or used by the rules above, no
-              // regular file, a link loop, a missing folder on the way
+    Unusable, // a folder, link or file not passed or used by the rules
+              // above, no regular file, a link loop, a missing folder on the way
 };
 
 // Where a name led.
@@ -64,9 +72,12 @@ struct Place {
     bool throughLink = false; // the last name is a symbolic link, followed
     bool writable = false;    // File: opened for writing as well as reading
     Fd folder;                // File, Missing: the folder it lies in (O_PATH)
+    struct stat folderSt {};  // File, Missing: fstat of `folder`
+    bool folderOpen = false;  // File, Missing: another account may write `folder` (it is sticky)
     std::string name;         // its name in that folder
     Fd file;                  // File
     struct stat st {};        // File: fstat of `file`
+    Counted counted{};        // the accounts that count on this path
 };
 
 enum class Opening { ForReading, ForWriting };

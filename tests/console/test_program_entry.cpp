@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -45,9 +46,27 @@ TEST(CommandLine, OnlyAnOptionalPort)
     }
 }
 
+// The lock file lies in the test's own runtime folder.
 class ProgramEntry : public TestSupport::ConsoleTest {
 protected:
+    void SetUp() override
+    {
+        ConsoleTest::SetUp();
+        if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
+            savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+    }
+    void TearDown() override
+    {
+        if (savedRuntime)
+            qputenv("XDG_RUNTIME_DIR", *savedRuntime);
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
+        ConsoleTest::TearDown();
+    }
     QString lockName() const { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
+
+    std::optional<QByteArray> savedRuntime;
 };
 
 TEST_F(ProgramEntry, SecondCopyIsRefusedWithoutAWindow)
@@ -157,12 +176,18 @@ TEST(ProgramEntryLimits, AFileSizeLimitFailsTheSaveAndLeavesTheFileAsItWas)
         }
         const QString world = beside + (c.throughEntry ? QStringLiteral("|entry") : QStringLiteral("|no entry"));
         const QString test = QStringLiteral("ProgramEntry.ChildSavesPastAFileSizeLimit");
+        // A child the signal ends leaves its own temporary folder: in this one, which goes.
+        const QString temp = dir.filePath(QStringLiteral("tmp"));
+        ASSERT_TRUE(QDir().mkpath(temp));
+        ASSERT_EQ(::chmod(QFile::encodeName(temp).constData(), 01777), 0);
         const auto run = c.inPlace ? TestSupport::runTestAsNobody(test, {{QString::fromUtf8(kFileSizeVariable), world},
                                                                          {QStringLiteral("HOME"),
-                                                                          dir.filePath(QStringLiteral("program/home"))}})
+                                                                          dir.filePath(QStringLiteral("program/home"))},
+                                                                         {QStringLiteral("TMPDIR"), temp}})
                                    : TestSupport::runChildTest(test, TestSupport::changedEnvironment(
                                                                          QProcessEnvironment::systemEnvironment(),
-                                                                         {{QString::fromUtf8(kFileSizeVariable), world}}));
+                                                                         {{QString::fromUtf8(kFileSizeVariable), world},
+                                                                          {QStringLiteral("TMPDIR"), temp}}));
         if (!c.throughEntry) {
             EXPECT_EQ(run.exitCode, -1) << "not ended by the signal: " << run.output.toStdString();
             continue;

@@ -2,6 +2,7 @@
 // the data folder command.
 #include "console/ConsoleFixture.h"
 #include "console/TVRStartupForm.h"
+#include "support/ColleagueLock.h"
 #include "support/FreshHome.h"
 
 #include <QComboBox>
@@ -11,9 +12,13 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <QElapsedTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -302,6 +307,54 @@ TEST_F(StartupForm, ReadOnlySettingsFileGivesWayToTheUserCopyAndConnects)
     const Platform::IniFile copy(dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini"));
     EXPECT_EQ(S::read(copy, S::Comport), "Com1");
     EXPECT_EQ(S::read(copy, S::Address), 9);
+}
+
+// A colleague who may only read the technician's settings file holds a lock
+// on it: the start-up window comes up, and Connect opens the main window, as
+// soon as without it.
+TEST_F(StartupForm, AColleaguesLockOnTheSettingsHoldsUpNeitherTheStartNorConnect)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hold a lock as another account";
+    const TestSupport::FreshHome home(dir.filePath("home"));
+    QCoreApplication::setOrganizationName("Stelvanor");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    writeIni("[Defaults]\nComport=Com1\n\n[Settings]\nAddress=17\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(iniPath()).constData(), 0644), 0);
+    setPorts({1});
+    QElapsedTimer clock;
+    // The start, then Connect, each with the file locked as it is then (a
+    // save puts a new file in its place); no colleague: every time 0.
+    const auto startAndConnect = [&](std::optional<TestSupport::LockKind> kind) {
+        qint64 took = 0;
+        std::optional<TestSupport::ColleagueLock> held;
+        if (kind)
+            held.emplace(TestSupport::Daemon, iniPath(), *kind);
+        clock.start();
+        auto form = makeForm();
+        took += clock.elapsed();
+        if (kind) {
+            EXPECT_TRUE(held->holding()) << held->output().toStdString();
+            held.reset();
+            held.emplace(TestSupport::Daemon, iniPath(), *kind);
+        }
+        clock.start();
+        QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+        took += clock.elapsed();
+        return took;
+    };
+    const qint64 without = std::min(startAndConnect({}), startAndConnect({}));
+    for (const auto kind : {TestSupport::LockKind::FlockShared, TestSupport::LockKind::FlockExclusive,
+                            TestSupport::LockKind::FcntlRead}) {
+        SCOPED_TRACE(TestSupport::lockKindName(kind));
+        connections.clear();
+        EXPECT_LT(startAndConnect(kind) - without, 500) << "ms longer than without the lock";
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+        ASSERT_EQ(connections.size(), 1u);
+        EXPECT_EQ(connections[0].address, 17);
+    }
+    EXPECT_EQ(S::read(settings(), S::Comport), "Com1");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini")));
 }
 
 TEST_F(StartupForm, UnwritableSettingsAreReportedAndStopConnect)

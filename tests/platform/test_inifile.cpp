@@ -3,6 +3,7 @@
 #include "platform/IniFile.h"
 #include "platform/IntConvert.h"
 #include "platform/SettingsFile.h"
+#include "platform/TrustedFile.h"
 #include "support/FailingSync.h"
 #include "support/FileSizeLimit.h"
 
@@ -137,12 +138,21 @@ TEST_F(IniFileTest, CrLfFilesStayCrLf)
     EXPECT_EQ(readRaw(), "[Settings]\r\nAddress=6\r\n\r\n[Defaults]\r\nComport=Com2\r\n");
 }
 
-TEST_F(IniFileTest, EachReadSeesTheFileAsItIsNow)
+// A use reads the file once, for all its keys: what changes on disk meanwhile
+// is seen by the next use, and a use's own writes by the use itself.
+TEST_F(IniFileTest, EachUseReadsTheFileOnceAsItIsThen)
 {
-    IniFile ini(path());
-    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 1);
+    IniFile first(path());
+    EXPECT_EQ(first.ReadInteger("Settings", "Address", 1), 1);
     writeRaw("[Settings]\nAddress=33\n");
-    EXPECT_EQ(ini.ReadInteger("Settings", "Address", 1), 33);
+    EXPECT_EQ(first.ReadInteger("Settings", "Address", 1), 1);
+    IniFile second(path());
+    EXPECT_EQ(second.ReadInteger("Settings", "Address", 1), 33);
+    writeRaw("[Settings]\nAddress=34\n");
+    // A write takes the file as it is now, and the use goes on from there.
+    second.WriteString("Defaults", "Comport", "Com2");
+    EXPECT_EQ(second.ReadInteger("Settings", "Address", 1), 34);
+    EXPECT_EQ(second.ReadString("Defaults", "Comport", ""), "Com2");
 }
 
 TEST_F(IniFileTest, RefusedWritesThrowWithThePathAndKeepTheFile)
@@ -179,8 +189,11 @@ TEST_F(IniFileTest, ReadOnlyFileIsRefusedEvenForRoot)
 
 TEST_F(IniFileTest, AReplacedFileKeepsItsPermissionBits)
 {
-    // 0464 lacks the owner's write bit, which a save's temporary file needs.
+    // 0464 lacks the owner's write bit, which a save's temporary file needs;
+    // only root may write such a file at all.
     for (const mode_t mode : {0600u, 0640u, 0666u, 0464u}) {
+        if (mode == 0464u && ::geteuid() != 0)
+            continue;
         writeRaw("[Settings]\nAddress=5\n");
         ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), mode), 0);
         IniFile(path()).WriteInteger("Settings", "Address", 6);
@@ -271,6 +284,32 @@ TEST_F(IniFileTest, ARewriteInPlaceIsWholeOrLeavesTheFileAsItWas)
         ::close(fd);
         EXPECT_EQ(ok, c.written);
         EXPECT_EQ(readRaw(), c.written ? c.bytes : old);
+    }
+}
+
+// No settings file is larger than a mebibyte: a larger file is no settings
+// file, and one that grows past that after it was found is neither read nor
+// changed.
+TEST_F(IniFileTest, NoReadOrSaveTakesMoreThanAMebibyte)
+{
+    const QByteArray large = "[Settings]\nAddress=5\n" + QByteArray(1 << 20, ';') + "\n";
+    writeRaw(large);
+    EXPECT_EQ(IniFile(path()).ReadInteger("Settings", "Address", 1), 1);
+    EXPECT_THROW(IniFile(path()).WriteInteger("Settings", "Address", 6), std::runtime_error);
+    EXPECT_EQ(readRaw(), large);
+
+    for (const mode_t mode : {0644u, 0666u}) { // replaced, or rewritten in place under the lock
+        SCOPED_TRACE(mode == 0644u ? "a file saves replace" : "a file others may write");
+        writeRaw("[Settings]\nAddress=5\n");
+        ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), mode), 0);
+        Platform::Place place = Platform::findFile(path(), Platform::Opening::ForWriting);
+        ASSERT_EQ(place.found, Platform::Found::File);
+        writeRaw(large); // in place: the same file, grown
+        EXPECT_EQ(Platform::readFound(place), QByteArray());
+        const auto edit = [](const QByteArray &now) { return now + "Comport=Com1\n"; };
+        EXPECT_EQ(Platform::saveFound(place, edit, Platform::lockDeadline()), Platform::Saved::Refused);
+        EXPECT_EQ(readRaw(), large);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("vantoro.ini")});
     }
 }
 

@@ -5,6 +5,7 @@
 // account planted, and what is no regular file, is never followed, read or
 // written.
 #include "platform/SettingsFile.h"
+#include "support/AccountFiles.h"
 #include "support/AclValue.h"
 #include "support/AsNobody.h"
 #include "support/FreshHome.h"
@@ -41,6 +42,7 @@ namespace S = Platform::Settings;
 constexpr const char *kBesideVariable = "VANTORO_TEST_SETTINGS_BESIDE";
 constexpr const char *kSavedVariable = "VANTORO_TEST_SETTINGS_SAVED";
 constexpr const char *kResultMark = "@@result ";
+constexpr const char *kPlantedLines = "\n[Defaults]\nCustomPath=/srv/planted\n";
 
 // What a session saw: the refusal's text (empty when the save went through)
 // and the port and address read back afterwards, as std::string so that a
@@ -95,8 +97,28 @@ TEST(SettingsLocationChild, SavesAndReadsBack)
         GTEST_SKIP() << "runs as the child of SettingsLocation.WhichFileHoldsTheSavedPortAndAddress";
     const QStringList saved = qEnvironmentVariable(kSavedVariable).split(QLatin1Char('|'));
     ASSERT_EQ(saved.size(), 2);
+    TestSupport::useParentsAccountFiles();
     std::cout << kResultMark << saveThenRead(beside, {saved[0].toStdString(), saved[1].toInt()}).line() << std::endl;
 }
+
+// The file at `path` as it stands, read by the test: the program's own
+// reading (which root does, here) would not count the saver's folders.
+class RawStore : public Platform::IniStore {
+public:
+    explicit RawStore(QString path) : m_path(std::move(path)) {}
+    QByteArray read() const override
+    {
+        QFile f(m_path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void change(const std::function<QByteArray(const QByteArray &)> &) override { ADD_FAILURE() << "only read"; }
+    QString path() const override { return m_path; }
+
+private:
+    QString m_path;
+};
+
+Platform::IniFile rawIni(const QString &path) { return Platform::IniFile(std::make_shared<RawStore>(path)); }
 
 enum class Holder { Beside, UserCopy, Neither };
 
@@ -150,7 +172,9 @@ Outcome session(const TestSupport::Account *account, const QString &beside, cons
         {{QString::fromUtf8(kBesideVariable), beside},
          {QString::fromUtf8(kSavedVariable),
           QString::fromStdString(saved.comport) + QLatin1Char('|') + QString::number(saved.address)},
-         {QStringLiteral("XDG_CONFIG_HOME"), config}});
+         {QStringLiteral("XDG_CONFIG_HOME"), config},
+         // Settings lines in the saver's own environment, as /proc/self/environ shows it.
+         {QStringLiteral("VANTORO_TEST_PLANTED"), QString::fromUtf8(kPlantedLines)}});
     EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
     Outcome outcome;
     for (const QString &line : child.output.split(QLatin1Char('\n'))) {
@@ -294,13 +318,13 @@ TEST(SettingsLocation, WhichFileHoldsTheSavedPortAndAddress)
         EXPECT_EQ(outcome.address, refused ? 5 : kFirst.address);
 
         if (!refused) {
-            expectHeld(Platform::IniFile(c.holder == Holder::Beside ? world.beside() : world.userCopy()), kFirst, c);
+            expectHeld(rawIni(c.holder == Holder::Beside ? world.beside() : world.userCopy()), kFirst, c);
         }
         if (c.thenWritable) {
             world.makeProgramWritable(c);
             const Outcome second = world.run(c, kSecond);
             EXPECT_EQ(second.line(), "|" + kSecond.comport + "|" + std::to_string(kSecond.address));
-            expectHeld(Platform::IniFile(world.userCopy()), kSecond, c);
+            expectHeld(rawIni(world.userCopy()), kSecond, c);
         }
         if (c.holder != Holder::Beside) {
             EXPECT_EQ(contents(world.beside()), c.earlier ? c.earlier : kMissing);
@@ -334,9 +358,13 @@ constexpr uid_t kNobody = TestSupport::NobodyId;
 constexpr gid_t kNogroup = TestSupport::NobodyId;
 constexpr uid_t kDaemon = TestSupport::Daemon.uid;
 constexpr gid_t kUsers = TestSupport::UsersGroupId;
+constexpr gid_t kTeam = TestSupport::TeamGroupId;
+constexpr uid_t kAdmin = TestSupport::AdminId;
+constexpr TestSupport::Account kNobodyInTeam{kNobody, kNogroup, int(kTeam)};
 constexpr const char *kEarlierFile = "; by hand\n[Defaults]\nCustomPath=/srv/meters\n\n[Settings]\nAddress=5\n";
 constexpr const char *kPlanted = "[Defaults]\nCustomPath=/srv/planted\n[Settings]\nAddress=9\n";
 constexpr const char *kProfile = "export PATH=\"$HOME/bin:$PATH\"\n";
+constexpr const char *kPrivate = "[Defaults]\nCustomPath=/home/tech/private\n";
 
 // An entry as lstat shows it (type and mode, owner and group, device), with its ACL.
 std::string attributesOf(const QString &path)
@@ -365,6 +393,12 @@ std::string bytesOf(const QString &path)
     return S_ISREG(st.st_mode) ? contents(path) : std::string();
 }
 
+ino_t inodeOf(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
 using Snapshot = std::map<std::string, std::string>;
 
 // Every entry under `root` but those under `skipped`, and the `extra` paths.
@@ -380,7 +414,8 @@ Snapshot snapshotOf(const QString &root, const QString &skipped, const QStringLi
     }
     Snapshot shot;
     for (const QString &path : paths)
-        shot[path.toStdString()] = attributesOf(path) + " | " + bytesOf(path);
+        shot[path.toStdString()] =
+            attributesOf(path) + " inode " + std::to_string(inodeOf(path)) + " | " + bytesOf(path);
     return shot;
 }
 
@@ -439,6 +474,12 @@ public:
         EXPECT_EQ(::bind(s, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0) << name;
         ::close(s);
     }
+    void hardLink(const char *name, const char *existing)
+    {
+        // Root may make it whatever fs.protected_hardlinks says, as anyone may where it is 0.
+        EXPECT_EQ(::link(QFile::encodeName(at(existing)).constData(), QFile::encodeName(at(name)).constData()), 0)
+            << name;
+    }
     void acl(const char *name, std::initializer_list<TestSupport::AclEntry> entries)
     {
         EXPECT_TRUE(TestSupport::setAcl(at(name), entries)) << name;
@@ -484,6 +525,7 @@ TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWr
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to plant files as other accounts and to save as them";
+    const TestSupport::AccountFiles accounts;
     const TestSupport::Account *nobody = &TestSupport::Nobody;
     const Planting rows[] = {
         // In a sticky folder that others may write, as /tmp or a team's tools folder.
@@ -576,6 +618,101 @@ TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWr
              w.held = w.beside();
          },
          "/srv/meters"},
+        // A folder the team may write: any member may swap what is in it, unless it is sticky.
+        {"a colleague's link in the team's folder", &kNobodyInTeam,
+         [](World &w) {
+             w.folder("program", kRoot, kTeam, 02775);
+             technicianHome(w);
+             w.link("program/vantoro.ini", "../home/.profile", kDaemon);
+         },
+         ""},
+        {"a colleague's file in the team's folder", &kNobodyInTeam,
+         [](World &w) {
+             w.folder("program", kRoot, kTeam, 02775);
+             w.file("program/vantoro.ini", kPlanted, kDaemon, kTeam, 0664);
+         },
+         ""},
+        {"the technician's own file in the team's folder", &kNobodyInTeam,
+         [](World &w) {
+             w.folder("program", kRoot, kTeam, 02775);
+             w.file("program/vantoro.ini", kEarlierFile, kNobody, kTeam, 0664);
+         },
+         ""},
+        {"the technician's own file in the team's sticky folder", &kNobodyInTeam,
+         [](World &w) {
+             w.folder("program", kRoot, kTeam, 03775);
+             w.file("program/vantoro.ini", kEarlierFile, kNobody, kTeam, 0664);
+             w.held = w.beside();
+         },
+         "/srv/meters"},
+        // An administrator's folder that an ACL opens to a colleague or a team.
+        {"a colleague's file in a folder an ACL lets him write", nobody,
+         [](World &w) {
+             w.folder("program", kAdmin, kAdmin, 0755);
+             w.acl("program", {{TestSupport::AclUserObj, 7},
+                               {TestSupport::AclUser, 7, kDaemon},
+                               {TestSupport::AclGroupObj, 5},
+                               {TestSupport::AclMask, 7},
+                               {TestSupport::AclOther, 5}});
+             w.file("program/vantoro.ini", kPlanted, kDaemon, kDaemon, 0644);
+         },
+         ""},
+        {"the technician's own link in a folder an ACL lets the team write", nobody,
+         [](World &w) {
+             w.folder("program", kAdmin, kAdmin, 0755);
+             w.acl("program", {{TestSupport::AclUserObj, 7},
+                               {TestSupport::AclGroupObj, 5},
+                               {TestSupport::AclGroup, 7, kTeam},
+                               {TestSupport::AclMask, 7},
+                               {TestSupport::AclOther, 5}});
+             technicianHome(w);
+             w.link("program/vantoro.ini", "../home/vantoro.ini", kNobody);
+         },
+         ""},
+        // The mask leaves the colleague no write: the administrator's file is the seed.
+        {"an ACL whose mask takes the colleague's write away", nobody,
+         [](World &w) {
+             w.folder("program", kAdmin, kAdmin, 0755);
+             w.acl("program", {{TestSupport::AclUserObj, 7},
+                               {TestSupport::AclUser, 7, kDaemon},
+                               {TestSupport::AclGroupObj, 5},
+                               {TestSupport::AclMask, 5},
+                               {TestSupport::AclOther, 5}});
+             w.file("program/vantoro.ini", kEarlierFile, kAdmin, kAdmin, 0644);
+         },
+         "/srv/meters"},
+        // The administrator's link leads through a sticky folder to a folder a colleague made there first.
+        {"a colleague's folder on the way to the administrator's link, with a link in it", nobody,
+         [](World &w) {
+             w.folder("program", kAdmin, kAdmin, 0755);
+             w.folder("shared", kRoot, kRoot, 01777);
+             w.folder("shared/team", kDaemon, kDaemon, 0755);
+             technicianHome(w);
+             w.link("shared/team/vantoro.ini", "../../home/.profile", kDaemon);
+             w.link("program/vantoro.ini", "../shared/team/vantoro.ini", kAdmin);
+         },
+         ""},
+        {"a colleague's folder on the way to the administrator's link, with a file in it", nobody,
+         [](World &w) {
+             w.folder("program", kAdmin, kAdmin, 0755);
+             w.folder("shared", kRoot, kRoot, 01777);
+             w.folder("shared/team", kDaemon, kDaemon, 0755);
+             w.file("shared/team/vantoro.ini", kPlanted, kDaemon, kDaemon, 0644);
+             w.link("program/vantoro.ini", "../shared/team/vantoro.ini", kAdmin);
+         },
+         ""},
+        // The technician's own file, but through a second name another account made.
+        {"a hard link to the technician's private file in a sticky folder", nobody,
+         [](World &w) {
+             w.folder("program", kRoot, kRoot, 01777);
+             technicianHome(w);
+             w.file("home/private.ini", kPrivate, kNobody, kNogroup, 0600);
+             w.hardLink("program/vantoro.ini", "home/private.ini");
+         },
+         ""},
+        // The kernel's files are no settings files, though they count as regular files.
+        {"a link to the saver's own environment in /proc", nobody, rootsLinkTo("/proc/self/environ"), ""},
+        {"a link to a file in /proc that the saver may write", nobody, rootsLinkTo("/proc/self/comm"), ""},
         {"a group's shared file with an ACL, saved by a member", &TestSupport::NobodyInUsers,
          [](World &w) {
              w.folder("program", kRoot, kUsers, 02775);
@@ -600,7 +737,7 @@ TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWr
         const Outcome outcome = session(row.saver, w.beside(), w.config(), w.at(QStringLiteral("root")), kFirst);
         EXPECT_EQ(outcome.line(), "|" + kFirst.comport + "|" + std::to_string(kFirst.address));
 
-        const Platform::IniFile holder(w.held.isEmpty() ? w.userCopy() : w.held);
+        const Platform::IniFile holder = rawIni(w.held.isEmpty() ? w.userCopy() : w.held);
         EXPECT_EQ(S::read(holder, S::Comport).toStdString(), kFirst.comport);
         EXPECT_EQ(S::read(holder, S::Address), kFirst.address);
         EXPECT_EQ(S::read(holder, S::CustomPath).toStdString(), row.carried) << "what the copy started from";
@@ -685,6 +822,95 @@ TEST(SettingsLocation, ALinkSwappedWhileSavesRunNeverLeadsToTheUsersFile)
     EXPECT_TRUE(saver.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << saver.output.toStdString();
     EXPECT_EQ(swapped.exitCode, 0) << swapped.output.toStdString();
     EXPECT_EQ(filesAtStake(), before) << "neither the technician's files nor the other account's were touched";
+}
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// A run as root (with sudo) saves in a folder of the technician's: the file is
+// the technician's afterwards, so that the technician's next run goes on
+// using it rather than a per-user copy.
+TEST(SettingsLocation, ARootSaveInTheTechniciansFolderLeavesTheFileTheTechnicians)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to save as root in another account's folder";
+    struct Row {
+        const char *what;
+        std::function<void(World &)> arrange;
+        mode_t mode; // the file's mode afterwards
+    };
+    const Row rows[] = {
+        {"no file yet", [](World &) {}, 0666 & ~currentUmask()},
+        {"a file an earlier run as root left",
+         [](World &w) { w.file("program/vantoro.ini", kEarlierFile, kRoot, kRoot, 0644); }, 0644},
+        {"the technician's own file",
+         [](World &w) { w.file("program/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0640); }, 0640},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        World w;
+        w.prepare(nullptr);
+        w.folder("program", kNobody, kNogroup, 0755);
+        row.arrange(w);
+        EXPECT_EQ(session(nullptr, w.beside(), w.config(), w.at(QStringLiteral("root")), kFirst).line(),
+                  "|" + kFirst.comport + "|" + std::to_string(kFirst.address));
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(w.beside()).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, kNobody);
+        EXPECT_EQ(st.st_gid, kNogroup);
+        EXPECT_EQ(st.st_mode & 07777, row.mode);
+        EXPECT_FALSE(QFileInfo::exists(w.userCopy()));
+
+        // The technician's next run saves beside the program again.
+        World technician;
+        technician.prepare(&TestSupport::Nobody);
+        EXPECT_EQ(session(&TestSupport::Nobody, w.beside(), technician.config(), {}, kSecond).line(),
+                  "|" + kSecond.comport + "|" + std::to_string(kSecond.address));
+        EXPECT_EQ(S::read(rawIni(w.beside()), S::Comport).toStdString(), kSecond.comport);
+        EXPECT_TRUE(QDir(technician.config()).isEmpty()) << "no per-user copy";
+        EXPECT_EQ(QDir(w.at(QStringLiteral("program"))).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("vantoro.ini")});
+    }
+}
+
+// The per-user copy stands in for the program whose own file may not be
+// written; another copy of the program, whose own file may, keeps that.
+TEST(SettingsLocation, ACopyMadeForOneProgramLeavesAnotherProgramItsOwnFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const TestSupport::FreshHome home(dir.filePath(QStringLiteral("home")));
+    const QString installed = dir.filePath(QStringLiteral("installed/vantoro.ini"));
+    const QString portable = dir.filePath(QStringLiteral("portable/vantoro.ini"));
+    for (const QString &path : {installed, portable}) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Settings]\nAddress=5\n");
+    }
+    // Read-only, to root as well.
+    ASSERT_TRUE(setMode(installed, 0444));
+
+    EXPECT_EQ(saveThenRead(installed, kFirst).line(), "|" + kFirst.comport + "|" + std::to_string(kFirst.address));
+    useProgramNames();
+    const QString copy = S::userCopyPathFor(installed);
+    const std::string copied = contents(copy);
+    EXPECT_EQ(saveThenRead(portable, kSecond).line(), "|" + kSecond.comport + "|" + std::to_string(kSecond.address));
+    EXPECT_EQ(S::read(rawIni(portable), S::Comport).toStdString(), kSecond.comport);
+    EXPECT_EQ(contents(copy), copied) << "the copy is not the portable program's";
+
+    // The copy stays the installed program's, even once its own file may be written.
+    ASSERT_TRUE(setMode(installed, 0644));
+    S::setFilePath(installed);
+    EXPECT_EQ(S::read(S::open(), S::Comport).toStdString(), kFirst.comport);
+    S::setFilePath(portable);
+    EXPECT_EQ(S::read(S::open(), S::Comport).toStdString(), kSecond.comport);
+    S::setFilePath({});
+    EXPECT_EQ(contents(installed), "[Settings]\nAddress=5\n");
 }
 
 TEST(SettingsFilePath, TheUserCopyIsNamedAfterTheCompanyAndTheTitle)

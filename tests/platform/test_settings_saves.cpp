@@ -7,6 +7,8 @@
 #include "platform/IniStores.h"
 #include "platform/SettingsFile.h"
 #include "support/AsNobody.h"
+#include "support/ColleagueLock.h"
+#include "support/FreshHome.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <fcntl.h>
 #include <map>
 #include <stdexcept>
@@ -92,6 +95,15 @@ Reading judge(const QByteArray &bytes)
     return r;
 }
 
+bool makeFile(const QString &path, const QByteArray &bytes, mode_t mode)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return false;
+    f.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
 bool make(const QString &path, uid_t uid, gid_t gid, mode_t mode)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -108,12 +120,7 @@ TEST(SharedCopy, TwoSavingWhileAThirdReadsTearNothingAndLoseNoKey)
     // The administrator's copy: root's, writable by all, in a folder only root may write.
     const QString shared = dir.filePath(QStringLiteral("shared/vantoro.ini"));
     ASSERT_TRUE(make(dir.filePath(QStringLiteral("shared")), 0, 0, 0755));
-    {
-        QFile f(shared);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kSharedStart);
-    }
-    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0666), 0);
+    ASSERT_TRUE(makeFile(shared, kSharedStart, 0666));
 
     const struct {
         const TestSupport::Account *account;
@@ -173,46 +180,128 @@ TEST(SharedCopy, TwoSavingWhileAThirdReadsTearNothingAndLoseNoKey)
     }
 }
 
-// Another program holds the file's lock and does not let go: a read waits
-// for it no longer than the bound and then reads without it, a save is
-// refused with the usual message and changes nothing.
-TEST(SettingsLocks, NoLockIsWaitedForLongerThanItsBound)
+// A colleague who may only read the technician's file holds a lock on it
+// (flock, or an fcntl read lock): the start (one read of its keys, then the
+// port and address saved) and a save take no longer than without it, as a
+// file saved by rename is read without a lock and its savers wait only for
+// one another.
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds timeOf(const std::function<void()> &work)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("vantoro.ini"));
-    const QByteArray old = "[Settings]\nAddress=5\n";
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+void startUp()
+{
     {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(old);
+        const Platform::IniFile file = S::open();
+        (void)S::read(file, S::Comport);
+        (void)S::read(file, S::Address);
+        (void)S::read(file, S::CustomPath);
+        (void)S::read(file, S::PathOptionIndex);
     }
-    Platform::setLockWait(100ms);
+    Platform::IniFile file = S::open();
+    S::write(file, S::Comport, QStringLiteral("Com2"));
+    S::write(file, S::Address, 17);
+}
+
+void saveOnce()
+{
+    Platform::IniFile file = S::open();
+    S::write(file, S::CustomPath, QStringLiteral("/srv/meters"));
+}
+
+TEST(SettingsLocks, AColleaguesLockHoldsUpNeitherTheStartNorASave)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hold a lock as another account";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const TestSupport::FreshHome home(dir.filePath(QStringLiteral("home")));
+    const QString path = dir.filePath(QStringLiteral("vantoro.ini"));
+    ASSERT_TRUE(makeFile(path, "[Settings]\nAddress=5\n", 0644));
+    S::setFilePath(path);
+    const auto without = std::min(timeOf(startUp), timeOf(startUp)) + std::min(timeOf(saveOnce), timeOf(saveOnce));
+    for (const auto kind : {TestSupport::LockKind::FlockShared, TestSupport::LockKind::FlockExclusive,
+                            TestSupport::LockKind::FcntlRead}) {
+        SCOPED_TRACE(TestSupport::lockKindName(kind));
+        // Each on the file as it is then: a save puts a new file in its place.
+        std::chrono::milliseconds with{};
+        for (const auto &work : {std::function<void()>(startUp), std::function<void()>(saveOnce)}) {
+            const TestSupport::ColleagueLock held(TestSupport::Daemon, path, kind);
+            ASSERT_TRUE(held.holding()) << held.output().toStdString();
+            with += timeOf(work);
+        }
+        EXPECT_LT((with - without).count(), 500) << "ms longer than without the lock";
+        EXPECT_EQ(S::read(S::open(), S::Address), 17);
+    }
+    S::setFilePath({});
+    EXPECT_FALSE(QFileInfo::exists(S::userCopyPathFor(path))) << "the file beside stayed the settings file";
+}
+
+// A shared copy that the technician rewrites in place (it is root's, in a
+// folder the technician may not write), while another program holds its
+// lock: a read waits for it no longer than the bound and then reads without
+// it, a save is refused with the usual message and changes nothing; once
+// the other program lets go, the save goes through.
+constexpr const char *kInPlaceVariable = "VANTORO_TEST_IN_PLACE_COPY";
+
+TEST(SettingsLocksChild, RewritesASharedCopyInPlace)
+{
+    const QString path = qEnvironmentVariable(kInPlaceVariable);
+    if (path.isEmpty())
+        GTEST_SKIP() << "runs as a child of SettingsLocks.AnInPlaceRewriteWaitsForTheLockNoLongerThanItsBound";
+    const QByteArray old = "[Settings]\nAddress=5\n";
+    Platform::setLockWait(200ms);
     const int other = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(other, 0);
     for (const int lock : {LOCK_EX, LOCK_SH}) {
         SCOPED_TRACE(lock == LOCK_EX ? "held to write" : "held to read");
         ASSERT_EQ(::flock(other, lock), 0);
-        Platform::IniFile ini(path);
         QElapsedTimer clock;
         clock.start();
-        EXPECT_EQ(ini.ReadInteger(QStringLiteral("Settings"), QStringLiteral("Address"), 1), 5);
+        if (lock == LOCK_EX) {
+            EXPECT_EQ(Platform::IniFile(path).ReadInteger(QStringLiteral("Settings"), QStringLiteral("Address"), 1), 5);
+        }
         try {
-            ini.WriteInteger(QStringLiteral("Settings"), QStringLiteral("Address"), 6);
+            Platform::IniFile(path).WriteInteger(QStringLiteral("Settings"), QStringLiteral("Address"), 6);
             ADD_FAILURE() << "the save went through another's lock";
         } catch (const std::runtime_error &e) {
             EXPECT_EQ(QString::fromUtf8(e.what()), QStringLiteral("Unable to write to ") + path);
         }
-        EXPECT_LT(clock.elapsed(), 1500);
+        EXPECT_GE(clock.elapsed(), lock == LOCK_EX ? 300 : 150) << "it waited";
+        EXPECT_LT(clock.elapsed(), 1500) << "no longer than its bound";
         ASSERT_EQ(::flock(other, LOCK_UN), 0);
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), old);
     }
     ::close(other);
-    // Once the other program lets go, the save goes through.
     Platform::IniFile(path).WriteInteger(QStringLiteral("Settings"), QStringLiteral("Address"), 6);
     EXPECT_EQ(Platform::IniFile(path).ReadInteger(QStringLiteral("Settings"), QStringLiteral("Address"), 1), 6);
-    Platform::setLockWait(2000ms);
+}
+
+TEST(SettingsLocks, AnInPlaceRewriteWaitsForTheLockNoLongerThanItsBound)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a shared copy that another account rewrites in place";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString path = dir.filePath(QStringLiteral("vantoro.ini"));
+    ASSERT_TRUE(makeFile(path, "[Settings]\nAddress=5\n", 0666));
+    const auto run = TestSupport::runTestAsNobody(QStringLiteral("SettingsLocksChild.RewritesASharedCopyInPlace"),
+                                                  {{QString::fromUtf8(kInPlaceVariable), path}});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << run.output.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u) << "rewritten in place, still root's";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("vantoro.ini")});
 }
 
 } // namespace

@@ -1,0 +1,36 @@
+// Taking a flock with a deadline: a blocked wait that ends when the deadline
+// passes, however the lock's holder behaves.
+#pragma once
+
+#include <chrono>
+#include <utility>
+
+namespace Platform {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// A flock taken on a descriptor, let go of when the object goes.
+class HeldLock {
+public:
+    HeldLock() = default;
+    explicit HeldLock(int fd) : fd_(fd) {}
+    HeldLock(HeldLock &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    HeldLock &operator=(HeldLock &&other) noexcept;
+    HeldLock(const HeldLock &) = delete;
+    HeldLock &operator=(const HeldLock &) = delete;
+    ~HeldLock() { release(); }
+
+    explicit operator bool() const { return fd_ >= 0; }
+    void release();
+    // The lock stays till the descriptor is closed.
+    void keep() { fd_ = -1; }
+
+private:
+    int fd_ = -1;
+};
+
+// Takes the flock `operation` (LOCK_SH or LOCK_EX) on `fd`, waiting for it
+// until `deadline` at most; nothing when it was not had by then.
+HeldLock lockUntil(int fd, int operation, Deadline deadline);
+
+} // namespace Platform
