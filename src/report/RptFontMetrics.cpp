@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <type_traits>
 #include <unordered_map>
 
 namespace Rpt {
@@ -223,19 +224,10 @@ private:
 
     static std::vector<FriBidiLevel> bidiLevels(const std::u32string &chars, bool rtl)
     {
-        const auto n = static_cast<FriBidiStrIndex>(chars.size());
-        const auto *str = reinterpret_cast<const FriBidiChar *>(chars.data());
-        std::vector<FriBidiCharType> types(chars.size());
-        std::vector<FriBidiBracketType> brackets(chars.size());
-        std::vector<FriBidiLevel> levels(chars.size(), rtl ? 1 : 0);
-        fribidi_get_bidi_types(str, n, types.data());
-        fribidi_get_bracket_types(str, n, types.data(), brackets.data());
-        FriBidiParType base = rtl ? FRIBIDI_PAR_RTL : FRIBIDI_PAR_LTR;
-        if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), n, &base, levels.data()) == 0)
-            std::fill(levels.begin(), levels.end(), rtl ? 1 : 0);
+        std::vector<FriBidiLevel> levels = embeddingLevels(chars, rtl);
         // Blanks that end the line (or come before a tab) take the paragraph's level.
-        for (int i = n - 1; i >= 0 && FRIBIDI_IS_EXPLICIT_OR_BN_OR_WS(types[static_cast<size_t>(i)]); --i)
-            levels[static_cast<size_t>(i)] = rtl ? 1 : 0;
+        for (size_t i = chars.size(); i-- > 0 && FRIBIDI_IS_EXPLICIT_OR_BN_OR_WS(fribidi_get_bidi_type(chars[i]));)
+            levels[i] = rtl ? 1 : 0;
         return levels;
     }
 
@@ -782,6 +774,8 @@ private:
     std::unique_ptr<QTextBoundaryFinder> graphemes_;  // made for the first overlong piece
 };
 
+} // namespace
+
 LineForm::Direction paragraphDirection(const QString &para)
 {
     const QList<uint> ucs4 = para.toUcs4();
@@ -793,7 +787,21 @@ LineForm::Direction paragraphDirection(const QString &para)
                : LineForm::LeftToRight;
 }
 
-} // namespace
+std::vector<signed char> embeddingLevels(const std::u32string &chars, bool rightToLeft)
+{
+    static_assert(std::is_same_v<FriBidiLevel, signed char>);
+    const auto n = static_cast<FriBidiStrIndex>(chars.size());
+    const auto *str = reinterpret_cast<const FriBidiChar *>(chars.data());
+    std::vector<FriBidiCharType> types(chars.size());
+    std::vector<FriBidiBracketType> brackets(chars.size());
+    std::vector<FriBidiLevel> levels(chars.size(), rightToLeft ? 1 : 0);
+    fribidi_get_bidi_types(str, n, types.data());
+    fribidi_get_bracket_types(str, n, types.data(), brackets.data());
+    FriBidiParType base = rightToLeft ? FRIBIDI_PAR_RTL : FRIBIDI_PAR_LTR;
+    if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), n, &base, levels.data()) == 0)
+        std::fill(levels.begin(), levels.end(), rightToLeft ? 1 : 0);
+    return levels;
+}
 
 std::shared_ptr<const ShapedLine> shapeLine(const QString &text, FontFace face, double sizePt, LineForm form)
 {

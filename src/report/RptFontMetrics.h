@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace Rpt {
@@ -63,6 +64,14 @@ double textWidthPt(const QString &text, FontFace face, double sizePt, LineForm f
 // Characters without a visible glyph of their own (soft hyphen, direction
 // marks, joiners, variation selectors).
 bool isDefaultIgnorable(char32_t c);
+
+// A paragraph's direction: that of its first letter of a strong direction
+// (left to right when it has none).
+LineForm::Direction paragraphDirection(const QString &para);
+
+// The embedding levels of a line's characters in a paragraph of the given
+// direction (odd: right to left), by the Unicode bidirectional algorithm.
+std::vector<signed char> embeddingLevels(const std::u32string &chars, bool rightToLeft);
 
 struct WrappedLines {
     std::vector<QString> lines;

@@ -200,37 +200,15 @@ struct Run {
 
 bool rightToLeftParagraph(const QString &line, LineForm form)
 {
-    if (form.direction != LineForm::Auto)
-        return form.direction == LineForm::RightToLeft;
-    const std::u32string chars = line.toStdU32String();
-    std::vector<FriBidiCharType> types(chars.size());
-    fribidi_get_bidi_types(reinterpret_cast<const FriBidiChar *>(chars.data()),
-                           static_cast<FriBidiStrIndex>(chars.size()), types.data());
-    return fribidi_get_par_direction(types.data(), static_cast<FriBidiStrIndex>(types.size())) == FRIBIDI_PAR_RTL;
-}
-
-// The line's characters' embedding levels in a paragraph of this direction
-// (odd: right to left).
-std::vector<FriBidiLevel> bidiLevels(const std::u32string &chars, bool rightToLeft)
-{
-    const auto n = static_cast<FriBidiStrIndex>(chars.size());
-    const auto *str = reinterpret_cast<const FriBidiChar *>(chars.data());
-    std::vector<FriBidiCharType> types(chars.size());
-    std::vector<FriBidiBracketType> brackets(chars.size());
-    std::vector<FriBidiLevel> levels(chars.size(), rightToLeft ? 1 : 0);
-    fribidi_get_bidi_types(str, n, types.data());
-    fribidi_get_bracket_types(str, n, types.data(), brackets.data());
-    FriBidiParType base = rightToLeft ? FRIBIDI_PAR_RTL : FRIBIDI_PAR_LTR;
-    if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), n, &base, levels.data()) == 0)
-        std::fill(levels.begin(), levels.end(), rightToLeft ? 1 : 0);
-    return levels;
+    const LineForm::Direction d = form.direction != LineForm::Auto ? form.direction : paragraphDirection(line);
+    return d == LineForm::RightToLeft;
 }
 
 // The line cut where its direction or the font of its script changes.
 std::vector<Run> runsOf(const QString &line, bool rightToLeft, FontFace face, bool japanese, FontTable &fonts)
 {
     const std::u32string chars = line.toStdU32String();
-    const std::vector<FriBidiLevel> levels = bidiLevels(chars, rightToLeft);
+    const std::vector<signed char> levels = embeddingLevels(chars, rightToLeft);
     struct Mark {
         Kind kind;
         int font;

@@ -3,6 +3,7 @@
 // advances the shaper gives for that font and run, and given back as it was
 // typed by the readers technicians use (poppler's pdftotext, mupdf's mutool).
 #include "PdfProbe.h"
+#include "InstalledFonts.h"
 #include "ReportFixture.h"
 #include "ToolRunner.h"
 #include "report/RptPdfExport.h"
@@ -91,30 +92,7 @@ QString unblanked(QString text)
 using PdfProbe::contentText;
 using PdfProbe::holdsLettersOf;
 
-// Whether some installed font with outlines has the character.
-bool anyFontHas(char32_t c)
-{
-    FcInit();
-    FcPattern *p = FcPatternCreate();
-    FcCharSet *cs = FcCharSetCreate();
-    FcCharSetAddChar(cs, c);
-    FcPatternAddCharSet(p, FC_CHARSET, cs);
-    FcPatternAddBool(p, FC_OUTLINE, FcTrue);
-    FcObjectSet *os = FcObjectSetBuild(FC_FILE, FC_COLOR, nullptr);
-    FcFontSet *set = FcFontList(nullptr, p, os);
-    bool found = false;
-    for (int i = 0; set && i < set->nfont; ++i) {
-        FcBool color = FcFalse;
-        FcPatternGetBool(set->fonts[i], FC_COLOR, 0, &color);
-        found = found || !color;
-    }
-    if (set)
-        FcFontSetDestroy(set);
-    FcObjectSetDestroy(os);
-    FcCharSetDestroy(cs);
-    FcPatternDestroy(p);
-    return found;
-}
+using InstalledFonts::anyFontHas;
 
 // A glyph's outline, to tell glyphs apart across a subset's new numbering.
 std::vector<long> outline(FT_Face face, uint32_t glyph)

@@ -1,5 +1,6 @@
 // The RTF writer, parsed back: groups, control words and the text per page,
 // the marks of other scripts, and the file as a word processor reads it.
+#include "InstalledFonts.h"
 #include "ReportFixture.h"
 #include "ToolRunner.h"
 #include "report/RptRtfExport.h"
@@ -227,24 +228,7 @@ Slot slotOf(QChar c)
     }
 }
 
-// Some installed font has the character.
-bool anyFontHas(char32_t c)
-{
-    FcInit();
-    FcPattern *p = FcPatternCreate();
-    FcCharSet *cs = FcCharSetCreate();
-    FcCharSetAddChar(cs, c);
-    FcPatternAddCharSet(p, FC_CHARSET, cs);
-    FcObjectSet *os = FcObjectSetBuild(FC_FAMILY, nullptr);
-    FcFontSet *set = FcFontList(nullptr, p, os);
-    const bool found = set && set->nfont > 0;
-    if (set)
-        FcFontSetDestroy(set);
-    FcObjectSetDestroy(os);
-    FcCharSetDestroy(cs);
-    FcPatternDestroy(p);
-    return found;
-}
+using InstalledFonts::anyFontHas;
 
 // The font a reader on this machine gets for the family is that family (or,
 // for the document's Arial, the font fontconfig stands in for it) and has
