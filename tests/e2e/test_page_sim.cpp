@@ -317,8 +317,11 @@ TEST_F(DownloadsFromAMeterThatWaits, SpoiledBlockIsAskedForAgainOrTheEarlierCopy
     } cases[] = {
         // Recovered on the line, then fetched again, without doubt.
         {"one corrupted block", {{Fault::BadCrc, 2, z960sim::kAny, 3}}, true, 1, 2},
-        // The opening is acknowledgement 1, block 1's is 2, the re-send 3.
-        {"the re-send is ignored too", {{Fault::BadCrc, 2, z960sim::kAny, 3}, {Fault::IgnoreAck, 2, z960sim::kAny, 3}}, false, 1, 1},
+        // The opening is acknowledgement 1, block 1's is 2, the re-send 3: the fetch
+        // breaks off after 11 s without a block, and the next one needs nothing.
+        {"the re-send is ignored too", {{Fault::BadCrc, 2, z960sim::kAny, 3}, {Fault::IgnoreAck, 2, z960sim::kAny, 3}}, true, 1, 2},
+        {"the re-send is ignored in every fetch",
+         {{Fault::BadCrc, 2, z960sim::kAny, 3, 1, 0}, {Fault::IgnoreAck, 2, z960sim::kAny, 3, 1, 0}}, false, 3, 3},
         // The end block comes before the announced size: the file is fetched again at once.
         {"a block of the last window lost", {{Fault::Silence, 2, z960sim::kAny, 7}}, true, 0, 2},
     };
