@@ -18,7 +18,10 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QApplication>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimeEdit>
 #include <QFile>
 #include <QLabel>
@@ -353,6 +356,97 @@ TEST_F(DownloadsFromAMeterThatWaits, SpoiledBlockIsAskedForAgainOrTheEarlierCopy
                                 [](const z960sim::Frame &f) { return f.payload.size() == 3 && f.payload[0] == 1; }),
                   c.repeatedAcks);
         EXPECT_EQ(requests(2).size(), c.fetches);
+    }
+}
+
+TEST_F(DownloadsFromAMeterThatWaits, TheProgressSaysWhenTheFileIsFetchedAgainAndGoesBeforeAFailureIsSaid)
+{
+    using z960sim::Fault;
+    // Eight blocks of 64 bytes. A log the meter appends to once its size went
+    // out brings more than announced; the meter falling silent breaks every fetch off.
+    const QByteArray contents = pattern(64 * 8);
+    const struct {
+        const char *what;
+        z960sim::Injection fault;
+        bool stored;
+        QStringList notes; // the second lines shown, each once, in order
+    } cases[] = {
+        {"a log appended to while sent", {Fault::GrowWhileSent, 2, z960sim::kAny, 0, 1, 1, 100}, true,
+         {"", "Fetching the file again (2 of 3)"}},
+        {"every fetch breaks off", {Fault::StallTransfer, 2, z960sim::kAny, 3, 1, 0}, false,
+         {"", "Fetching the file again (2 of 3)", "Fetching the file again (3 of 3)"}},
+    };
+    struct Shown {
+        QString label, note;
+        int bar;
+    };
+    std::vector<Shown> shown;
+    port->OnDownLoadEvent = [&](QObject *s, int size, int downloaded, int temp) {
+        data->PortFileProgress(s, size, downloaded, temp);
+        if (TDlProgForm *f = host->progressForm())
+            shown.push_back({f->Label1->text(), f->Label2->text(), f->ProgressBar1->value()});
+    };
+    data->DlCheckBox->setChecked(false);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim.clearInjections();
+        sim.addFile("p.csv", bytesOf(contents));
+        data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+        selectListed("p.csv");
+        QFile old(meterDir + "p.csv");
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("good copy");
+        old.close();
+        prompter.messages.clear();
+        sim.clearRecord();
+        shown.clear();
+        sim.inject(c.fault);
+        // While the failure is said: no progress dialog, and nothing on the line.
+        bool dialogGone = false;
+        std::size_t framesWhileShown = 0;
+        prompter.whileOpen = [&] {
+            // The abort that ended the last fetch may still be on its way.
+            const auto aborts = [this] {
+                const auto frames = sim.received();
+                return std::count_if(frames.begin(), frames.end(),
+                                     [](const z960sim::Frame &f) { return f.control == 0x8E; });
+            };
+            for (int waited = 0; aborts() < 3 && waited < 2000; waited += 5)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            dialogGone = host->progressForm() == nullptr;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                dialogGone = dialogGone && !(qobject_cast<TDlProgForm *>(w) != nullptr && w->isVisible());
+            const std::size_t before = sim.sent().size() + sim.received().size();
+            port->DelayTicks(20000); // past the meter's and the PC's re-send times
+            framesWhileShown = sim.sent().size() + sim.received().size() - before;
+        };
+
+        data->DownLoadBtnClick(data->DownLoadBtn);
+        prompter.whileOpen = nullptr;
+
+        const z960sim::Bytes log = sim.files().back().data;
+        EXPECT_EQ(bytesOf(read(meterDir + "p.csv")), c.stored ? log : bytesOf("good copy"));
+        EXPECT_EQ(prompter.texts(), c.stored ? QStringList{} : QStringList{"Failed to download file"});
+        EXPECT_EQ(requests(2).size(), c.stored ? 2u : 3u);
+        ASSERT_FALSE(shown.empty());
+        QStringList notes;
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_LE(shown[i].bar, 100);
+            const QString text = shown[i].label;
+            EXPECT_TRUE(text == "Progress" || QRegularExpression("^Progress - (\\d|[1-9]\\d|100)% received$").match(text).hasMatch())
+                << text.toStdString();
+            if (notes.isEmpty() || notes.back() != shown[i].note) {
+                notes << shown[i].note;
+                // A fetch again starts its bar again.
+                EXPECT_EQ(shown[i].bar, 0) << shown[i].note.toStdString();
+            }
+        }
+        EXPECT_EQ(notes, c.notes) << notes.join('|').toStdString();
+        if (!c.stored) {
+            EXPECT_TRUE(dialogGone);
+            EXPECT_EQ(framesWhileShown, 0u);
+        }
+        EXPECT_EQ(host->progress, nullptr);
     }
 }
 
