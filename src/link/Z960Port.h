@@ -311,23 +311,25 @@ public:
     //
     // Log files, logs by time and the images have a known size (announced by
     // the meter, or the image's own) and are fetched at most three times. A
-    // fetch stands alone when the line gave no doubt and it brought exactly
+    // fetch stands alone when nothing put it in doubt and it brought exactly
     // that size; a short fetch never stands. Otherwise two fetches must bear
     // each other out, and not where the line gave both doubt at the same
     // place: two at their size alike, or a fetch that begins with the bytes
     // of an earlier one. A fetch longer than announced (a log the meter
     // appended to while sending) stands when a later fetch begins with its
     // bytes and the meter then announced just their size; path, which holds
-    // the later fetch, is cut back to that size. A fetch that breaks off (11 s without a block, or its request unanswered)
-    // is followed by one abort and counts as one of the three; a stop or the
-    // meter's own abort ends the download at once.
+    // the later fetch, is cut back to that size. A fetch that breaks off
+    // (11 s without a block, or its request unanswered) is followed by one
+    // abort and counts as one of the three; a stop or the meter's own abort
+    // ends the download at once.
     //
     // The file list has no known size: it is fetched at most twice, and
     // stands once a fetch has no doubt, or two fetches bring the same bytes,
     // or a fetch whose only doubt is alike blocks begins with the bytes of an
     // earlier one that hold those blocks (a list that grew in between).
     //
-    // path holds the last fetch, whatever the outcome.
+    // path holds the last fetch (cut back where an earlier one stood within
+    // it), whatever the outcome.
     bool getLogFile(const char *name, const char *localPath, bool windowedAck);
     bool getLogFileIndex(const char *localPath, unsigned char logType, bool unused = false);
     bool getRTLogFile(const char *unused, const char *localPath, bool windowedAck, unsigned char logType,
