@@ -1,7 +1,7 @@
 // Times log-file downloads from the simulated meter paced at 9600 baud and
 // compares them with their wire time (the bytes the meter put on the line at
 // 960 bytes/s): a clean windowed download must take no more than its wire
-// time / 0.95. Then: plain mode; windowed with one block corrupted on the
+// time / 0.96. Then: plain mode; windowed with one block corrupted on the
 // line, from a meter that sends a block again only when the PC repeats its
 // acknowledgement, which costs a second fetch; and windowed with a file of
 // alike blocks in a row, fetched twice to be borne out.
@@ -30,6 +30,9 @@ namespace {
 
 constexpr int kCom = 198;
 constexpr double kLineBytesPerSecond = 960.0; // 9600 baud, 10 bits a byte
+// The share of its time that a clean windowed download spends on the wire at
+// least: the acknowledgements' pauses take the rest.
+constexpr double kCleanWindowedShare = 0.96;
 
 z960sim::Bytes logContent(std::size_t n)
 {
@@ -134,12 +137,13 @@ int main(int argc, char **argv)
                     1000.0 * (r.seconds - wireTime) / static_cast<double>(r.acks));
         if (run.windowed && run.corrupted == 0 && &run.content == &unique) {
             cleanWindowed = r.seconds;
-            fastEnough = ofWireTime >= 0.95;
+            fastEnough = ofWireTime >= kCleanWindowedShare;
         } else if (run.corrupted > 0) {
             std::printf("%-30s block %d corrupted: %.1f s more than clean\n", "", run.corrupted,
                         r.seconds - cleanWindowed);
         }
     }
-    std::printf("target: a clean windowed download within its wire time / 0.95: %s\n", fastEnough ? "met" : "MISSED");
+    std::printf("target: a clean windowed download within its wire time / %.2f: %s\n", kCleanWindowedShare,
+                fastEnough ? "met" : "MISSED");
     return fastEnough ? 0 : 1;
 }

@@ -304,16 +304,18 @@ void DataPage::DownLoadBtnClick(QObject *)
             Z960Port *port = host_.link();
             port->DelayTicks(5);
             const bool pinged = !host_.closingDown() && host_.link() != nullptr && host_.link()->sendNullCommand();
+            const bool stored = pinged && downloadInto(QByteArray("\\") + name, localPath);
+            // The download is over: its dialog goes before anything is asked, said or opened.
+            freeProgress();
             if (!pinged) {
                 if (!host_.closingDown())
                     host_.LostLinkQuestion();
-            } else if (downloadInto(QByteArray("\\") + name, localPath)) {
+            } else if (stored) {
                 if (DlCheckBox->isChecked() && !host_.closingDown())
                     Platform::shellOpenOrTell(localPath, host_.hostWindow());
             } else if (!host_.closingDown()) {
                 Platform::showMessage(QStringLiteral("Failed to download file"), host_.hostWindow());
             }
-            freeProgress();
             setDownloadControlsEnabled(true);
         }
     }
@@ -351,11 +353,17 @@ void DataPage::PortFileProgress(QObject *, int size, int downloaded, int)
         if (std::abs(form->x() - left) > 10 || std::abs(form->y() - top) > 10)
             form->move(left, top);
     }
+    // A file fetched again says so; its bar starts again with the fetch.
+    const Z960Port::FetchCount fetch = host_.link() != nullptr ? host_.link()->fetchUnderWay() : Z960Port::FetchCount{};
+    form->SetNote(fetch.number > 1 ? "Fetching the file again (" + std::to_string(fetch.number) + " of " +
+                                         std::to_string(fetch.of) + ")"
+                                   : std::string());
     if (size <= 0)
         return;
-    const int percent = static_cast<int>(std::trunc(downloaded * 100.0 / size));
-    form->SetProgress(kDownloadCaption, "Progress - " + std::to_string(percent) + "% received",
-                      std::clamp(percent, 0, 100));
+    // A log the meter appends to while sending brings more than announced:
+    // never more than all of it.
+    const int percent = std::clamp(static_cast<int>(std::trunc(downloaded * 100.0 / size)), 0, 100);
+    form->SetProgress(kDownloadCaption, "Progress - " + std::to_string(percent) + "% received", percent);
 }
 
 // ---- folder -------------------------------------------------------------------

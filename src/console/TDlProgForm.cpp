@@ -26,10 +26,16 @@ TDlProgForm::TDlProgForm(QWidget *Owner, bool showCancel)
     ProgressBar1->setValue(20);
     ProgressBar1->setGeometry(16, 52, 365, 22);
 
+    // A second line under the bar, empty unless its user has more to say.
+    Label2 = new QLabel(this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setAlignment(Qt::AlignCenter);
+    Label2->setGeometry(16, 78, 365, 22);
+
     CancelBtn = new QToolButton(this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
     CancelBtn->setText(QStringLiteral("Cancel download"));
-    CancelBtn->setGeometry(136, 90, 125, 28);
+    CancelBtn->setGeometry(136, 102, 125, 28);
     CancelBtn->setVisible(showCancel);
     connect(CancelBtn, &QToolButton::clicked, this, &TDlProgForm::CancelBtnClick);
 }
@@ -40,6 +46,8 @@ void TDlProgForm::SetProgress(const std::string &caption, const std::string &tex
     Label1->setText(QString::fromStdString(text));
     ProgressBar1->setValue(position);
 }
+
+void TDlProgForm::SetNote(const std::string &text) { Label2->setText(QString::fromStdString(text)); }
 
 void TDlProgForm::CancelBtnClick() { cancelled = true; }
 

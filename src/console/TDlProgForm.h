@@ -17,12 +17,15 @@ public:
 
     // Window caption, label text and bar position (0 to 100), in this order.
     void SetProgress(const std::string &caption, const std::string &text, int position);
+    // The second line under the bar (empty: none).
+    void SetNote(const std::string &text);
 
     void CancelBtnClick();
     bool cancelledFlag() const { return cancelled; }
 
     QLabel *Label1;
     QProgressBar *ProgressBar1;
+    QLabel *Label2;
     QToolButton *CancelBtn;
 
 protected:

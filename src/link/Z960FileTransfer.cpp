@@ -13,8 +13,9 @@
 // by repeating the last acknowledgement after 7 s without a block. Blocks
 // carry no numbers, though, so what the meter sends then, or a block it sent
 // twice, cannot be told from new data for sure: a fetch that the line left in
-// doubt, or that holds a block alike the one before it, is fetched again,
-// whole, and stands only when another fetch bears it out.
+// doubt, that holds a block alike the one before it, or whose size is not the
+// one known for the file, is fetched again, whole, and stands only when
+// another fetch bears it out. A fetch that breaks off is fetched again too.
 #include "link/Z960Port.h"
 
 #include "link/LinkWait.h"
@@ -29,7 +30,9 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 
@@ -127,20 +130,41 @@ bool readLocalFile(const char *path, std::vector<unsigned char> &bytes,
     return readOk;
 }
 
-// A fetch that was in doubt, as it came: its bytes and where its doubt lies.
+// A fetch that was in doubt, as it came: its bytes, the size known for its
+// file, and where its doubt lies.
 struct FetchCopy {
     std::vector<unsigned char> bytes;
-    bool lineDoubt = false;
-    std::uint32_t alikeEnd = 0; // where its last block alike the one before it ends
+    std::optional<std::uint32_t> size;
+    std::vector<std::uint32_t> lineAt; // where the line gave doubt
+    std::uint32_t alikeEnd = 0;        // where its last block alike the one before it ends
     std::uint32_t largestBlock = 0;
+    bool lineDoubt() const { return !lineAt.empty(); }
+    bool isShort() const { return size && bytes.size() < *size; }
+    bool atSize() const { return size && bytes.size() == *size; }
 };
 
-// A fetch in doubt stands when an earlier one brought the same bytes. When
-// only its alike blocks put it in doubt, it also stands when it begins with
-// the bytes of an earlier fetch (a log the meter appended to in between) and
-// all its alike blocks, and a window after the last of them, lie within
-// those bytes: a block sent twice shows as alike blocks, and a block lost
-// without the line showing it is lost beside it, in the same window.
+bool beginsWith(const std::vector<unsigned char> &bytes, const std::vector<unsigned char> &start)
+{
+    return bytes.size() >= start.size() && std::equal(start.begin(), start.end(), bytes.begin());
+}
+
+// Two fetches in which the line gave doubt at the same place may carry one
+// fault alike (the same block lost or sent twice in each): they bear nothing
+// out together.
+bool independent(const FetchCopy &a, const FetchCopy &b)
+{
+    return std::none_of(a.lineAt.begin(), a.lineAt.end(), [&b](std::uint32_t at) {
+        return std::find(b.lineAt.begin(), b.lineAt.end(), at) != b.lineAt.end();
+    });
+}
+
+// The file list, which has no known size: a fetch in doubt stands when an
+// earlier one brought the same bytes. When only its alike blocks put it in
+// doubt, it also stands when it begins with the bytes of an earlier fetch (a
+// list the meter appended to in between) and all its alike blocks, and a
+// window after the last of them, lie within those bytes: a block sent twice
+// shows as alike blocks, and a block lost without the line showing it is lost
+// beside it, in the same window.
 bool standsBeside(const FetchCopy &later, const std::vector<FetchCopy> &earlier)
 {
     const std::uint64_t borneOutUpTo =
@@ -148,12 +172,37 @@ bool standsBeside(const FetchCopy &later, const std::vector<FetchCopy> &earlier)
     for (const FetchCopy &e : earlier) {
         if (later.bytes == e.bytes)
             return true;
-        const bool grown = later.bytes.size() > e.bytes.size()
-                           && std::equal(e.bytes.begin(), e.bytes.end(), later.bytes.begin());
-        if (!later.lineDoubt && grown && borneOutUpTo <= e.bytes.size())
+        const bool grown = later.bytes.size() > e.bytes.size() && beginsWith(later.bytes, e.bytes);
+        if (!later.lineDoubt() && grown && borneOutUpTo <= e.bytes.size())
             return true;
     }
     return false;
+}
+
+// A file of known size, whose latest fetch is in doubt: how many of its bytes
+// stand, borne out by an earlier fetch; none while nothing does. A short fetch
+// never stands nor bears anything out (a block of it is lost). Two fetches
+// bear each other out at the known size when both begin with the same bytes
+// of that size. A fetch longer than its size is a log the meter appended to
+// while sending, or one with a block in it twice: it stands when a later
+// fetch begins with all its bytes and the meter, asked again, announced just
+// as many. (Announced more, the longer fetch may lack a block that the later
+// one lacks too, hidden by what was appended in between.)
+std::optional<std::size_t> standingBytes(const FetchCopy &latest, const std::vector<FetchCopy> &earlier)
+{
+    std::optional<std::size_t> best;
+    const auto stand = [&best](std::size_t n) { best = std::max(best.value_or(0), n); };
+    if (latest.isShort())
+        return best;
+    for (const FetchCopy &e : earlier) {
+        if (!e.size || e.isShort() || !independent(e, latest))
+            continue;
+        if (latest.atSize() && beginsWith(e.bytes, latest.bytes))
+            stand(latest.bytes.size());
+        if ((e.atSize() || e.bytes.size() == *latest.size) && beginsWith(latest.bytes, e.bytes))
+            stand(e.bytes.size());
+    }
+    return best;
 }
 
 // Counts a transfer step for the duration of a scope.
@@ -227,7 +276,7 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
     if (inStep)
         frameError = true;
     if (frameError) {
-        doubt_.line = true;
+        doubtLine();
         fileTransferTimer->start();
         fault(Z960Fault::TransferFrameError);
         return false;
@@ -260,9 +309,10 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
         return true;
     case Block::End: {
         // Short of the announced size: a block was lost, or cut short. (A
-        // longer file is a log that the meter appended to while sending.)
+        // longer file is in doubt too, as a log that the meter appended to
+        // while sending or one with a block twice: the fetches settle it.)
         if (announcedSize_ && static_cast<std::uint32_t>(bytesReceived) < *announcedSize_)
-            doubt_.line = true;
+            doubtLine();
         const bool closed = closeTransferFile();
         for (int i = 0; i < kEndPumps; ++i)
             pump();
@@ -275,7 +325,7 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
         return true;
     }
     default:
-        doubt_.line = true; // a frame the transfer cannot take: what it carried is lost
+        doubtLine(); // a frame the transfer cannot take: what it carried is lost
         fault(Z960Fault::UnknownBlockCode);
         break;
     }
@@ -319,7 +369,7 @@ bool Z960Port::receiveFile(unsigned char blockCode, bool resend)
 
 void Z960Port::repeatLastAck()
 {
-    doubt_.line = true;
+    doubtLine();
     // Windowed, the meter goes on after the bytes counted here one block at
     // a time, until the next windowed acknowledgement: that block gets it at once.
     if (windowedAck)
@@ -335,7 +385,14 @@ void Z960Port::repeatLastAck()
 void Z960Port::noteLineTrouble()
 {
     if (transferPhase_ == TransferPhase::Opening || transferPhase_ == TransferPhase::Running)
-        doubt_.line = true;
+        doubtLine();
+}
+
+void Z960Port::doubtLine()
+{
+    const auto at = static_cast<std::uint32_t>(bytesReceived);
+    if (doubt_.lineAt.empty() || doubt_.lineAt.back() != at)
+        doubt_.lineAt.push_back(at);
 }
 
 unsigned char Z960Port::sendTransferFrame(unsigned char code, const unsigned char *payload, unsigned short len)
@@ -486,8 +543,10 @@ void Z960Port::fileTransferTimeoutTimerEvent(QObject * /*Sender*/)
 
 void Z960Port::commsTimeoutTimerEvent(QObject * /*Sender*/)
 {
-    if (commsCountdown-- <= 0)
+    if (commsCountdown-- <= 0) {
+        gaveUp_ = gaveUp_ || !transferAbort; // given up, unless something else ended it first
         transferAbort = true;
+    }
 }
 
 void Z960Port::abortFileTransfer()
@@ -518,6 +577,7 @@ bool Z960Port::getFile(const char *path)
         return false;
     transferComplete = false;
     transferAbort = false;
+    gaveUp_ = false;
     frameError = false; // a CRC error of an earlier exchange must not refuse the opening
     resetRxTxFrame(true);
     bytesReceived = 0;
@@ -538,7 +598,8 @@ bool Z960Port::getFile(const char *path)
         transferPhase_ = TransferPhase::Running;
         // Blocks, acknowledgements and the two timers all run inside this wait.
         LinkWait::until([this] { return transferComplete || transferAbort; });
-        if (pcAbortPending_ && !transferComplete)
+        // Asked for, or given up on a meter that may still be sending: it stops.
+        if ((pcAbortPending_ || gaveUp_) && !transferComplete)
             sendPcAbort();
     } catch (const ESerCommError &e) {
         showText(e.what());
@@ -546,34 +607,71 @@ bool Z960Port::getFile(const char *path)
     return transferComplete;
 }
 
-Z960Port::FetchEnd Z960Port::fetchUntilItStands(const std::function<FetchEnd()> &fetchOnce, const char *path,
-                                                int fetches)
+namespace {
+
+// Leaves the download's fetch count at 0 of 0 however the download ends.
+class FetchCountScope {
+public:
+    FetchCountScope(Z960Port::FetchCount &count, int of) : count_(count) { count_ = {0, of}; }
+    ~FetchCountScope() { count_ = {}; }
+    FetchCountScope(const FetchCountScope &) = delete;
+    FetchCountScope &operator=(const FetchCountScope &) = delete;
+
+private:
+    Z960Port::FetchCount &count_;
+};
+
+// Cuts the file at path back to length bytes.
+bool cutBack(const char *path, std::size_t length)
+{
+    return ::truncate(path, static_cast<off_t>(length)) == 0;
+}
+
+} // namespace
+
+Z960Port::FetchEnd Z960Port::fetchUntilItStands(const std::function<Fetched()> &fetchOnce, const char *path,
+                                                int fetches, bool fetchAgainWhenBroken)
 {
     downloadAborted_ = false;
+    FetchCountScope counting(fetchCount_, fetches);
     std::vector<FetchCopy> earlier;
     for (int n = 0; n < fetches; ++n) {
         if (n > 0 && (downloadAborted_ || refusesWork()))
-            return FetchEnd::Failed; // stopped or aborted between two fetches
-        const FetchEnd end = fetchOnce();
-        if (end != FetchEnd::Received)
-            return n == 0 ? end : FetchEnd::Failed;
-        if (!doubt_.any())
-            return end; // no doubt: it stands alone
+            return FetchEnd::Ended; // stopped or aborted between two fetches
+        fetchCount_.number = n + 1;
+        const Fetched got = fetchOnce();
+        if (got.end != FetchEnd::Received) {
+            const bool broken = got.end == FetchEnd::BrokeOff || got.end == FetchEnd::NotAnswered;
+            if (fetchAgainWhenBroken && broken && !downloadAborted_ && !refusesWork())
+                continue; // one of the fetches; the meter was told to stop
+            return n == 0 ? got.end : FetchEnd::Ended;
+        }
+        const bool atSize = got.size && static_cast<std::uint32_t>(bytesReceived) == *got.size;
+        if (!doubt_.any() && (atSize || !got.size))
+            return FetchEnd::Received; // no doubt: it stands alone
         FetchCopy copy;
-        copy.lineDoubt = doubt_.line;
+        copy.size = got.size;
+        copy.lineAt = doubt_.lineAt;
         copy.alikeEnd = doubt_.alikeEnd;
         copy.largestBlock = doubt_.largestBlock;
         if (!readLocalFile(path, copy.bytes))
-            return FetchEnd::Failed;
-        if (standsBeside(copy, earlier))
-            return end;
+            return FetchEnd::Ended;
+        if (!got.size) {
+            if (standsBeside(copy, earlier))
+                return FetchEnd::Received;
+        } else if (const std::optional<std::size_t> stands = standingBytes(copy, earlier)) {
+            if (*stands == copy.bytes.size() || cutBack(path, *stands))
+                return FetchEnd::Received;
+            return FetchEnd::Ended;
+        }
         earlier.push_back(std::move(copy));
     }
-    return FetchEnd::Failed;
+    return FetchEnd::Ended;
 }
 
-Z960Port::FetchEnd Z960Port::fetchFileOnce(unsigned char command, const unsigned char *args, unsigned short argLen,
-                                           unsigned short timeoutSeconds, bool windowed, const char *path)
+Z960Port::Fetched Z960Port::fetchFileOnce(unsigned char command, const unsigned char *args, unsigned short argLen,
+                                          unsigned short timeoutSeconds, bool windowed, const char *path,
+                                          std::optional<std::uint32_t> knownSize)
 {
     resetRxTxFrame(true);
     windowedAck = windowed;
@@ -583,21 +681,28 @@ Z960Port::FetchEnd Z960Port::fetchFileOnce(unsigned char command, const unsigned
     unsigned short len = argLen;
     TransferScope requested(*this, TransferPhase::Requested);
     if (!sendQuillmereFrame(command, buf, &len, timeoutSeconds)) {
-        abortIfAsked(); // stopped while waiting: the meter may have readied the file all the same
-        return FetchEnd::NotAnswered;
+        // The reply may be what was lost, and the meter have readied the
+        // file all the same: it drops it. (A request never sent needs nothing.)
+        if (pcAbortPending_ || !refusesWork())
+            sendPcAbort();
+        return {downloadAborted_ || refusesWork() ? FetchEnd::Ended : FetchEnd::NotAnswered, knownSize};
     }
     if ((command == Cmd::LogFile || command == Cmd::RealTimeLog) && len >= kAnnouncingReplyLength)
-        announcedSize_ = expectedSize;
-    return getFile(path) ? FetchEnd::Received : FetchEnd::Failed;
+        knownSize = expectedSize;
+    announcedSize_ = knownSize;
+    if (getFile(path))
+        return {FetchEnd::Received, knownSize};
+    return {gaveUp_ && !downloadAborted_ && !refusesWork() ? FetchEnd::BrokeOff : FetchEnd::Ended, knownSize};
 }
 
 bool Z960Port::requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
-                           unsigned short timeoutSeconds, bool windowed, const char *path)
+                           unsigned short timeoutSeconds, bool windowed, const char *path,
+                           std::optional<std::uint32_t> knownSize)
 {
     if (path == nullptr || argLen > kCommandBufferSize || transferPhase_ != TransferPhase::Idle)
         return false;
-    const auto once = [&] { return fetchFileOnce(command, args, argLen, timeoutSeconds, windowed, path); };
-    return fetchUntilItStands(once, path, triesNow(kFileFetches)) == FetchEnd::Received;
+    const auto once = [&] { return fetchFileOnce(command, args, argLen, timeoutSeconds, windowed, path, knownSize); };
+    return fetchUntilItStands(once, path, triesNow(kFileFetches), true) == FetchEnd::Received;
 }
 
 bool Z960Port::getLogFile(const char *name, const char *localPath, bool windowed)
@@ -624,7 +729,7 @@ bool Z960Port::getRTLogFile(const char * /*unused*/, const char *localPath, bool
     return requestFile(Cmd::RealTimeLog, args, sizeof args, 120, windowed, localPath);
 }
 
-Z960Port::FetchEnd Z960Port::fetchIndexOnce(const char *localPath, unsigned char logType)
+Z960Port::Fetched Z960Port::fetchIndexOnce(const char *localPath, unsigned char logType)
 {
     windowedAck = false;
     TransferScope requested(*this, TransferPhase::Requested);
@@ -638,10 +743,10 @@ Z960Port::FetchEnd Z960Port::fetchIndexOnce(const char *localPath, unsigned char
     }
     if (!asked) {
         abortIfAsked(); // stopped while waiting: the meter may have readied the list all the same
-        return FetchEnd::NotAnswered;
+        return {FetchEnd::NotAnswered, std::nullopt};
     }
     DelayTicks(kIndexPauseMs);
-    return getFile(localPath) ? FetchEnd::Received : FetchEnd::Failed;
+    return {getFile(localPath) ? FetchEnd::Received : FetchEnd::Ended, std::nullopt};
 }
 
 bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, bool /*unused*/)
@@ -650,7 +755,7 @@ bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, boo
         return false;
     try {
         const auto once = [&] { return fetchIndexOnce(localPath, logType); };
-        const FetchEnd got = fetchUntilItStands(once, localPath, triesNow(kIndexFetches));
+        const FetchEnd got = fetchUntilItStands(once, localPath, triesNow(kIndexFetches), false);
         if (got == FetchEnd::Received)
             return true;
         if (!stopped_) // a stop is no failure to report
@@ -663,7 +768,7 @@ bool Z960Port::getLogFileIndex(const char *localPath, unsigned char logType, boo
 
 bool Z960Port::getImageFile(unsigned char command, const std::string &path, unsigned char *image, std::size_t size)
 {
-    if (!requestFile(command, nullptr, 0, 2, false, path.c_str()))
+    if (!requestFile(command, nullptr, 0, 2, false, path.c_str(), static_cast<std::uint32_t>(size)))
         return false;
     // The downloaded file stays on disk whatever it holds; the image takes
     // it only when it has exactly the image's size.

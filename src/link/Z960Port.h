@@ -307,12 +307,29 @@ public:
     bool getFile(const char *path);
     // The downloads below fetch their file again, whole, while a fetch is in
     // doubt (a repeated acknowledgement, a frame lost or spoiled, a block
-    // alike the one before it, an end before the announced size). A file
+    // alike the one before it, a size other than the known one).
+    //
+    // Log files, logs by time and the images have a known size (announced by
+    // the meter, or the image's own) and are fetched at most three times. A
+    // fetch stands alone when nothing put it in doubt and it brought exactly
+    // that size; a short fetch never stands. Otherwise two fetches must bear
+    // each other out, and not where the line gave both doubt at the same
+    // place: two at their size alike, or a fetch that begins with the bytes
+    // of an earlier one. A fetch longer than announced (a log the meter
+    // appended to while sending) stands when a later fetch begins with its
+    // bytes and the meter then announced just their size; path, which holds
+    // the later fetch, is cut back to that size. A fetch that breaks off
+    // (11 s without a block, or its request unanswered) is followed by one
+    // abort and counts as one of the three; a stop or the meter's own abort
+    // ends the download at once.
+    //
+    // The file list has no known size: it is fetched at most twice, and
     // stands once a fetch has no doubt, or two fetches bring the same bytes,
     // or a fetch whose only doubt is alike blocks begins with the bytes of an
-    // earlier one that hold those blocks (a log that grew in between). Log
-    // files, logs by time and the images are fetched at most three times, the
-    // file list twice; path holds the last fetch, whatever the outcome.
+    // earlier one that hold those blocks (a list that grew in between).
+    //
+    // path holds the last fetch (cut back where an earlier one stood within
+    // it), whatever the outcome.
     bool getLogFile(const char *name, const char *localPath, bool windowedAck);
     bool getLogFileIndex(const char *localPath, unsigned char logType, bool unused = false);
     bool getRTLogFile(const char *unused, const char *localPath, bool windowedAck, unsigned char logType,
@@ -324,6 +341,13 @@ public:
     // told with the PC's abort (in place of the next acknowledgement, or on
     // its own when none is due); a request already answered is not opened.
     void abortFileTransfer();
+    // The download under way: the number of the fetch that runs (1 for the
+    // first) and the most it makes; 0 of 0 while none runs.
+    struct FetchCount {
+        int number = 0;
+        int of = 0;
+    };
+    FetchCount fetchUnderWay() const { return fetchCount_; }
 
     // ---- structure transfer and the meter clock -------------------------------
     bool getStucture(unsigned char n);
@@ -444,22 +468,34 @@ private:
     // Sends the PC's abort, which ends the meter's side of the transfer.
     void sendPcAbort();
     // How one fetch of a file ended: its request unanswered, its transfer
-    // failed, or the file received whole (its end block came).
-    enum class FetchEnd : unsigned char { NotAnswered, Failed, Received };
+    // broken off (given up after 11 s without a block), ended for good (the
+    // meter's abort, a stop, the local file failing), or the file received
+    // whole (its end block came).
+    enum class FetchEnd : unsigned char { NotAnswered, BrokeOff, Ended, Received };
+    // One fetch as it ended, with the size known for its file (none for the file list).
+    struct Fetched {
+        FetchEnd end;
+        std::optional<std::uint32_t> size;
+    };
     // One fetch of the file list: the request (up to four tries), then its transfer.
-    FetchEnd fetchIndexOnce(const char *localPath, unsigned char logType);
-    // One fetch of a file: the request (command, args), then its transfer into path.
-    FetchEnd fetchFileOnce(unsigned char command, const unsigned char *args, unsigned short argLen,
-                           unsigned short timeoutSeconds, bool windowed, const char *path);
+    Fetched fetchIndexOnce(const char *localPath, unsigned char logType);
+    // One fetch of a file: the request (command, args), then its transfer into
+    // path. knownSize is the file's size where the request announces none.
+    Fetched fetchFileOnce(unsigned char command, const unsigned char *args, unsigned short argLen,
+                          unsigned short timeoutSeconds, bool windowed, const char *path,
+                          std::optional<std::uint32_t> knownSize);
     // Runs fetchOnce until a fetch stands, at most `fetches` times; path
-    // then holds it. Received when one stood; otherwise the
-    // way the first fetch ended when it did not come whole, else Failed.
-    FetchEnd fetchUntilItStands(const std::function<FetchEnd()> &fetchOnce, const char *path, int fetches);
+    // then holds it. Received when one stood. Otherwise the way the first
+    // fetch ended when it did not come whole, else Ended. With fetchAgainWhenBroken,
+    // a fetch that broke off or went unanswered counts as one of the fetches.
+    FetchEnd fetchUntilItStands(const std::function<Fetched()> &fetchOnce, const char *path, int fetches,
+                                bool fetchAgainWhenBroken);
     // Sends it when abortFileTransfer asked for it and it has not gone out yet.
     void abortIfAsked();
     // Fetches a file (request, then its transfer) until it stands.
     bool requestFile(unsigned char command, const unsigned char *args, unsigned short argLen,
-                     unsigned short timeoutSeconds, bool windowed, const char *path);
+                     unsigned short timeoutSeconds, bool windowed, const char *path,
+                     std::optional<std::uint32_t> knownSize = std::nullopt);
     // getConfigFile and friends: the download replaces image (size bytes) when it has exactly that size.
     bool getImageFile(unsigned char command, const std::string &path, unsigned char *image, std::size_t size);
 
@@ -472,13 +508,20 @@ private:
     // block lost, doubled or sent again cannot be told for sure: a fetch in
     // doubt is fetched again, and stands only when another fetch bears it out.
     struct FetchDoubt {
-        bool line = false;            // an acknowledgement repeated, a frame lost or spoiled, an early end
+        // Where in the file the line gave doubt (an acknowledgement repeated,
+        // a frame lost or spoiled, an early end): the bytes received by then.
+        std::vector<std::uint32_t> lineAt;
         bool alike = false;           // a block alike the one before it, perhaps that one sent twice
         std::uint32_t alikeEnd = 0;   // where the last such block ends in the file
         std::uint32_t largestBlock = 0;
-        bool any() const { return line || alike; }
+        bool line() const { return !lineAt.empty(); }
+        bool any() const { return line() || alike; }
     };
     FetchDoubt doubt_;
+    // The line gave doubt at the bytes received so far.
+    void doubtLine();
+    bool gaveUp_ = false; // the transfer under way was given up after 11 s without a block
+    FetchCount fetchCount_;
     std::vector<unsigned char> lastBlock_; // the bytes of the last block written
     bool downloadAborted_ = false; // abortFileTransfer during a download: no further fetch
     bool pcAbortPending_ = false; // abortFileTransfer: the meter is still to be told

@@ -31,6 +31,11 @@ TEST_F(SmallDialogs, ProgressFollowsEveryCallAndStaysUp)
     form.SetProgress("Download", "Progress - 100% received", 100);
     EXPECT_EQ(form.ProgressBar1->value(), form.ProgressBar1->maximum());
     EXPECT_EQ(form.windowTitle(), "Download");
+    // The second line under the bar: empty until its user has one.
+    EXPECT_TRUE(form.Label2->text().isEmpty());
+    form.SetNote("Fetching the file again (2 of 3)");
+    EXPECT_EQ(form.Label2->text(), "Fetching the file again (2 of 3)");
+    EXPECT_EQ(form.Label1->text(), "Progress - 100% received");
     // Neither the close box nor Escape takes it away.
     form.close();
     QTest::keyClick(&form, Qt::Key_Escape);

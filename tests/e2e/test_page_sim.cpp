@@ -18,7 +18,10 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QApplication>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimeEdit>
 #include <QFile>
 #include <QLabel>
@@ -33,6 +36,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -317,8 +321,11 @@ TEST_F(DownloadsFromAMeterThatWaits, SpoiledBlockIsAskedForAgainOrTheEarlierCopy
     } cases[] = {
         // Recovered on the line, then fetched again, without doubt.
         {"one corrupted block", {{Fault::BadCrc, 2, z960sim::kAny, 3}}, true, 1, 2},
-        // The opening is acknowledgement 1, block 1's is 2, the re-send 3.
-        {"the re-send is ignored too", {{Fault::BadCrc, 2, z960sim::kAny, 3}, {Fault::IgnoreAck, 2, z960sim::kAny, 3}}, false, 1, 1},
+        // The opening is acknowledgement 1, block 1's is 2, the re-send 3: the fetch
+        // breaks off after 11 s without a block, and the next one needs nothing.
+        {"the re-send is ignored too", {{Fault::BadCrc, 2, z960sim::kAny, 3}, {Fault::IgnoreAck, 2, z960sim::kAny, 3}}, true, 1, 2},
+        {"the re-send is ignored in every fetch",
+         {{Fault::BadCrc, 2, z960sim::kAny, 3, 1, 0}, {Fault::IgnoreAck, 2, z960sim::kAny, 3, 1, 0}}, false, 3, 3},
         // The end block comes before the announced size: the file is fetched again at once.
         {"a block of the last window lost", {{Fault::Silence, 2, z960sim::kAny, 7}}, true, 0, 2},
     };
@@ -349,6 +356,97 @@ TEST_F(DownloadsFromAMeterThatWaits, SpoiledBlockIsAskedForAgainOrTheEarlierCopy
                                 [](const z960sim::Frame &f) { return f.payload.size() == 3 && f.payload[0] == 1; }),
                   c.repeatedAcks);
         EXPECT_EQ(requests(2).size(), c.fetches);
+    }
+}
+
+TEST_F(DownloadsFromAMeterThatWaits, TheProgressSaysWhenTheFileIsFetchedAgainAndGoesBeforeAFailureIsSaid)
+{
+    using z960sim::Fault;
+    // Eight blocks of 64 bytes. A log the meter appends to once its size went
+    // out brings more than announced; the meter falling silent breaks every fetch off.
+    const QByteArray contents = pattern(64 * 8);
+    const struct {
+        const char *what;
+        z960sim::Injection fault;
+        bool stored;
+        QStringList notes; // the second lines shown, each once, in order
+    } cases[] = {
+        {"a log appended to while sent", {Fault::GrowWhileSent, 2, z960sim::kAny, 0, 1, 1, 100}, true,
+         {"", "Fetching the file again (2 of 3)"}},
+        {"every fetch breaks off", {Fault::StallTransfer, 2, z960sim::kAny, 3, 1, 0}, false,
+         {"", "Fetching the file again (2 of 3)", "Fetching the file again (3 of 3)"}},
+    };
+    struct Shown {
+        QString label, note;
+        int bar;
+    };
+    std::vector<Shown> shown;
+    port->OnDownLoadEvent = [&](QObject *s, int size, int downloaded, int temp) {
+        data->PortFileProgress(s, size, downloaded, temp);
+        if (TDlProgForm *f = host->progressForm())
+            shown.push_back({f->Label1->text(), f->Label2->text(), f->ProgressBar1->value()});
+    };
+    data->DlCheckBox->setChecked(false);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim.clearInjections();
+        sim.addFile("p.csv", bytesOf(contents));
+        data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+        selectListed("p.csv");
+        QFile old(meterDir + "p.csv");
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("good copy");
+        old.close();
+        prompter.messages.clear();
+        sim.clearRecord();
+        shown.clear();
+        sim.inject(c.fault);
+        // While the failure is said: no progress dialog, and nothing on the line.
+        bool dialogGone = false;
+        std::size_t framesWhileShown = 0;
+        prompter.whileOpen = [&] {
+            // The abort that ended the last fetch may still be on its way.
+            const auto aborts = [this] {
+                const auto frames = sim.received();
+                return std::count_if(frames.begin(), frames.end(),
+                                     [](const z960sim::Frame &f) { return f.control == 0x8E; });
+            };
+            for (int waited = 0; aborts() < 3 && waited < 2000; waited += 5)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            dialogGone = host->progressForm() == nullptr;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                dialogGone = dialogGone && !(qobject_cast<TDlProgForm *>(w) != nullptr && w->isVisible());
+            const std::size_t before = sim.sent().size() + sim.received().size();
+            port->DelayTicks(20000); // past the meter's and the PC's re-send times
+            framesWhileShown = sim.sent().size() + sim.received().size() - before;
+        };
+
+        data->DownLoadBtnClick(data->DownLoadBtn);
+        prompter.whileOpen = nullptr;
+
+        const z960sim::Bytes log = sim.files().back().data;
+        EXPECT_EQ(bytesOf(read(meterDir + "p.csv")), c.stored ? log : bytesOf("good copy"));
+        EXPECT_EQ(prompter.texts(), c.stored ? QStringList{} : QStringList{"Failed to download file"});
+        EXPECT_EQ(requests(2).size(), c.stored ? 2u : 3u);
+        ASSERT_FALSE(shown.empty());
+        QStringList notes;
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_LE(shown[i].bar, 100);
+            const QString text = shown[i].label;
+            EXPECT_TRUE(text == "Progress" || QRegularExpression("^Progress - (\\d|[1-9]\\d|100)% received$").match(text).hasMatch())
+                << text.toStdString();
+            if (notes.isEmpty() || notes.back() != shown[i].note) {
+                notes << shown[i].note;
+                // A fetch again starts its bar again.
+                EXPECT_EQ(shown[i].bar, 0) << shown[i].note.toStdString();
+            }
+        }
+        EXPECT_EQ(notes, c.notes) << notes.join('|').toStdString();
+        if (!c.stored) {
+            EXPECT_TRUE(dialogGone);
+            EXPECT_EQ(framesWhileShown, 0u);
+        }
+        EXPECT_EQ(host->progress, nullptr);
     }
 }
 
@@ -547,12 +645,18 @@ TEST_P(DoubtFromAMeterThatWaits, ADownloadInDoubtTakesThePlaceOfTheEarlierCopyOn
         EXPECT_EQ(requests(2).size(), c.fetches);
         EXPECT_EQ(host->progress, nullptr);
         if (c.stop != NoStop) {
-            sim.waitForIdle(std::chrono::milliseconds(500));
-            const auto frames = sim.received();
+            const auto aborts = [this] {
+                const auto frames = sim.received();
+                return std::count_if(frames.begin(), frames.end(),
+                                     [](const z960sim::Frame &f) { return f.control == 0x8E; });
+            };
             // The first fetch had ended; the second request may have readied the file: one abort.
-            EXPECT_EQ(std::count_if(frames.begin(), frames.end(),
-                                    [](const z960sim::Frame &f) { return f.control == 0x8E; }),
-                      c.stop == AtTheFirstEnd ? 0 : 1);
+            // It may still be on the line when the download returns.
+            const long expected = c.stop == AtTheFirstEnd ? 0 : 1;
+            for (int waited = 0; aborts() < expected && waited < 2000; waited += 5)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            sim.waitForIdle(std::chrono::milliseconds(500));
+            EXPECT_EQ(aborts(), expected);
         }
     }
 }

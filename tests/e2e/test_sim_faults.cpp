@@ -169,6 +169,27 @@ TEST(SimFaults, TransferFaultsByBlock)
     }
 }
 
+TEST(SimFaults, AnInjectionForOneTransferLeavesTheOthersAlone)
+{
+    // The meter aborts at block 2 in the second request's transfer only; the
+    // index transfers between them are another command and do not count.
+    const Bytes content = pattern(1300);
+    Simulator sim;
+    Client pc(sim.slavePath());
+    sim.addFile("f", content);
+    Injection second = onBlock(Fault::AbortTransfer, 2);
+    second.command = 2;
+    second.transfer = 2;
+    sim.inject(second);
+    const bool aborted[] = {false, true, false};
+    for (bool expected : aborted) {
+        const Download d = download(pc, 2, nameArg("f"), false, 300ms);
+        EXPECT_EQ(d.aborted, expected);
+        EXPECT_EQ(d.complete, !expected);
+        EXPECT_EQ(download(pc, 80, {0}, false, 300ms).complete, true);
+    }
+}
+
 TEST(SimFaults, SpoiledOrLostBlocksComeAgainAfterTheMetersTimeOut)
 {
     z960sim::Options o;

@@ -19,9 +19,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -91,6 +93,12 @@ Injection doubled(int block) { return {Fault::DuplicateBlock, 2, z960sim::kAny, 
 // Acknowledgement n of the transfer never heard; the meter then sends again
 // from the last one it heard, or takes the next one for it and goes on.
 Injection unheard(int ack, int behaviour) { return {Fault::IgnoreAck, 2, z960sim::kAny, ack, 1, 1, behaviour}; }
+// The fault in fetch n of the download only.
+Injection inFetch(int n, Injection i)
+{
+    i.transfer = n;
+    return i;
+}
 
 struct Strike {
     std::string what;
@@ -117,6 +125,19 @@ std::vector<Strike> strikes(bool windowed)
         const std::string at = " " + std::to_string(a);
         out.push_back({"ack unheard, sent again" + at, {unheard(a, kSendAgain)}});
         out.push_back({"ack unheard, goes on" + at, {unheard(a, kGoOn)}});
+    }
+    // Across fetches: the same fault at the same block in the first two
+    // fetches, and the same kind of fault at another block in the second.
+    const int middle = blocks[1];
+    for (const auto &[kind, fault] : {std::pair<const char *, Injection (*)(int)>{"lost", lost},
+                                      {"spoiled", spoiled},
+                                      {"doubled", doubled}}) {
+        for (int b : {middle, 7}) {
+            const std::string at = " " + std::to_string(b);
+            out.push_back({std::string(kind) + at + " in two fetches", {inFetch(1, fault(b)), inFetch(2, fault(b))}});
+        }
+        out.push_back({std::string(kind) + " " + std::to_string(middle) + ", then 7 in the next fetch",
+                       {inFetch(1, fault(middle)), inFetch(2, fault(7))}});
     }
     if (windowed) {
         // The middle window is blocks 2 to 5 (its acknowledgement is number 3),
@@ -201,13 +222,69 @@ TEST_P(RecoveryTable, EveryCaseStoresTheIdenticalFileOrFails)
                     EXPECT_TRUE(read(path) == content.bytes) << read(path).size() << " bytes stored";
                 }
                 EXPECT_LE(fetches, 3);
-                if (strike.faults.size() == 1) {
+                const bool acrossFetches = std::any_of(strike.faults.begin(), strike.faults.end(),
+                                                       [](const Injection &i) { return i.transfer > 1; });
+                if (acrossFetches) {
+                    // The third fetch is clean; alone it stands only without alike blocks.
+                    if (!content.alike) {
+                        EXPECT_TRUE(stored);
+                    }
+                } else if (strike.faults.size() == 1) {
                     // Each fault strikes one fetch only: a later one bears the file out.
                     EXPECT_TRUE(stored);
                 } else if (strike.faults.empty()) {
                     // A clean line: alike blocks in a row cost a second fetch, which agrees.
                     EXPECT_TRUE(stored);
                     EXPECT_EQ(fetches, content.alike ? 2 : 1);
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+// A log the meter appends to once its size went out, by 80 bytes of lines:
+// eight blocks, the last three in the last window when windowed. Grown at
+// every request, no fetch is at its size; grown once, the second one is.
+TEST_P(RecoveryTable, AGrowingLogIsStoredAsTheMeterHeldItOrFails)
+{
+    constexpr int kGrowth = 80;
+    linksim::Session s(waitingMeter(GetParam()));
+    ASSERT_TRUE(s.port->portOpen);
+    const Bytes content = logLines(kSize);
+    const std::vector<Strike> faults = {
+        {"nothing", {}},
+        {"lost 7, in the last window", {inFetch(1, lost(7))}},
+        {"lost 8, the last block", {inFetch(1, lost(8))}},
+        {"doubled 3", {inFetch(1, doubled(3))}},
+        {"doubled 7", {inFetch(1, doubled(7))}},
+        {"spoiled 3", {inFetch(1, spoiled(3))}},
+        {"lost 7 in two fetches", {inFetch(1, lost(7)), inFetch(2, lost(7))}},
+    };
+    for (bool everyTime : {false, true}) {
+        for (bool windowed : {false, true}) {
+            for (const Strike &strike : faults) {
+                SCOPED_TRACE(testing::Message() << (everyTime ? "grows every time, " : "grows once, ")
+                                                << (windowed ? "windowed, " : "plain, ") << strike.what);
+                s.sim.addFile("R.CSV", content);
+                s.sim.clearInjections();
+                s.sim.inject({Fault::GrowWhileSent, 2, z960sim::kAny, 0, 1, everyTime ? 0 : 1, kGrowth});
+                for (const Injection &i : strike.faults)
+                    s.sim.inject(i);
+                const std::string path = local("R.CSV");
+                int fetches = 0;
+                const bool stored = download(s, path, windowed, fetches);
+                EXPECT_LE(fetches, 3);
+                const Bytes log = s.sim.files().at(0).data;
+                const Bytes got = read(path);
+                if (stored) {
+                    // The log as the meter announced it at one of the requests.
+                    EXPECT_EQ((got.size() - kSize) % kGrowth, 0u) << got.size() << " bytes stored";
+                    EXPECT_TRUE(got.size() <= log.size() && std::equal(got.begin(), got.end(), log.begin()))
+                        << got.size() << " bytes stored";
+                }
+                if (strike.faults.size() <= 1) {
+                    EXPECT_TRUE(stored);
                 }
             }
         }
@@ -226,3 +303,72 @@ INSTANTIATE_TEST_SUITE_P(Codes, RecoveryTable,
                              }
                              return "All0x93";
                          });
+
+// A fetch that breaks off is one of the three: the PC tells the meter to stop
+// with one abort, and the next fetch follows. Only the meter's own abort ends
+// the download at once. This meter sends a block again on its own after 8 s
+// without an acknowledgement, as a meter left alone would go on doing.
+TEST_F(RecoveryAgainstSim, AFetchThatBreaksOffIsFetchedAgainAndTheMeterIsLeftIdle)
+{
+    z960sim::Options o;
+    o.blockSize = kBlock;
+    o.timeScale = 1.0 / kLinkSpeed;
+    linksim::Session s(o);
+    ASSERT_TRUE(s.port->portOpen);
+    const Bytes content = logLines(kSize);
+    s.sim.addFile("R.CSV", content);
+    const auto every = [](Injection i) {
+        i.times = 0;
+        return i;
+    };
+    const Injection stalls{Fault::StallTransfer, 2, z960sim::kAny, 3};
+    const Injection replyLost{Fault::Silence, 2, z960sim::kAny, 0, 2}; // the second request's
+    const Injection meterAborts{Fault::AbortTransfer, 2, z960sim::kAny, 2};
+    const struct {
+        const char *what;
+        bool windowed;
+        std::vector<Injection> faults;
+        bool stored;
+        int fetches;
+        int aborts; // 0x8E sent by the PC
+    } cases[] = {
+        // Block 1 spoiled, and the meter's re-send of it too: 11 s without a good block.
+        {"the countdown runs out", true, {inFetch(1, spoiled(1)), inFetch(1, {Fault::BadCrc, 2, z960sim::kAny, 1, 2})},
+         true, 2, 1},
+        {"the meter falls silent", false, {inFetch(1, stalls)}, true, 2, 1},
+        {"the end block never comes whole", true, {inFetch(1, every(spoiled(8)))}, true, 2, 1},
+        {"the reply is lost after a fetch in doubt", true, {inFetch(1, spoiled(3)), replyLost}, true, 3, 1},
+        {"every fetch breaks off", false, {every(stalls)}, false, 3, 3},
+        {"the meter aborts after a fetch in doubt", true, {inFetch(1, spoiled(3)), inFetch(2, meterAborts)}, false, 2,
+         0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        s.sim.clearInjections();
+        for (const Injection &i : c.faults)
+            s.sim.inject(i);
+        const std::string path = local("R.CSV");
+        int fetches = 0;
+        EXPECT_EQ(download(s, path, c.windowed, fetches), c.stored);
+        if (c.stored) {
+            EXPECT_TRUE(read(path) == content) << read(path).size() << " bytes stored";
+        }
+        EXPECT_EQ(fetches, c.fetches);
+        const auto aborts = [&s] {
+            const auto frames = s.sim.received();
+            return std::count_if(frames.begin(), frames.end(), [](const z960sim::Frame &f) { return f.control == 0x8E; });
+        };
+        // The last abort may still be on the line when the download returns.
+        for (int waited = 0; aborts() < c.aborts && waited < 2000; waited += 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(aborts(), c.aborts);
+        // Idle afterwards: past the meter's own re-send and its giving up,
+        // nothing more on the line either way.
+        const std::size_t sent = s.sim.sent().size();
+        const std::size_t received = s.sim.received().size();
+        s.port->DelayTicks(40000);
+        EXPECT_EQ(s.sim.sent().size(), sent) << "the meter still sends";
+        EXPECT_EQ(s.sim.received().size(), received);
+    }
+    EXPECT_TRUE(prompter.messages.empty());
+}

@@ -271,24 +271,30 @@ TEST_F(TransferAgainstSim, MeterAbortKeepsWhatArrived)
     EXPECT_EQ(acks().size(), 3u) << "nothing is sent after the transfer ended";
 }
 
-TEST_F(TransferAgainstSim, SilenceResendsAfterSevenSecondsThenGivesUp)
+TEST_F(TransferAgainstSim, SilenceResendsAfterSevenSecondsThenGivesUpAndFetchesAgain)
 {
+    // The meter falls silent at block 3 of every fetch: each is given up 11 s
+    // after its last block, the meter is told to stop, and the next follows.
     start();
     const Bytes content = pattern(4000, 4);
     sim->addFile("s.csv", content);
-    sim->inject({Fault::StallTransfer, 2, z960sim::kAny, 3});
+    sim->inject({Fault::StallTransfer, 2, z960sim::kAny, 3, 1, 0});
     const std::string path = local("s.csv");
 
     const auto began = std::chrono::steady_clock::now();
     EXPECT_FALSE(port->getLogFile("\\s.csv", path.c_str(), false));
     const double linkSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() * kLinkSpeed;
-    EXPECT_GE(linkSeconds, 10.0);
-    EXPECT_LT(linkSeconds, 20.0);
+    EXPECT_GE(linkSeconds, 3 * 10.0);
+    EXPECT_LT(linkSeconds, 3 * 20.0);
 
     EXPECT_EQ(contents(path), Bytes(content.begin(), content.begin() + 1024));
-    // The last acknowledgement (block 2, 0x93) went out once more after 7 s.
-    EXPECT_EQ(acks(), split("8B 92 94 94"));
+    // In each fetch the last acknowledgement (block 2, 0x93) went out once
+    // more after 7 s, and the abort when it was given up.
+    // The last abort is queued when the download returns; the line may still carry it.
+    sim->waitForFrames(3 + 15, std::chrono::seconds(2));
+    EXPECT_EQ(requests().size(), 3u);
+    EXPECT_EQ(acks(), split("8B 92 94 94 8E  8B 92 94 94 8E  8B 92 94 94 8E"));
     EXPECT_TRUE(faulted(Z960Fault::TransferTimeout));
 
     // Both timers stopped with the transfer: no later re-send, no later fault.
@@ -296,7 +302,7 @@ TEST_F(TransferAgainstSim, SilenceResendsAfterSevenSecondsThenGivesUp)
     EXPECT_FALSE(port->fileTransferTimer->isActive());
     EXPECT_FALSE(port->commsTimer->isActive());
     idle(15000);
-    EXPECT_EQ(acks().size(), 4u);
+    EXPECT_EQ(acks().size(), 15u);
     EXPECT_EQ(faults.size(), faultsAtEnd);
 }
 
@@ -408,7 +414,7 @@ TEST_F(TransferAgainstSim, EndBlockBeforeTheAnnouncedSizeIsFetchedAgain)
         const char *what;
         bool windowed;
         std::vector<Injection> faults;
-        std::size_t stored; // bytes in the local file afterwards
+        std::size_t stored; // bytes in the local file afterwards; stored as good at the announced size only
         std::size_t requests;
     } cases[] = {
         {"plain, a block cut short", false, {block(Fault::ShortPayload, 2, 1, 100)}, 8 * 512, 2},
@@ -416,10 +422,10 @@ TEST_F(TransferAgainstSim, EndBlockBeforeTheAnnouncedSizeIsFetchedAgain)
         {"windowed, the first of the last window lost", true, {block(Fault::Silence, 6)}, 8 * 512, 2},
         {"windowed, another block of the last window lost in each of two fetches", true,
          {block(Fault::Silence, 7), block(Fault::Silence, 6, 1, -1, 2)}, 8 * 512, 3},
-        // A meter that sends the same shorter file every time: two fetches alike stand.
-        {"windowed, a block cut short every time", true, {block(Fault::ShortPayload, 7, 0, 100)}, 7 * 512 + 100, 2},
-        // Longer than announced: a log appended to while sent, no doubt in that.
-        {"plain, a longer file", false, {block(Fault::Oversize, 2, 1, 20)}, 8 * 512 + 20, 1},
+        // A meter that sends the same shorter file every time: short, however often alike, never stands.
+        {"windowed, a block cut short every time", true, {block(Fault::ShortPayload, 7, 0, 100)}, 7 * 512 + 100, 3},
+        // Longer than announced is in doubt too: the next fetch, at its size, stands.
+        {"plain, a block longer than it should be", false, {block(Fault::Oversize, 2, 1, 20)}, 8 * 512, 2},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -431,7 +437,7 @@ TEST_F(TransferAgainstSim, EndBlockBeforeTheAnnouncedSizeIsFetchedAgain)
             sim->inject(i);
         const std::string path = local("s.csv");
 
-        EXPECT_TRUE(port->getLogFile("\\s.csv", path.c_str(), c.windowed));
+        EXPECT_EQ(port->getLogFile("\\s.csv", path.c_str(), c.windowed), c.stored == 8 * 512);
         EXPECT_EQ(contents(path).size(), c.stored);
         if (c.stored == 8 * 512) {
             EXPECT_EQ(contents(path), pattern(8 * 512, 13));
@@ -441,19 +447,24 @@ TEST_F(TransferAgainstSim, EndBlockBeforeTheAnnouncedSizeIsFetchedAgain)
     }
 }
 
-TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredWholeOrWhenALaterFetchBearsItOut)
+TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredAsTheMeterHeldIt)
 {
+    // The meter appends 700 bytes of log lines once its size went out, once
+    // or at every request, so a fetch is longer than announced. That is doubt
+    // too: it stands when a later fetch begins with all its bytes and the
+    // meter, asked again, announced just as many. What is stored is the log as
+    // the meter announced it at some request, never one with a block missing
+    // or twice.
+    //
     // Windowed, a lost block makes the meter send the one after it twice, so
     // the first fetch is wrong. A log with three blocks of zeros (alike in a
-    // row) never has a fetch without doubt; as it grows between the fetches,
-    // no two agree, but a fetch the line gave no doubt that begins with the
-    // bytes of the one before bears those out, when they hold its alike
-    // blocks and a window after them.
+    // row) never has a fetch without doubt.
     Bytes padded(3 * 512, 0);
-    const Bytes lines = logLines(6 * 512);
+    const Bytes lines = logLines(6 * 512); // 3772 bytes once grown: seven blocks and one of 188
     padded.insert(padded.end(), lines.begin(), lines.end());
     Bytes endsAlike = lines; // alike blocks that end close to what an earlier fetch held
     endsAlike.insert(endsAlike.end(), 3 * 512, 0);
+    const auto inFirst = [](Fault f, int block) { return Injection{f, 2, z960sim::kAny, block, 1, 1, -1, 1}; };
     const Injection lost{Fault::Silence, 2, z960sim::kAny, 3};
     const Injection lostEveryTime{Fault::Silence, 2, z960sim::kAny, 3, 1, 0};
     const Injection growsOnce{Fault::GrowWhileSent, 2, z960sim::kAny, 0, 1, 1, 700};
@@ -464,22 +475,36 @@ TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredWholeOrWhenALaterFetchB
         bool windowed;
         bool code88;
         std::vector<Injection> faults;
-        bool result;
         std::size_t requests;
+        std::size_t stored; // the log's first bytes stored; 0: the download fails
     } cases[] = {
-        {"unique, plain, nothing lost", lines, false, false, {growsOnce}, true, 1},
-        {"unique, windowed, nothing lost", lines, true, false, {growsOnce}, true, 1},
-        {"unique, windowed, a block lost", lines, true, false, {growsOnce, lost}, true, 2},
-        {"alike blocks, plain, nothing lost", padded, false, false, {growsEveryTime}, true, 2},
-        {"alike blocks, windowed, nothing lost", padded, true, false, {growsEveryTime}, true, 2},
-        {"alike blocks, windowed, a block lost", padded, true, false, {growsEveryTime, lost}, true, 3},
+        // Once grown, the next fetch is clean at its size and stands alone.
+        {"unique, plain, nothing lost", lines, false, false, {growsOnce}, 2, 3772},
+        {"unique, windowed, nothing lost", lines, true, false, {growsOnce}, 2, 3772},
+        {"unique, windowed, a block lost", lines, true, false, {growsOnce, lost}, 2, 3772},
+        {"unique, windowed, a block of the last window lost", lines, true, false,
+         {growsOnce, inFirst(Fault::Silence, 7)}, 2, 3772},
+        // Growing at every request: the second fetch begins with all of the
+        // first, and the meter then announced what the first brought.
+        {"alike blocks, plain, nothing lost", padded, false, false, {growsEveryTime}, 2, 5308},
+        {"alike blocks, windowed, nothing lost", padded, true, false, {growsEveryTime}, 2, 5308},
+        {"alike blocks a window from the end, nothing lost", endsAlike, true, false, {growsEveryTime}, 2, 5308},
+        // A wrong first fetch: the third bears the second out.
+        {"alike blocks, windowed, a block lost", padded, true, false, {growsEveryTime, lost}, 3, 6008},
+        {"unique, windowed, a block of the last window lost", lines, true, false,
+         {growsEveryTime, inFirst(Fault::Silence, 7)}, 3, 4472},
+        {"unique, windowed, a block doubled", lines, true, false, {growsEveryTime, inFirst(Fault::DuplicateBlock, 2)},
+         3, 4472},
+        {"unique, plain, a block doubled", lines, false, false, {growsEveryTime, inFirst(Fault::DuplicateBlock, 2)},
+         3, 4472},
+        // The first fetch lacks its last block: the second begins with it, but the
+        // meter announced more than it brought. The third bears the second out.
+        {"unique, windowed, the last block lost", lines, true, false, {growsEveryTime, inFirst(Fault::Silence, 8)}, 3,
+         4472},
         // The meter takes the repeated acknowledgement for the lost block's and goes on:
-        // every fetch is short by that block.
-        {"alike blocks, plain 0x88, a block lost every time", padded, false, true, {growsEveryTime, lostEveryTime},
-         false, 3},
-        // A block lost beside the alike ones, just past what the earlier fetch held, would
-        // not show: no fetch bears the next one out.
-        {"alike blocks a window from the end, nothing lost", endsAlike, true, false, {growsEveryTime}, false, 3},
+        // every fetch lacks that block, and their doubt lies at the same place.
+        {"alike blocks, plain 0x88, a block lost every time", padded, false, true, {growsEveryTime, lostEveryTime}, 3,
+         0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -492,12 +517,14 @@ TEST_F(TransferAgainstSim, ALogThatGrowsWhileSentIsStoredWholeOrWhenALaterFetchB
             sim->inject(i);
         const std::string path = local("g.csv");
 
-        EXPECT_EQ(port->getLogFile("\\g.csv", path.c_str(), c.windowed), c.result);
+        EXPECT_EQ(port->getLogFile("\\g.csv", path.c_str(), c.windowed), c.stored > 0);
         EXPECT_EQ(requests().size(), c.requests);
         EXPECT_EQ(port->expectedSize, c.content.size() + 700 * (c.requests - 1)) << "announced before it grew";
-        EXPECT_GT(sim->files().at(0).data.size(), c.content.size());
-        if (c.result) {
-            EXPECT_EQ(contents(path), sim->files().at(0).data) << "the log as it stood at the last fetch";
+        const Bytes log = sim->files().at(0).data;
+        EXPECT_GT(log.size(), c.content.size());
+        if (c.stored > 0) {
+            EXPECT_TRUE(contents(path) == Bytes(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(c.stored)))
+                << contents(path).size() << " bytes stored";
         }
     }
 }
@@ -590,16 +617,31 @@ TEST_F(TransferAgainstSim, ImageFilesReplaceTheirImages)
     }
 }
 
-TEST_F(TransferAgainstSim, ShortConfigurationFileIsRejected)
+TEST_F(TransferAgainstSim, AnImageFileOfAnotherSizeIsFetchedAgainOrRejected)
 {
-    start();
-    const Z960Data::sConfig before = port->configImage;
-    sim->inject({Fault::ShortPayload, 4, z960sim::kAny, 1, 1, 1, 331});
-    const std::string path = local("config.bin");
+    // The image's size is known: a fetch of 331 bytes never stands.
+    const struct {
+        const char *what;
+        int times; // fetches cut short (0: every one)
+        bool result;
+        std::size_t requests;
+    } cases[] = {{"cut short once", 1, true, 2}, {"cut short every time", 0, false, 3}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        start();
+        const Z960Data::sConfig before = port->configImage;
+        sim->inject({Fault::ShortPayload, 4, z960sim::kAny, 1, 1, c.times, 331});
+        const std::string path = local("config.bin");
 
-    EXPECT_FALSE(port->getConfigFile(path));
-    EXPECT_TRUE(port->configImage == before);
-    EXPECT_EQ(contents(path).size(), 331u); // the download stays on disk
+        EXPECT_EQ(port->getConfigFile(path), c.result);
+        EXPECT_EQ(requests().size(), c.requests);
+        if (c.result) {
+            EXPECT_EQ(Bytes(port->configImage.data(), port->configImage.data() + 332), sim->image(5));
+        } else {
+            EXPECT_TRUE(port->configImage == before);
+            EXPECT_EQ(contents(path).size(), 331u); // the download stays on disk
+        }
+    }
 }
 
 TEST_F(TransferAgainstSim, IndexListsTheFilesAndKeepsTheLastAnnouncedSize)

@@ -61,14 +61,29 @@ protected:
             faults.push_back(std::stoi(text.substr(text.rfind(' ') + 1)));
         };
         port.OnDownLoadEvent = [this](QObject *, int, int, int) { ++progressEvents; };
-        // Requests get [done, echo, 4 spare bytes, size 0]; the transfer follows the script.
+        // Requests get [done, echo, 4 spare bytes, the size of the script's
+        // data]; the transfer follows the script.
         meter.respond = [this](const Request &r) {
             if (r.kind != Request::Quillmere)
                 return QByteArray();
-            if (r.control == 0x80)
-                return reply(bytesOf({0x80, static_cast<unsigned char>(r.payload[0]), 0, 0, 0, 0, 0, 0, 0, 0}));
+            if (r.control == 0x80) {
+                const unsigned size = scriptedSize();
+                return reply(bytesOf({0x80, static_cast<unsigned char>(r.payload[0]), 0, 0, 0, 0,
+                                      static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8), 0, 0}));
+            }
             return r.control == 0x8E ? QByteArray() : nextGroup();
         };
+    }
+
+    // The bytes the script's data blocks carry.
+    unsigned scriptedSize() const
+    {
+        unsigned size = 0;
+        for (const auto &group : groups)
+            for (const Block &b : group)
+                if (b.code == 0x87 || b.code == 0x88 || b.code == 0x8F || b.code == 0x91 || b.code == 0x93)
+                    size += static_cast<unsigned>(b.payload.size());
+        return size;
     }
 
     QByteArray nextGroup()

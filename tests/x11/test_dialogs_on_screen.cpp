@@ -1,9 +1,10 @@
 // The windows and dialogs of a connection read back from a real X server:
 // the start-up window, the main window against the simulated meter, and the
-// dialogs it opens (progress, access-code query, lost-link question,
-// technician's memo) with the interactive prompter. Each is read from the
+// dialogs it opens (progress, access-code query, lost-link question, a
+// failed download, technician's memo) with the interactive prompter. Each is read from the
 // screen itself, not from Qt's own buffer, and must show its content: more
 // than one colour and dark text.
+#include "console/DataPage.h"
 #include "console/TDlProgForm.h"
 #include "console/TStringQuery.h"
 #include "console/TVRStartupForm.h"
@@ -18,7 +19,9 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -138,10 +141,44 @@ protected:
         sim->clearInjections();
         EXPECT_TRUE(main.polling()) << "the lost-link question was not answered No";
 
+        failDownload(main);
+
         answerWhenShown<TTechMemoForm>(&main, "memo dialog", [](TTechMemoForm &memo) { memo.CancelBtn->click(); });
         main.GenerateReportSB->click();
 
         main.close();
+    }
+
+    // A download whose every fetch breaks off: the progress dialog, readable,
+    // says that the file is fetched again, and is gone from the screen before
+    // the failure is said.
+    void failDownload(TZ960InterfaceForm &main)
+    {
+        sim->addFile("LOG0001.CSV", z960sim::Bytes(2000, 0x41));
+        main.DataSB->click(); // lists the meter's files
+        ASSERT_GT(main.dataPage->FileList->count(), 0);
+        sim->inject({z960sim::Fault::StallTransfer, 2, z960sim::kAny, 1, 1, 0});
+        bool fetchedAgain = false;
+        const auto progress = [&main] { return main.findChild<TDlProgForm *>(); };
+        when(
+            &main,
+            [progress] { return progress() != nullptr && progress()->Label2->text().contains(QStringLiteral("again")); },
+            [&] {
+                fetchedAgain = true;
+                expectOnScreen(*progress(), "progress dialog fetching again");
+            });
+        bool dialogLeftBehind = true;
+        answerWhenShown<QMessageBox>(&main, "failed download message", [&](QMessageBox &box) {
+            dialogLeftBehind = false;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                dialogLeftBehind = dialogLeftBehind || (qobject_cast<TDlProgForm *>(w) != nullptr && w->isVisible());
+            EXPECT_EQ(box.text(), QStringLiteral("Failed to download file"));
+            box.button(QMessageBox::Ok)->click();
+        });
+        main.dataPage->DownLoadBtn->click(); // returns once the failure has been answered
+        sim->clearInjections();
+        EXPECT_TRUE(fetchedAgain);
+        EXPECT_FALSE(dialogLeftBehind);
     }
 };
 

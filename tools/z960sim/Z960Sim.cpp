@@ -120,6 +120,7 @@ struct Simulator::Impl {
     struct Armed {
         Injection inj;
         int seen = 0;
+        int requests = 0; // requests for its command since it was set
     };
     enum class Target { Reply, Block, Ack };
 
@@ -242,6 +243,8 @@ struct Simulator::Impl {
             if (i.command != kAny && i.command != command)
                 continue;
             if (i.function != kAny && i.function != function)
+                continue;
+            if (i.transfer != kAny && a.requests != i.transfer)
                 continue;
             if (target != Target::Reply && i.block > 0 && i.block != number)
                 continue;
@@ -730,6 +733,9 @@ struct Simulator::Impl {
         const Bytes args(f.payload.begin() + 1, f.payload.end());
         const int function = cmd == 81 && args.size() >= 2 ? args[1] : kAny;
         xfer = Transfer{};  // a new request ends any transfer
+        for (Armed &a : injections)
+            if (a.inj.command == kAny || a.inj.command == cmd)
+                ++a.requests;
         const auto faults = firing(Target::Reply, cmd, function, 0);
         Outgoing o{true, f.address, kReply, {}};
         if (const Injection *i = find(faults, Fault::Exception)) {

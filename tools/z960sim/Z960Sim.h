@@ -125,7 +125,9 @@
 // from 1, the end block is number blocks + 1), or an acknowledgement (IgnoreAck: block = the ack's
 // number in the transfer, the opening ack is 1; 0 or kAnyBlock: any). Several injections may fire
 // on one event. A refused (Exception) request is not acted on; a request whose reply is lost
-// (Silence, Truncate, ...) still is, as on a real line.
+// (Silence, Truncate, ...) still is, as on a real line. With `transfer` set, an injection
+// matches only the events of one request and its transfer: {BadCrc, 2, kAny, 3, 1, 1, -1, 2}
+// spoils block 3 of the second file request only, whatever the first one did.
 //
 // Thread safety: every public member may be called from any thread while the simulator runs.
 #pragma once
@@ -217,6 +219,8 @@ struct Injection {
     int occurrence = 1;   // the first matching event that fires (1-based)
     int times = 1;        // how many matching events fire from there on (0: all)
     int value = -1;       // the fault's parameter; -1 takes its default
+    int transfer = kAny;  // only in the transfer of this request for `command` (1-based, counted
+                          // from when the injection was set); occurrences count within it
 };
 
 // One frame as the simulator saw it on the line.
