@@ -1,13 +1,16 @@
 #include "platform/DeviceAccess.h"
 
+#include "platform/PosixAcl.h"
+#include "platform/TrustedFile.h"
+
 #include <QStringList>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <optional>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -15,10 +18,6 @@ namespace Platform {
 namespace {
 
 constexpr unsigned kReadWrite = 6;
-constexpr const char *kAclAttribute = "system.posix_acl_access";
-// Tags of the ACL attribute's entries (each: tag, bits, id, little-endian).
-constexpr unsigned kAclUser = 0x02, kAclGroupObject = 0x04, kAclGroup = 0x08;
-constexpr int kAclHeader = 4, kAclEntry = 8;
 
 bool readsAndWrites(unsigned bits) { return (bits & kReadWrite) == kReadWrite; }
 
@@ -155,32 +154,20 @@ Account groupAccount(gid_t gid)
     return {named ? QString::fromLocal8Bit(found->gr_name) : QString(), unsigned(gid)};
 }
 
-unsigned littleEndian(const QByteArray &bytes, int at, int size)
+// The ACL entries that matter here; none for a device without one or with
+// an ACL we cannot read.
+std::vector<AclGrant> aclOf(int node, const Account &group)
 {
-    unsigned value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = (value << 8) | uint8_t(bytes[at + i]);
-    return value;
-}
-
-// The ACL entries that matter here, from the stored attribute; none for a
-// device without one or with an attribute we cannot read.
-std::vector<AclGrant> aclOf(const std::string &path, const Account &group)
-{
-    QByteArray bytes(4096, '\0');
-    const ssize_t size = ::getxattr(path.c_str(), kAclAttribute, bytes.data(), size_t(bytes.size()));
-    if (size < kAclHeader || (size - kAclHeader) % kAclEntry != 0 || littleEndian(bytes, 0, 4) != 2)
-        return {};
+    const auto acl = Acl::read(node, Acl::Access);
     std::vector<AclGrant> grants;
-    for (int at = kAclHeader; at < size; at += kAclEntry) {
-        const unsigned tag = littleEndian(bytes, at, 2), bits = littleEndian(bytes, at + 2, 2) & 7;
-        const unsigned id = littleEndian(bytes, at + 4, 4);
-        if (tag == kAclUser)
-            grants.push_back({AclGrant::User, userAccount(uid_t(id)), bits});
-        else if (tag == kAclGroupObject)
+    for (const Acl::Entry &e : acl.value_or(std::vector<Acl::Entry>())) {
+        const unsigned bits = e.perm & 7u;
+        if (e.tag == Acl::User)
+            grants.push_back({AclGrant::User, userAccount(uid_t(e.id)), bits});
+        else if (e.tag == Acl::GroupObj)
             grants.push_back({AclGrant::Group, group, bits});
-        else if (tag == kAclGroup)
-            grants.push_back({AclGrant::Group, groupAccount(gid_t(id)), bits});
+        else if (e.tag == Acl::Group)
+            grants.push_back({AclGrant::Group, groupAccount(gid_t(e.id)), bits});
     }
     return grants;
 }
@@ -205,12 +192,14 @@ QString deviceAccessAdvice(const DeviceNode &node, const Viewer &viewer)
 
 QString deviceAccessAdvice(const std::string &path)
 {
+    // Looked at through O_PATH, the device itself is not opened.
+    const Fd device(path.empty() ? -1 : ::open(path.c_str(), O_PATH | O_CLOEXEC));
     struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+    if (!device || ::fstat(device.get(), &st) != 0)
         return {};
     DeviceNode node{QString::fromLocal8Bit(path.c_str()), userAccount(st.st_uid), groupAccount(st.st_gid),
                     st.st_mode & 0777, {}};
-    node.acl = aclOf(path, node.group);
+    node.acl = aclOf(device.get(), node.group);
     return deviceAccessAdvice(node, thisProcess());
 }
 
