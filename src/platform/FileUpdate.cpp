@@ -1,6 +1,5 @@
 #include "platform/FileUpdate.h"
 
-#include "platform/LockWait.h"
 #include "platform/PosixAcl.h"
 
 #include <QFile>

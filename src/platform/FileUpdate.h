@@ -24,6 +24,7 @@
 // left beside the file is taken up or removed by the next save.
 #pragma once
 
+#include "platform/LockWait.h"
 #include "platform/TrustedFile.h"
 
 #include <QByteArray>
@@ -42,8 +43,8 @@ enum class Saved {
     Moved, // another file took the name meanwhile: find it again and start over
 };
 
-// When the waits of one change for other savers end.
-using Deadline = std::chrono::steady_clock::time_point;
+// When the waits of one change for other savers end: the longest lock wait
+// from now.
 Deadline lockDeadline();
 
 // The bytes of a found regular file, read whole; nothing for anything else
