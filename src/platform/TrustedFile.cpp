@@ -92,16 +92,19 @@ bool othersMayWriteFolder(const Folder &folder, const Counted &counted)
     return othersMayWrite(folder.fd.get(), folder.st, counted);
 }
 
-// May the walk pass from `folder` to an entry of `owner`? Both belong to an
-// account that counts, and a folder that another account may write is
-// sticky. ".." leads to the folder above, which no entry here can swap.
+// Does the folder keep its entries from other accounts? It belongs to an
+// account that counts and, where another account may write it, is sticky.
+bool holdsEntriesSafely(const Folder &folder, const Counted &counted)
+{
+    return counted(folder.st.st_uid) && ((folder.st.st_mode & S_ISVTX) || !othersMayWriteFolder(folder, counted));
+}
+
+// May the walk pass from `folder` to an entry of `owner`? The entry belongs
+// to an account that counts, and the folder keeps its entries safe. ".."
+// leads to the folder above, which no entry here can swap.
 bool mayPass(const Folder &folder, uid_t owner, bool up, const Counted &counted)
 {
-    if (!counted(owner))
-        return false;
-    if (up)
-        return true;
-    return counted(folder.st.st_uid) && ((folder.st.st_mode & S_ISVTX) || !othersMayWriteFolder(folder, counted));
+    return counted(owner) && (up || holdsEntriesSafely(folder, counted));
 }
 
 // Judges the step from the walk's folder to an entry of `owner` now, or once
@@ -247,9 +250,7 @@ bool openRegular(Walk &w, const std::string &name, const struct stat &seen, Open
 // May a new file be made in the walk's folder?
 bool folderMayHoldNewFile(const Walk &w)
 {
-    return w.counted && w.counted->operator()(w.folder.st.st_uid) &&
-           ((w.folder.st.st_mode & S_ISVTX) || !othersMayWriteFolder(w.folder, *w.counted)) &&
-           !onKernelFilesystem(w.folder.fd.get());
+    return w.counted && holdsEntriesSafely(w.folder, *w.counted) && !onKernelFilesystem(w.folder.fd.get());
 }
 
 // The last name: a link to follow, a file to open, or nothing there yet.
