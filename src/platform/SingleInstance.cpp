@@ -1,6 +1,7 @@
 #include "platform/SingleInstance.h"
 
 #include "platform/KnownFolders.h"
+#include "platform/Prompter.h"
 #include "platform/TrustedFile.h"
 
 #include <QCoreApplication>
@@ -26,13 +27,11 @@ bool isOwnFolder(const Place &place)
            !place.folderOpen;
 }
 
-QString lockFilePathIn(const QString &folder, const QString &fileName) { return folder + QLatin1Char('/') + fileName; }
-
 QString cacheFolder()
 {
     const QString cacheHome = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     return QDir::cleanPath(cacheHome + QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
-                           QCoreApplication::applicationName());
+                           applicationTitle());
 }
 
 } // namespace
@@ -58,12 +57,12 @@ SingleInstance::SingleInstance(const QString &name, const QString &folder)
 // is not the user's, and takes its lock.
 bool SingleInstance::lockIn(const QString &folder, const QString &fileName)
 {
-    m_path = lockFilePathIn(folder, fileName);
+    m_path = folder + QLatin1Char('/') + fileName;
+    const QByteArray name = QFile::encodeName(fileName);
     for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
-        Place place = findFile(lockFilePathIn(folder, fileName), Opening::ForWriting);
+        Place place = findFile(m_path, Opening::ForWriting);
         if (!isOwnFolder(place))
             return false;
-        const QByteArray name = QFile::encodeName(fileName);
         if (place.found == Found::File && place.st.st_uid == ::geteuid() && place.writable) {
             m_fd = ::fcntl(place.file.get(), F_DUPFD_CLOEXEC, 0);
             break;
