@@ -42,6 +42,15 @@ constexpr char32_t kSoftHyphen = 0x00AD;
 
 bool isBlank(char32_t c) { return c == U' ' || c == 0x3000; }
 
+// Whether a paragraph's first letter of a strong direction is right to left.
+bool startsRightToLeft(const std::u32string &chars)
+{
+    std::vector<FriBidiCharType> types(chars.size());
+    fribidi_get_bidi_types(reinterpret_cast<const FriBidiChar *>(chars.data()),
+                           static_cast<FriBidiStrIndex>(chars.size()), types.data());
+    return fribidi_get_par_direction(types.data(), static_cast<FriBidiStrIndex>(types.size())) == FRIBIDI_PAR_RTL;
+}
+
 // The grapheme clusters of a text, as offsets into its code points.
 std::vector<int> graphemeStarts(const std::u32string &chars)
 {
@@ -91,14 +100,8 @@ public:
             hyphenAt = static_cast<int>(chars.size()) - 1;
             chars.back() = U'-';
         }
-        bool rtl = form.direction == LineForm::RightToLeft;
-        if (form.direction == LineForm::Auto) {
-            std::vector<FriBidiCharType> types(chars.size());
-            fribidi_get_bidi_types(reinterpret_cast<const FriBidiChar *>(chars.data()),
-                                   static_cast<FriBidiStrIndex>(chars.size()), types.data());
-            rtl = fribidi_get_par_direction(types.data(), static_cast<FriBidiStrIndex>(types.size())) ==
-                  FRIBIDI_PAR_RTL;
-        }
+        const bool rtl = form.direction == LineForm::Auto ? startsRightToLeft(chars)
+                                                          : form.direction == LineForm::RightToLeft;
         // Tab-separated segments, each laid out on its own: a tab goes on to
         // the next stop, counted from where the line begins to be read.
         const double stop = kTabStopPt * 1000.0 / size_;
@@ -778,13 +781,7 @@ private:
 
 LineForm::Direction paragraphDirection(const QString &para)
 {
-    const QList<uint> ucs4 = para.toUcs4();
-    std::vector<FriBidiCharType> types(static_cast<size_t>(ucs4.size()));
-    fribidi_get_bidi_types(reinterpret_cast<const FriBidiChar *>(ucs4.constData()),
-                           static_cast<FriBidiStrIndex>(ucs4.size()), types.data());
-    return fribidi_get_par_direction(types.data(), static_cast<FriBidiStrIndex>(types.size())) == FRIBIDI_PAR_RTL
-               ? LineForm::RightToLeft
-               : LineForm::LeftToRight;
+    return startsRightToLeft(para.toStdU32String()) ? LineForm::RightToLeft : LineForm::LeftToRight;
 }
 
 std::vector<signed char> embeddingLevels(const std::u32string &chars, bool rightToLeft)
