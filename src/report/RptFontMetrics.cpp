@@ -42,6 +42,9 @@ constexpr char32_t kSoftHyphen = 0x00AD;
 
 bool isBlank(char32_t c) { return c == U' ' || c == 0x3000; }
 
+// The tab stop a tab at pen goes on to: the next multiple of stop.
+double nextTabStop(double pen, double stop) { return (std::floor(pen / stop + 1e-9) + 1) * stop; }
+
 // Whether a paragraph's first letter of a strong direction is right to left.
 bool startsRightToLeft(const std::u32string &chars)
 {
@@ -118,7 +121,7 @@ public:
             widths.push_back(w);
             pen += w;
             if (i < chars.size())
-                pen = (std::floor(pen / stop + 1e-9) + 1) * stop;
+                pen = nextTabStop(pen, stop);
             from = i + 1;
         }
         out_.width = pen;
@@ -684,7 +687,7 @@ private:
             if (tab > at)
                 pen += textWidthPt(text(at, tab), face_, size_, LineForm{direction_, false});
             if (tab < to)
-                pen = (std::floor(pen / kTabStopPt + 1e-9) + 1) * kTabStopPt;
+                pen = nextTabStop(pen, kTabStopPt);
             at = tab + 1;
         }
         return pen;
