@@ -241,7 +241,7 @@ private:
         font_.clear();
         double last_x = 0, last_y = 0;
         for (size_t i = 0; i < m.lines.size(); ++i) {
-            const LineForm form = i < m.forms.size() ? m.forms[i] : LineForm{};
+            const LineForm form = m.form(i);
             const std::shared_ptr<const ShapedLine> shaped = shapeLine(m.lines[i], face, size, form);
             const double wMm = shaped->width * size / 1000.0 * kMmPerPt;
             // A right-to-left paragraph begins at the right, where its tab stops count from.
@@ -596,8 +596,7 @@ QByteArray TRptPDFExport::render(const Rpt::PreparedReport &report) const
         for (const Rpt::PlacedBand &b : p.bands)
             for (const Rpt::PlacedMemo &m : b.memos)
                 for (size_t i = 0; i < m.lines.size(); ++i)
-                    fonts.add(*Rpt::shapeLine(m.lines[i], m.font.face(), m.font.sizePt,
-                                              i < m.forms.size() ? m.forms[i] : Rpt::LineForm{}));
+                    fonts.add(*Rpt::shapeLine(m.lines[i], m.font.face(), m.font.sizePt, m.form(i)));
     // A glyph first drawn here (not measured in the layout) that showed its
     // font damaged fails the file as a damage found in the layout does.
     if (const QStringList failures = Rpt::fontFailures(); !failures.isEmpty())

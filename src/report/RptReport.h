@@ -31,6 +31,8 @@ struct PlacedMemo {
     HAlign align = HAlign::Left;
 
     QString text() const;  // the printed lines joined by '\n'
+    // How line i prints; one without a form takes its direction from its text.
+    LineForm form(size_t i) const { return i < forms.size() ? forms[i] : LineForm{}; }
 };
 
 struct PlacedBand {

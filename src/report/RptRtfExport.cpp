@@ -346,11 +346,11 @@ private:
         QByteArray t;
         for (size_t i = 0; i < m.lines.size();) {
             QString line = lineText(m, i);
-            const bool rtl = rightToLeftParagraph(line, formOf(m, i));
+            const bool rtl = rightToLeftParagraph(line, m.form(i));
             std::vector<std::vector<Run>> lines;
             for (; i < m.lines.size(); ++i) {
                 line = lineText(m, i);
-                if (!lines.empty() && rightToLeftParagraph(line, formOf(m, i)) != rtl)
+                if (!lines.empty() && rightToLeftParagraph(line, m.form(i)) != rtl)
                     break;
                 lines.push_back(runsOf(line, rtl, m.font.face(), japanese, fonts_));
             }
@@ -399,13 +399,11 @@ private:
         return (align == HAlign::Right) != rtl ? "\\qr" : "\\ql";
     }
 
-    static LineForm formOf(const PlacedMemo &m, size_t i) { return i < m.forms.size() ? m.forms[i] : LineForm{}; }
-
     static QString lineText(const PlacedMemo &m, size_t i)
     {
         QString line = m.lines[i];
         // A line broken at a soft hyphen shows the hyphen, as it does in the PDF file.
-        if (formOf(m, i).hyphen && line.endsWith(QChar(0x00AD)))
+        if (m.form(i).hyphen && line.endsWith(QChar(0x00AD)))
             line.back() = QLatin1Char('-');
         return line;
     }
