@@ -463,10 +463,10 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (Slot &s : slots_)
-            if (!s.file || s.damaged)
+            if (!s.file || isDamaged(s.file.get()))
                 s = Slot{};  // looked for again (a damaged file is checked again)
         for (auto it = others_.begin(); it != others_.end();)
-            it = damaged_.count(it->second.get()) ? others_.erase(it) : std::next(it);
+            it = isDamaged(it->second.get()) ? others_.erase(it) : std::next(it);
         damaged_.clear();
         ++generation_;
         if (language != language_) {
@@ -493,12 +493,10 @@ public:
     void damaged(const FontFile *file, const QString &why)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        damaged_.insert(file);
+        const bool first = damaged_.insert(file).second;
         for (Slot &s : slots_)
-            if (s.file.get() == file && !s.damaged) {
-                s.damaged = true;
+            if (first && s.file.get() == file)
                 s.failure = file->described() + QLatin1Char(' ') + why + QLatin1Char('.');
-            }
         for (auto &c : chosen_)
             for (auto it = c.begin(); it != c.end();)
                 it = it->second == file ? c.erase(it) : std::next(it);
@@ -530,9 +528,11 @@ private:
     struct Slot {
         std::unique_ptr<FontFile> file;
         bool looked = false;
-        bool damaged = false;  // its glyphs cannot all be drawn
         QString failure;
     };
+
+    // Its glyphs cannot all be drawn: it is chosen no more.
+    bool isDamaged(const FontFile *file) const { return damaged_.count(file) != 0; }
 
     void resetLocked()
     {
@@ -566,7 +566,7 @@ private:
     {
         Slot &slot = slots_[i];
         if (slot.looked)
-            return slot.damaged ? nullptr : slot.file.get();
+            return isDamaged(slot.file.get()) ? nullptr : slot.file.get();
         slot.looked = true;
         const Source &src = kSources[i];
         const QString family = QString::fromLatin1(src.family);
@@ -699,7 +699,7 @@ private:
     {
         const auto key = std::make_pair(path, index);
         if (const auto it = others_.find(key); it != others_.end())
-            return damaged_.count(it->second.get()) ? nullptr : it->second.get();
+            return isDamaged(it->second.get()) ? nullptr : it->second.get();
         std::unique_ptr<FontFile> f;
         try {
             f = std::make_unique<FontFile>(path, index);
