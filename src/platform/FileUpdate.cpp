@@ -286,15 +286,12 @@ void removeLeftovers(const Place &place)
 // either (a folder's default ACL may have given it one).
 bool copyAcl(int from, int to)
 {
-    const ssize_t size = ::fgetxattr(from, Acl::Access, nullptr, 0);
-    if (size < 0) {
-        if (errno != ENODATA && errno != ENOTSUP)
-            return false;
+    const std::optional<QByteArray> acl = Acl::attribute(from, Acl::Access);
+    if (!acl)
+        return false;
+    if (acl->isEmpty())
         return ::fremovexattr(to, Acl::Access) == 0 || errno == ENODATA || errno == ENOTSUP;
-    }
-    QByteArray acl(qsizetype(size), '\0');
-    const ssize_t got = ::fgetxattr(from, Acl::Access, acl.data(), size_t(acl.size()));
-    return got == size && ::fsetxattr(to, Acl::Access, acl.constData(), size_t(acl.size()), 0) == 0;
+    return ::fsetxattr(to, Acl::Access, acl->constData(), size_t(acl->size()), 0) == 0;
 }
 
 bool chownIfNeeded(int fd, uid_t owner, gid_t group)

@@ -22,8 +22,8 @@ uint32_t littleEndian(const QByteArray &bytes, int at, int size)
     return value;
 }
 
-// The attribute's bytes: through the descriptor, or, for an O_PATH
-// descriptor (which takes no attribute calls), through its /proc name.
+} // namespace
+
 std::optional<QByteArray> attribute(int fd, const char *name)
 {
     const std::string viaProc = "/proc/self/fd/" + std::to_string(fd);
@@ -46,8 +46,6 @@ std::optional<QByteArray> attribute(int fd, const char *name)
     }
     return std::nullopt;
 }
-
-} // namespace
 
 std::optional<std::vector<Entry>> read(int fd, const char *name)
 {

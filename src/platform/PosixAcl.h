@@ -3,6 +3,8 @@
 // a version word, then per entry its tag, permission bits and user or group.
 #pragma once
 
+#include <QByteArray>
+
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -27,6 +29,12 @@ struct Entry {
     uint16_t perm;
     uint32_t id;
 };
+
+// The stored bytes of the ACL `name` of the file open as `fd`, through the
+// descriptor, or, for an O_PATH descriptor (which takes no attribute calls),
+// through its /proc name: empty when it has none, nothing when it cannot be
+// read.
+std::optional<QByteArray> attribute(int fd, const char *name);
 
 // The entries of the ACL `attribute` of the file open as `fd` (which may be
 // an O_PATH descriptor): empty when it has none, nothing when it cannot be
