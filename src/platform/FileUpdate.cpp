@@ -27,7 +27,6 @@ constexpr mode_t kModeBits = 07777;
 constexpr mode_t kPrivate = 0600;
 constexpr mode_t kNewFileMode = 0666;
 constexpr mode_t kUsualUmask = 022;
-constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 // How often a save takes up what a saver that did not wait for it put in place.
 constexpr int kRereads = 4;
 // The new file that every saver of a file writes: ".<name>" + this.
@@ -200,7 +199,7 @@ private:
     {
         const std::string shared = '.' + target_ + kSharedSuffix;
         for (;;) {
-            Fd fd(::openat(folder_, shared.c_str(), O_RDWR | O_CREAT | kOpenFlags, kPrivate));
+            Fd fd(::openat(folder_, shared.c_str(), O_RDWR | O_CREAT | SafeOpenFlags, kPrivate));
             struct stat st {}, now {};
             if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
                 (st.st_uid != ::geteuid() && st.st_uid != owner))
@@ -229,7 +228,7 @@ private:
     {
         for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
             name_ = '.' + target_ + '.' + std::to_string(QRandomGenerator::global()->generate());
-            fd_ = Fd(::openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kPrivate));
+            fd_ = Fd(::openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | SafeOpenFlags, kPrivate));
             if (!fd_ && errno != EEXIST)
                 return;
         }
@@ -271,7 +270,7 @@ void removeLeftovers(const Place &place)
     while (const dirent *entry = ::readdir(dir)) {
         if (!isLeftoverName(entry->d_name, place.name))
             continue;
-        const Fd fd(::openat(folder, entry->d_name, O_RDONLY | kOpenFlags));
+        const Fd fd(::openat(folder, entry->d_name, O_RDONLY | SafeOpenFlags));
         struct stat st {}, now {};
         if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
             st.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
@@ -315,7 +314,7 @@ enum class Replaced { Made, Impossible, Failed, Moved };
 // owner, read whole; false when the name leads elsewhere now.
 bool readByName(const Place &place, QByteArray &bytes)
 {
-    const Fd fd(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | kOpenFlags));
+    const Fd fd(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | SafeOpenFlags));
     struct stat st {};
     return fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == place.st.st_uid &&
            (!place.folderOpen || st.st_nlink == 1) && readBounded(fd.get(), bytes);

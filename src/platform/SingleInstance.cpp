@@ -18,7 +18,7 @@ namespace Platform {
 
 namespace {
 
-constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | SafeOpenFlags;
 
 // Is the place's folder one where only this user (and root) may make a file?
 bool isOwnFolder(const Place &place)

@@ -30,7 +30,6 @@ namespace {
 // before the walk gives up: as many links as the kernel follows.
 constexpr int kMaxSteps = 40;
 constexpr int kLookFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
-constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 // Filesystems whose files are the kernel's: never a settings file.
 constexpr unsigned long kKernelFilesystems[] = {
@@ -212,7 +211,7 @@ void settle(Walk &w, Found found, const std::string &name)
 
 Fd openFile(const Walk &w, const std::string &name, int access)
 {
-    return Fd(::openat(w.folder.fd.get(), name.c_str(), access | kOpenFlags));
+    return Fd(::openat(w.folder.fd.get(), name.c_str(), access | SafeOpenFlags));
 }
 
 // Opens the regular file looked at as `seen`; true when another file took its

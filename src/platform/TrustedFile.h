@@ -24,6 +24,7 @@
 
 #include <QString>
 
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <utility>
@@ -55,6 +56,10 @@ private:
 
 // The largest settings file read or written.
 inline constexpr off_t MaxFileSize = 1 << 20;
+
+// How a file found or made beside one is opened (with its access mode): never
+// through a link, never waiting on a device, never as a controlling terminal.
+inline constexpr int SafeOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 enum class Found {
     File,     // a regular file that may be used, open in `file`
