@@ -1,5 +1,6 @@
 #include "platform/FileUpdate.h"
 
+#include "platform/Accounts.h"
 #include "platform/PosixAcl.h"
 
 #include <QFile>

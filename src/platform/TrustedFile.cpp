@@ -1,5 +1,7 @@
 #include "platform/TrustedFile.h"
 
+#include "platform/Accounts.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -206,7 +208,6 @@ void settle(Walk &w, Found found, const std::string &name)
     w.place.folderSt = w.folder.st;
     w.place.folder = std::move(w.folder.fd);
     w.place.name = name;
-    w.place.counted = *w.counted;
 }
 
 Fd openFile(const Walk &w, const std::string &name, int access)

@@ -20,8 +20,6 @@
 //   regular file larger than any ini file this program reads (1 MiB).
 #pragma once
 
-#include "platform/Accounts.h"
-
 #include <QString>
 
 #include <fcntl.h>
@@ -82,7 +80,6 @@ struct Place {
     std::string name;         // its name in that folder
     Fd file;                  // File
     struct stat st {};        // File: fstat of `file`
-    Counted counted{};        // the accounts that count on this path
 };
 
 enum class Opening { ForReading, ForWriting };
