@@ -232,8 +232,6 @@ bool openRegular(Walk &w, const std::string &name, const struct stat &seen, Open
         w.names.push_front(name);
         return ++w.steps <= kMaxSteps;
     }
-    if (onKernelFilesystem(file.get()))
-        return false;
     settle(w, Found::File, name);
     // In a folder that others may write, a second name may be another
     // account's hard link to a file it could not read.
@@ -274,7 +272,9 @@ bool lookAtName(Walk &w, const std::string &name, Opening opening)
         return followLink(w, entry, st);
     }
     w.atOwnName = false;
-    if (!S_ISREG(st.st_mode) || st.st_size > MaxFileSize || !pass(w, st.st_uid))
+    // A kernel file is refused before it is ever opened; the file opened
+    // next is the one looked at here, or the name is looked at again.
+    if (!S_ISREG(st.st_mode) || st.st_size > MaxFileSize || !pass(w, st.st_uid) || onKernelFilesystem(entry.get()))
         return false;
     return openRegular(w, name, st, opening);
 }
