@@ -60,7 +60,7 @@ bool SingleInstance::lockIn(const QString &folder, const QString &fileName)
     m_path = folder + QLatin1Char('/') + fileName;
     const QByteArray name = QFile::encodeName(fileName);
     for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
-        Place place = findFile(m_path, Opening::ForWriting);
+        Place place = findFile(m_path, Opening::ForWriting, Trust::UserAlone);
         if (!isOwnFolder(place))
             return false;
         if (place.found == Found::File && place.st.st_uid == ::geteuid() && place.writable) {

@@ -220,8 +220,9 @@ public:
             ASSERT_TRUE(grant(c, beside(), c.earlierWritable, 0644, 0444));
         }
         if (c.earlier && c.shared != Shared::NoLink) {
-            // An administrator's copy: root's, and writable by everyone where it may be written.
-            ASSERT_TRUE(setMode(target(), c.earlierWritable ? 0666 : 0444));
+            // An administrator's copy: root's, and writable by the team where it may be written.
+            ASSERT_EQ(::chown(QFile::encodeName(target()).constData(), 0, TestSupport::TeamGroupId), 0);
+            ASSERT_TRUE(setMode(target(), c.earlierWritable ? 0664 : 0444));
         }
         if (c.shared == Shared::Writable) {
             ASSERT_TRUE(grant(c, shared(), true, 0755, 0755));
@@ -244,9 +245,12 @@ public:
         }
     }
 
+    // The user is a member of the team that may write the administrator's copy.
     Outcome run(const Case &c, const Saved &saved) const
     {
-        return session(c.asRoot ? nullptr : &TestSupport::Nobody, beside(), config(), dir.filePath("root"), saved);
+        static constexpr TestSupport::Account kTechnician{TestSupport::NobodyId, TestSupport::NobodyId,
+                                                          int(TestSupport::TeamGroupId)};
+        return session(c.asRoot ? nullptr : &kTechnician, beside(), config(), dir.filePath("root"), saved);
     }
 
 private:
@@ -485,7 +489,6 @@ public:
         EXPECT_TRUE(TestSupport::setAcl(at(name), entries)) << name;
     }
 
-private:
     void own(const char *name, uid_t uid, gid_t gid, mode_t mode)
     {
         const QByteArray path = QFile::encodeName(at(name));
@@ -713,18 +716,36 @@ TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWr
         // The kernel's files are no settings files, though they count as regular files.
         {"a link to the saver's own environment in /proc", nobody, rootsLinkTo("/proc/self/environ"), ""},
         {"a link to a file in /proc that the saver may write", nobody, rootsLinkTo("/proc/self/comm"), ""},
-        {"a group's shared file with an ACL, saved by a member", &TestSupport::NobodyInUsers,
+        // An administrator's copy for a team, in a folder only root may write: rewritten in place.
+        {"a group's shared file with an ACL, saved by a member through his link", &TestSupport::NobodyInUsers,
          [](World &w) {
-             w.folder("program", kRoot, kUsers, 02775);
-             w.file("program/vantoro.ini", kEarlierFile, kRoot, kUsers, 0664);
-             w.acl("program/vantoro.ini", {{TestSupport::AclUserObj, 6},
-                                           {TestSupport::AclUser, 6, kDaemon},
-                                           {TestSupport::AclGroupObj, 6},
-                                           {TestSupport::AclMask, 6},
-                                           {TestSupport::AclOther, 4}});
-             w.held = w.beside();
+             w.folder("program", kNobody, kNogroup, 0755);
+             w.folder("shared", kRoot, kRoot, 0755);
+             w.file("shared/vantoro.ini", kEarlierFile, kRoot, kUsers, 0664);
+             w.acl("shared/vantoro.ini", {{TestSupport::AclUserObj, 6},
+                                          {TestSupport::AclUser, 6, kDaemon},
+                                          {TestSupport::AclGroupObj, 6},
+                                          {TestSupport::AclMask, 6},
+                                          {TestSupport::AclOther, 4}});
+             w.link("program/vantoro.ini", "../shared/vantoro.ini", kNobody);
+             w.held = w.at("shared/vantoro.ini");
          },
          "/srv/meters"},
+        // Every account may write it: no settings file, and not what the copy starts from.
+        {"the technician's own file that every account may write", nobody,
+         [](World &w) {
+             w.folder("program", kNobody, kNogroup, 0755);
+             w.file("program/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0666);
+         },
+         ""},
+        {"the technician's own link to a file every account may write", nobody,
+         [](World &w) {
+             w.folder("program", kNobody, kNogroup, 0755);
+             technicianHome(w);
+             w.own("home/vantoro.ini", kNobody, kNogroup, 0666);
+             w.link("program/vantoro.ini", "../home/vantoro.ini", kNobody);
+         },
+         ""},
     };
     for (const Planting &row : rows) {
         SCOPED_TRACE(row.what);
