@@ -1,12 +1,12 @@
 #include "platform/SettingsFile.h"
 
 #include "platform/IniStores.h"
+#include "platform/KnownFolders.h"
 #include "platform/Prompter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace Platform::Settings {
 
@@ -40,7 +40,7 @@ void setFilePath(const QString &path) { overridePath() = path; }
 
 QString userCopyPathFor(const QString &besidePath)
 {
-    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString configHome = userFolder(UserFolder::Config);
     return QDir::cleanPath(configHome + QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
                            applicationTitle() + QLatin1Char('/') + QFileInfo(besidePath).fileName());
 }

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -29,7 +28,7 @@ bool isOwnFolder(const Place &place)
 
 QString cacheFolder()
 {
-    const QString cacheHome = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const QString cacheHome = userFolder(UserFolder::Cache);
     return QDir::cleanPath(cacheHome + QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
                            applicationTitle());
 }
@@ -45,11 +44,11 @@ SingleInstance::SingleInstance(const QString &name, const QString &folder)
         lockIn(folder, fileName);
         return;
     }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (QDir::isAbsolutePath(runtime) && lockIn(QDir::cleanPath(runtime), fileName))
+    const QString runtime = userFolder(UserFolder::Runtime);
+    if (!runtime.isEmpty() && lockIn(runtime, fileName))
         return;
     const QString own = cacheFolder();
-    ensureOwnerOnlyFolder(own);
+    makeOwnFolder(own);
     lockIn(own, fileName);
 }
 

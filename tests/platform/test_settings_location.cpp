@@ -775,6 +775,105 @@ TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWr
     }
 }
 
+// ---------------------------------------------------------------------------
+// The per-user copy counts root and the user alone: a folder, link or file of
+// anyone else's on its way is neither followed nor used, wherever the config
+// home lies, and a save there is refused with nothing changed. A run as root
+// with the technician's home keeps its copy in its own home instead.
+
+constexpr const char *kRootsFile = "; Stands in for /opt/vantoro/vantoro.ini\n[Defaults]\nComport=COM1\n";
+
+struct CopyRow {
+    const char *what;
+    const TestSupport::Account *saver; // nullptr: root
+    std::function<void(World &)> arrange;
+    bool rootWithTechniciansHome = false; // HOME is home/, no config home is named
+};
+
+TEST(SettingsLocation, ThePerUserCopyIsJudgedAgainstRootAndTheUserAlone)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant folders and links as other accounts";
+    const TestSupport::Account *nobody = &TestSupport::Nobody;
+    const auto sharedConfigHome = [](World &w) { w.own("config", kRoot, kRoot, 01777); };
+    // An installed copy: its own file may be written by no one, root included.
+    const auto program = [](World &w) {
+        w.folder("program", kRoot, kRoot, 0755);
+        w.file("program/vantoro.ini", kEarlierFile, kRoot, kRoot, 0444);
+    };
+    const auto rootsFile = [](World &w) {
+        w.folder("etc", kRoot, kRoot, 0755);
+        w.file("etc/vantoro.ini", kRootsFile, kRoot, kRoot, 0644);
+    };
+    const CopyRow rows[] = {
+        {"a colleague made the per-user folder first in a shared config home, with a link to the technician's "
+         "profile",
+         nobody,
+         [&](World &w) {
+             program(w);
+             sharedConfigHome(w);
+             technicianHome(w);
+             w.folder("config/Stelvanor", kDaemon, kDaemon, 0755);
+             w.folder("config/Stelvanor/Vantoro", kDaemon, kDaemon, 0755);
+             w.link("config/Stelvanor/Vantoro/vantoro.ini", "../../../home/.profile", kDaemon);
+         }},
+        {"a colleague's maker folder in a shared config home is a link into the technician's home", nobody,
+         [&](World &w) {
+             program(w);
+             sharedConfigHome(w);
+             technicianHome(w);
+             w.folder("home/private", kNobody, kNogroup, 0700);
+             w.link("config/Stelvanor", "../home/private", kDaemon);
+         }},
+        {"root's per-user folder made by the technician, with his link to a root file", nullptr,
+         [&](World &w) {
+             program(w);
+             rootsFile(w);
+             w.folder("config/Stelvanor", kRoot, kRoot, 0755);
+             w.folder("config/Stelvanor/Vantoro", kNobody, kNogroup, 0755);
+             w.link("config/Stelvanor/Vantoro/vantoro.ini", "../../../etc/vantoro.ini", kNobody);
+         }},
+        {"root with the technician's home, whose per-user folder links to a root file", nullptr,
+         [&](World &w) {
+             program(w);
+             rootsFile(w);
+             technicianHome(w);
+             w.folder("home/.config", kNobody, kNogroup, 0755);
+             w.folder("home/.config/Stelvanor", kNobody, kNogroup, 0755);
+             w.folder("home/.config/Stelvanor/Vantoro", kNobody, kNogroup, 0755);
+             w.link("home/.config/Stelvanor/Vantoro/vantoro.ini", "../../../../etc/vantoro.ini", kNobody);
+         },
+         true},
+    };
+    for (const CopyRow &row : rows) {
+        SCOPED_TRACE(row.what);
+        World w;
+        w.prepare(row.saver);
+        row.arrange(w);
+        const QString rootsHome = w.at(QStringLiteral("roothome"));
+        const Snapshot before = snapshotOf(w.dir.path(), rootsHome);
+
+        Outcome outcome;
+        if (row.rootWithTechniciansHome) {
+            const TestSupport::AccountFiles accounts(rootsHome);
+            const TestSupport::FreshHome home(w.at(QStringLiteral("home")));
+            outcome = saveThenRead(w.beside(), kFirst);
+        } else {
+            outcome = session(row.saver, w.beside(), w.config(), w.at(QStringLiteral("root")), kFirst);
+        }
+
+        EXPECT_EQ(snapshotOf(w.dir.path(), rootsHome), before) << "nothing on the way was touched";
+        if (row.rootWithTechniciansHome) {
+            EXPECT_EQ(outcome.line(), "|" + kFirst.comport + "|" + std::to_string(kFirst.address));
+            const QString copy = rootsHome + QStringLiteral("/.config/Stelvanor/Vantoro/vantoro.ini");
+            EXPECT_EQ(S::read(rawIni(copy), S::Comport).toStdString(), kFirst.comport) << "root's copy in its own home";
+            EXPECT_EQ(QFileInfo(rootsHome + QStringLiteral("/.config")).ownerId(), kRoot);
+        } else {
+            EXPECT_EQ(outcome.line(), "Unable to write to " + w.userCopy().toStdString() + "||1");
+        }
+    }
+}
+
 constexpr const char *kSwapWorldVariable = "VANTORO_TEST_SWAP_WORLD";
 constexpr int kSwappedSaves = 100;
 
