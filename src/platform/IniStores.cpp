@@ -193,4 +193,15 @@ void StandInStore::change(const Edit &edit)
 
 QString StandInStore::path() const { return choose().useOriginal ? m_original : m_standIn; }
 
+Refusal StandInStore::setAside() const
+{
+    const Choice c = choose();
+    if (c.recorded || c.useOriginal || c.original.found != Found::Unusable || c.original.absent)
+        return Refusal::None;
+    // A file or folder this user may not read is kept from him, not refused.
+    return c.original.refusal == Refusal::Unreachable ? Refusal::None : c.original.refusal;
+}
+
+bool StandInStore::standsIn() const { return choose().recorded; }
+
 } // namespace Platform

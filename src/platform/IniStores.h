@@ -50,6 +50,13 @@ public:
     void change(const std::function<QByteArray(const QByteArray &now)> &edit) override;
     QString path() const override;
 
+    // Why the original is set aside where it is refused (not merely missing,
+    // unreadable or unwritable) and the stand-in does not name it yet; else
+    // Refusal::None.
+    Refusal setAside() const;
+    // The stand-in names the original as a file it stands in for.
+    bool standsIn() const;
+
 private:
     // Which file a use reads and changes, as the files are now.
     struct Choice {

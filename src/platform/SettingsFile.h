@@ -41,6 +41,16 @@ QString filePath();
 // force. The per-user copy's folder is made by its first write.
 IniFile open();
 
+// What the technician is told when the file beside the executable is refused
+// (it, or its link, may not be trusted: not merely missing, unreadable or
+// unwritable) and the per-user copy does not stand in for it yet: the file,
+// the reason in plain words, and where the settings are kept from then on.
+// Empty otherwise. The copy's first save records that it stands in for the
+// file, so the notice is due once.
+QString setAsideNotice();
+// The per-user copy stands in for the file beside the executable.
+bool userCopyStandsIn();
+
 struct StringKey { const char *section; const char *ident; const char *defaultValue; };
 struct IntKey { const char *section; const char *ident; int defaultValue; };
 struct BoolKey { const char *section; const char *ident; bool defaultValue; };
