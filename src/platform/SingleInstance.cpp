@@ -20,7 +20,7 @@ namespace {
 constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | SafeOpenFlags;
 
 // Is the place's folder one where only this user (and root) may make a file?
-bool isOwnFolder(const Place &place)
+bool liesInOwnFolder(const Place &place)
 {
     return (place.found == Found::File || place.found == Found::Missing) && place.folderSt.st_uid == ::geteuid() &&
            !place.folderOpen;
@@ -60,7 +60,7 @@ bool SingleInstance::lockIn(const QString &folder, const QString &fileName)
     const QByteArray name = QFile::encodeName(fileName);
     for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
         Place place = findFile(m_path, Opening::ForWriting, Trust::UserAlone);
-        if (!isOwnFolder(place))
+        if (!liesInOwnFolder(place))
             return false;
         if (place.found == Found::File && place.st.st_uid == ::geteuid() && place.writable) {
             m_fd = ::fcntl(place.file.get(), F_DUPFD_CLOEXEC, 0);

@@ -805,6 +805,15 @@ TEST(SettingsLocation, ThePerUserCopyIsJudgedAgainstRootAndTheUserAlone)
         w.folder("etc", kRoot, kRoot, 0755);
         w.file("etc/vantoro.ini", kRootsFile, kRoot, kRoot, 0644);
     };
+    // The per-user folder under `configHome`, its maker folder `maker`'s, and
+    // itself and its settings file, a link to `target`, `owner`'s.
+    const auto perUserFolder = [](World &w, const std::string &configHome, uid_t maker, uid_t owner,
+                                  const char *target) {
+        const std::string folder = configHome + "/Stelvanor";
+        w.folder(folder.c_str(), maker, maker, 0755);
+        w.folder((folder + "/Vantoro").c_str(), owner, owner, 0755);
+        w.link((folder + "/Vantoro/vantoro.ini").c_str(), target, owner);
+    };
     const CopyRow rows[] = {
         {"a colleague made the per-user folder first in a shared config home, with a link to the technician's "
          "profile",
@@ -813,9 +822,7 @@ TEST(SettingsLocation, ThePerUserCopyIsJudgedAgainstRootAndTheUserAlone)
              program(w);
              sharedConfigHome(w);
              technicianHome(w);
-             w.folder("config/Stelvanor", kDaemon, kDaemon, 0755);
-             w.folder("config/Stelvanor/Vantoro", kDaemon, kDaemon, 0755);
-             w.link("config/Stelvanor/Vantoro/vantoro.ini", "../../../home/.profile", kDaemon);
+             perUserFolder(w, "config", kDaemon, kDaemon, "../../../home/.profile");
          }},
         {"a colleague's maker folder in a shared config home is a link into the technician's home", nobody,
          [&](World &w) {
@@ -829,9 +836,7 @@ TEST(SettingsLocation, ThePerUserCopyIsJudgedAgainstRootAndTheUserAlone)
          [&](World &w) {
              program(w);
              rootsFile(w);
-             w.folder("config/Stelvanor", kRoot, kRoot, 0755);
-             w.folder("config/Stelvanor/Vantoro", kNobody, kNogroup, 0755);
-             w.link("config/Stelvanor/Vantoro/vantoro.ini", "../../../etc/vantoro.ini", kNobody);
+             perUserFolder(w, "config", kRoot, kNobody, "../../../etc/vantoro.ini");
          }},
         {"root with the technician's home, whose per-user folder links to a root file", nullptr,
          [&](World &w) {
@@ -839,9 +844,7 @@ TEST(SettingsLocation, ThePerUserCopyIsJudgedAgainstRootAndTheUserAlone)
              rootsFile(w);
              technicianHome(w);
              w.folder("home/.config", kNobody, kNogroup, 0755);
-             w.folder("home/.config/Stelvanor", kNobody, kNogroup, 0755);
-             w.folder("home/.config/Stelvanor/Vantoro", kNobody, kNogroup, 0755);
-             w.link("home/.config/Stelvanor/Vantoro/vantoro.ini", "../../../../etc/vantoro.ini", kNobody);
+             perUserFolder(w, "home/.config", kNobody, kNobody, "../../../../etc/vantoro.ini");
          },
          true},
     };
