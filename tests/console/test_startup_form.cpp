@@ -431,13 +431,16 @@ TEST_F(StartupForm, TheSetAsideMessageAsTheTechnicianSeesIt)
     ::chmod(QFile::encodeName(iniPath()).constData(), 0666);
     Platform::setPrompter(nullptr);
     QImage shot;
-    QTimer::singleShot(0, [&] {
+    QTimer whileShown; // goes with the test, shown a box or not
+    whileShown.setSingleShot(true);
+    QObject::connect(&whileShown, &QTimer::timeout, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         shot = TestSupport::screenshot(*box, QStringLiteral("startup-settings-set-aside"));
         EXPECT_EQ(box->windowTitle(), "Vantoro");
         box->accept();
     });
+    whileShown.start(0);
     (void)makeForm();
     Platform::setPrompter(&prompter);
     EXPECT_FALSE(shot.isNull());
