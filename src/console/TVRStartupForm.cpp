@@ -103,7 +103,7 @@ TVRStartupForm::TVRStartupForm(QWidget *Owner) : QMainWindow(Owner), runMainWind
     setFixedSize(438, 199 + menuBar()->sizeHint().height());
 
     ScanPorts();
-    LoadSettings();
+    LoadSettingsTellingASetAsideFile();
     SelectPort();
 }
 
@@ -174,6 +174,16 @@ void TVRStartupForm::LoadSettings()
         AddressEditBox->setText(text);
 }
 
+void TVRStartupForm::LoadSettingsTellingASetAsideFile()
+{
+    // Told once: the save that loading makes records in the per-user copy
+    // that it stands in for the file set aside.
+    const QString setAside = S::setAsideNotice();
+    LoadSettings();
+    if (!setAside.isEmpty() && S::userCopyStandsIn())
+        Platform::showMessage(setAside, this);
+}
+
 void TVRStartupForm::SaveSettings()
 {
     Platform::IniFile file = S::open();
@@ -225,7 +235,7 @@ void TVRStartupForm::AvailComportComboBoxChange()
 void TVRStartupForm::RefreshComportListClick()
 {
     ScanPorts();
-    LoadSettings();
+    LoadSettingsTellingASetAsideFile();
     SelectPort();
 }
 

@@ -73,6 +73,9 @@ protected:
 private:
     void ScanPorts();
     void SelectPort();
+    // LoadSettings, telling the technician where his settings go from now on
+    // when his settings file has just been set aside.
+    void LoadSettingsTellingASetAsideFile();
     void showAddressValid(bool valid);
     using Action = void (TVRStartupForm::*)();
     // While a connection runs, and still while it ends after its window has

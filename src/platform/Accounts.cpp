@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
@@ -29,12 +30,13 @@ AccountFiles &accountFiles()
 }
 
 constexpr size_t kEntryBuffer = 16384;
-constexpr size_t kLargestGroupBuffer = size_t(1) << 24;
+constexpr size_t kLargestEntryBuffer = size_t(1) << 24;
 
-// An account as the passwd database has it: its id and primary group.
+// An account as the user database has it.
 struct User {
-    uid_t uid;
     gid_t gid;
+    std::string name;
+    std::string home;
 };
 
 class File {
@@ -53,61 +55,36 @@ private:
     FILE *file_;
 };
 
-// Calls `each` for every account until it returns false; false when the
-// database could not be read.
-bool forEachUser(const std::function<bool(const passwd &)> &each)
+User userOf(const passwd &entry) { return {entry.pw_gid, entry.pw_name, entry.pw_dir}; }
+
+// The account with the number `uid`, asked for by number alone.
+std::optional<User> userWithId(uid_t uid)
 {
-    std::vector<char> buffer(kEntryBuffer);
     passwd entry {};
     passwd *found = nullptr;
     const QByteArray &path = accountFiles().passwd;
     if (!path.isEmpty()) {
-        const File file(path);
-        if (!file.get())
-            return false;
-        while (::fgetpwent_r(file.get(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-            if (!each(entry))
-                break;
-        return true;
-    }
-    ::setpwent();
-    while (::getpwent_r(&entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        if (!each(entry))
-            break;
-    ::endpwent();
-    return true;
-}
-
-std::optional<User> userNamed(const char *name)
-{
-    std::optional<User> user;
-    if (accountFiles().passwd.isEmpty()) {
         std::vector<char> buffer(kEntryBuffer);
-        passwd entry {};
-        passwd *found = nullptr;
-        if (::getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-            user = User{found->pw_uid, found->pw_gid};
-        return user;
+        const File file(path);
+        while (file.get() && ::fgetpwent_r(file.get(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+            if (found->pw_uid == uid)
+                return userOf(*found);
+        return std::nullopt;
     }
-    forEachUser([&](const passwd &entry) {
-        if (std::string(entry.pw_name) != name)
-            return true;
-        user = User{entry.pw_uid, entry.pw_gid};
-        return false;
-    });
-    return user;
+    for (size_t size = kEntryBuffer; size <= kLargestEntryBuffer; size *= 4) {
+        std::vector<char> buffer(size);
+        const int error = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+        if (error == 0 && found)
+            return userOf(*found);
+        if (error != ERANGE)
+            break;
+    }
+    return std::nullopt;
 }
 
-std::vector<std::string> namesOf(const group &entry)
-{
-    std::vector<std::string> members;
-    for (char **member = entry.gr_mem; member && *member; ++member)
-        members.emplace_back(*member);
-    return members;
-}
-
-// The names of the group's members, or nothing where the group is unknown.
-std::optional<std::vector<std::string>> membersOf(gid_t gid)
+// Calls `each` for every entry of the group database; false when the
+// database could not be read to its end.
+bool forEachGroup(const std::function<void(const group &)> &each)
 {
     group entry {};
     group *found = nullptr;
@@ -115,21 +92,47 @@ std::optional<std::vector<std::string>> membersOf(gid_t gid)
     if (!path.isEmpty()) {
         std::vector<char> buffer(kEntryBuffer);
         const File file(path);
-        while (file.get() && ::fgetgrent_r(file.get(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-            if (found->gr_gid == gid)
-                return namesOf(*found);
-        return std::nullopt;
+        if (!file.get())
+            return false;
+        while (::fgetgrent_r(file.get(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+            each(*found);
+        return true;
     }
-    // A large group's members need a larger buffer.
-    for (size_t size = kEntryBuffer; size <= kLargestGroupBuffer; size *= 4) {
-        std::vector<char> buffer(size);
-        const int error = ::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found);
-        if (error == 0 && found)
-            return namesOf(*found);
-        if (error != ERANGE)
+    // A large group's members need a larger buffer; the entry is read again.
+    std::vector<char> buffer(kEntryBuffer);
+    ::setgrent();
+    int error = 0;
+    for (;;) {
+        error = ::getgrent_r(&entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE && buffer.size() < kLargestEntryBuffer) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (error != 0 || !found)
             break;
+        each(*found);
     }
-    return std::nullopt;
+    ::endgrent();
+    return error == 0 || error == ENOENT;
+}
+
+std::vector<std::string> namesOfCounted(const Counted &counted)
+{
+    std::vector<std::string> names;
+    for (const uid_t uid : {uid_t(0), counted.user, counted.installer})
+        if (const auto user = userWithId(uid))
+            names.push_back(user->name);
+    return names;
+}
+
+bool isPrimaryGroupOfCounted(gid_t gid, const Counted &counted)
+{
+    for (const uid_t uid : {uid_t(0), counted.user, counted.installer}) {
+        const auto user = userWithId(uid);
+        if (user && user->gid == gid)
+            return true;
+    }
+    return false;
 }
 
 bool letsWrite(uint16_t perm, uint16_t mask) { return (perm & mask & Acl::Write) != 0; }
@@ -153,20 +156,20 @@ bool aclLetsOthersWrite(const std::vector<Acl::Entry> &acl, gid_t owningGroup, c
 
 bool groupHoldsOthers(gid_t gid, const Counted &counted)
 {
-    const auto members = membersOf(gid);
-    if (!members)
+    // Any group but an account's own may hold anyone: no database is read.
+    if (!isPrimaryGroupOfCounted(gid, counted))
         return true;
-    for (const std::string &name : *members) {
-        const auto user = userNamed(name.c_str());
-        if (!user || !counted(user->uid))
-            return true;
-    }
+    const std::vector<std::string> own = namesOfCounted(counted);
+    int names = 0;
     bool others = false;
-    const bool read = forEachUser([&](const passwd &entry) {
-        others = entry.pw_gid == gid && !counted(entry.pw_uid);
-        return !others;
+    const bool read = forEachGroup([&](const group &entry) {
+        if (entry.gr_gid != gid)
+            return;
+        ++names;
+        for (char **member = entry.gr_mem; member && *member; ++member)
+            others = others || std::find(own.begin(), own.end(), std::string(*member)) == own.end();
     });
-    return others || !read;
+    return !read || others || names != 1;
 }
 
 bool othersMayWrite(int fd, const struct stat &st, const Counted &counted)
@@ -182,6 +185,12 @@ bool othersMayWrite(int fd, const struct stat &st, const Counted &counted)
     if (acl->empty())
         return groupHoldsOthers(st.st_gid, counted);
     return aclLetsOthersWrite(*acl, st.st_gid, counted);
+}
+
+QString homeOfAccount(uid_t uid)
+{
+    const auto user = userWithId(uid);
+    return user ? QFile::decodeName(QByteArray::fromStdString(user->home)) : QString();
 }
 
 void setAccountFiles(const QString &passwdFile, const QString &groupFile)

@@ -1,12 +1,16 @@
 // Who, besides the accounts that count, may write a file or folder.
 //
-// The settings file is trusted only where nothing on its way could have been
-// put there or swapped by an account other than root, the user and the owner
-// of the program's folder (who installed it). What lets another account write
-// is judged as the kernel would let it: the other bits; the group bits, where
-// the group holds another account (a member named in the group database, or
-// an account whose primary group it is); and an ACL entry for a user or group
-// that lets write, as its mask leaves it.
+// A settings file is trusted only where nothing on its way could have been
+// put there or swapped by an account other than those that count (root, the
+// user and, for the file beside the executable, the owner of the program's
+// folder, who installed it). What lets another account write is judged as
+// the kernel would let it: the other bits; an ACL entry for a user that does
+// not count, or for a group, that lets write as its mask leaves it; and the
+// group bits, unless the group is plainly the own group of an account that
+// counts: that account's primary group, with no member named besides the
+// accounts that count and no second group name with the same number. The
+// user database is asked only for the accounts that count, by number, never
+// read whole; the group database is read only for such a primary group.
 #pragma once
 
 #include <QString>
@@ -28,8 +32,12 @@ struct Counted {
 // an ACL that cannot be read, are taken as another account's.
 bool othersMayWrite(int fd, const struct stat &st, const Counted &counted);
 
-// Does the group hold an account that does not count?
+// May an account that does not count be in the group (by the rule above)?
 bool groupHoldsOthers(gid_t group, const Counted &counted);
+
+// The home folder the user database gives the account, empty when it gives
+// none.
+QString homeOfAccount(uid_t uid);
 
 // Seam for tests: the user and group databases are read from these files (in
 // the format of /etc/passwd and /etc/group) in place of the system's; empty

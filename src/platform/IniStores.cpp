@@ -1,7 +1,6 @@
 #include "platform/IniStores.h"
 
 #include "platform/FileUpdate.h"
-#include "platform/KnownFolders.h"
 #include "platform/TrustedFile.h"
 
 #include <QFile>
@@ -101,12 +100,28 @@ Edit recording(const Edit &edit, const QByteArray &record)
     };
 }
 
+// A settings file is never one that every account may write: anyone could
+// have put anything in it.
+Place findSettingsFile(const QString &path, Trust trust)
+{
+    Place place = findFile(path, Opening::ForWriting, trust);
+    if (place.found == Found::File && (place.st.st_mode & S_IWOTH)) {
+        const bool throughLink = place.throughLink;
+        place = Place();
+        place.throughLink = throughLink;
+        place.refusal = Refusal::OpenToAll;
+    }
+    return place;
+}
+
+Place findStandIn(const QString &path) { return findSettingsFile(path, Trust::UserAlone); }
+
 // The stand-in's first change, starting from `seed`. Its folders are made
-// first; one that cannot be made shows as a refused change.
+// first, for the user alone; one that cannot be made shows as a refused change.
 Saved startStandIn(const QString &path, const QByteArray &seed, const Edit &edit, Deadline deadline)
 {
-    ensureOwnerOnlyFolder(QFileInfo(path).path());
-    Place standIn = findFile(path, Opening::ForWriting);
+    makeOwnFolder(QFileInfo(path).path());
+    Place standIn = findStandIn(path);
     if (standIn.found == Found::Missing)
         return createFound(standIn, edit(seed), deadline);
     return saveAt(standIn, edit, deadline); // made meanwhile: it is the file now
@@ -138,16 +153,16 @@ StandInStore::StandInStore(QString original, QString standIn, bool originalServe
 StandInStore::Choice StandInStore::choose() const
 {
     Choice c;
-    c.standIn = findFile(m_standIn, Opening::ForWriting);
+    c.standIn = findStandIn(m_standIn);
     if (!c.standIn.absent) {
         c.standInBytes = readFound(c.standIn);
         c.recorded = !m_originalServes || holdsRecord(c.standInBytes, recordFor(m_original));
         if (!c.recorded)
-            c.original = findFile(m_original, Opening::ForWriting);
+            c.original = findSettingsFile(m_original, Trust::WithFolderOwner);
         c.useOriginal = !c.recorded && serves(c.original);
         return c;
     }
-    c.original = findFile(m_original, Opening::ForWriting);
+    c.original = findSettingsFile(m_original, Trust::WithFolderOwner);
     c.useOriginal = m_originalServes && serves(c.original);
     return c;
 }
@@ -177,5 +192,16 @@ void StandInStore::change(const Edit &edit)
 }
 
 QString StandInStore::path() const { return choose().useOriginal ? m_original : m_standIn; }
+
+Refusal StandInStore::setAside() const
+{
+    const Choice c = choose();
+    if (c.recorded || c.useOriginal || c.original.found != Found::Unusable || c.original.absent)
+        return Refusal::None;
+    // A file or folder this user may not read is kept from him, not refused.
+    return c.original.refusal == Refusal::Unreachable ? Refusal::None : c.original.refusal;
+}
+
+bool StandInStore::standsIn() const { return choose().recorded; }
 
 } // namespace Platform

@@ -2,7 +2,8 @@
 //
 // Every read and every change is one access: the name is found once
 // (findFile: nothing another account could have put on the way, a regular
-// file only), the file is opened once, and it is read, and written through or
+// file only; for a settings file, none that every account may write), the
+// file is opened once, and it is read, and written through or
 // beside, by that descriptor and its folder's, then let go (FileUpdate.h). A
 // change that finds another file in its place starts over (a few times at
 // most), waiting for other savers no longer than once in all.
@@ -38,13 +39,23 @@ private:
 // stands at its name. A missing stand-in is read as the original and made by
 // its first change, with its missing folders made for its owner alone,
 // starting from the original where that is a regular file that may be used,
-// else from nothing.
+// else from nothing. Both are settings files: one that every account may
+// write is never used. The original is judged with the owner of its folder
+// counting (who installed the program there), the stand-in against root and
+// the user alone.
 class StandInStore : public IniStore {
 public:
     StandInStore(QString original, QString standIn, bool originalServes);
     QByteArray read() const override;
     void change(const std::function<QByteArray(const QByteArray &now)> &edit) override;
     QString path() const override;
+
+    // Why the original is set aside where it is refused (not merely missing,
+    // unreadable or unwritable) and the stand-in does not name it yet; else
+    // Refusal::None.
+    Refusal setAside() const;
+    // The stand-in names the original as a file it stands in for.
+    bool standsIn() const;
 
 private:
     // Which file a use reads and changes, as the files are now.

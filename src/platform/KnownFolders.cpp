@@ -1,10 +1,14 @@
 #include "platform/KnownFolders.h"
 
+#include "platform/Accounts.h"
+#include "platform/TrustedFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <array>
 #include <optional>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -16,17 +20,71 @@ std::array<std::optional<QString>, KnownFolderCount> &overrides()
     return table;
 }
 
+// Each of the user's folders: where the environment names it, and its name
+// under a home of root's own.
+struct UserFolderRow {
+    UserFolder folder;
+    QStandardPaths::StandardLocation location;
+    const char *inHome;
+};
+constexpr UserFolderRow kUserFolders[] = {
+    {UserFolder::Config, QStandardPaths::GenericConfigLocation, ".config"},
+    {UserFolder::Data, QStandardPaths::GenericDataLocation, ".local/share"},
+    {UserFolder::Cache, QStandardPaths::GenericCacheLocation, ".cache"},
+    {UserFolder::Documents, QStandardPaths::DocumentsLocation, "Documents"},
+    {UserFolder::PublicShare, QStandardPaths::PublicShareLocation, "Public"},
+};
+
+const UserFolderRow *rowOf(UserFolder folder)
+{
+    for (const UserFolderRow &row : kUserFolders)
+        if (row.folder == folder)
+            return &row;
+    return nullptr;
+}
+
+QString fromEnvironment(UserFolder folder)
+{
+    if (folder == UserFolder::Runtime) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        return QDir::isAbsolutePath(runtime) ? QDir::cleanPath(runtime) : QString();
+    }
+    return QStandardPaths::writableLocation(rowOf(folder)->location);
+}
+
+// Is this a run as root whose home or user folders are another account's?
+bool rootOutsideItsOwnHome()
+{
+    if (::geteuid() != 0)
+        return false;
+    if (!isOwnFolder(QDir::homePath()))
+        return true;
+    for (const UserFolder folder : {UserFolder::Config, UserFolder::Data, UserFolder::Cache, UserFolder::Documents,
+                                    UserFolder::PublicShare, UserFolder::Runtime}) {
+        const QString path = fromEnvironment(folder);
+        if (!path.isEmpty() && !isOwnFolder(path))
+            return true;
+    }
+    return false;
+}
+
+QString rootsOwnHome()
+{
+    const QString home = homeOfAccount(0);
+    return QDir::isAbsolutePath(home) ? QDir::cleanPath(home) : QStringLiteral("/root");
+}
+
 QString systemFolder(int index)
 {
     switch (static_cast<KnownFolder>(index)) {
     case KnownFolder::UserAppData:
-        return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        return userFolder(UserFolder::Data);
     case KnownFolder::UserDocuments:
-        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        return userFolder(UserFolder::Documents);
     case KnownFolder::CommonAppData:
         return QStringLiteral("/var/lib");
     case KnownFolder::CommonDocuments:
-        return QStandardPaths::writableLocation(QStandardPaths::PublicShareLocation);
+        return userFolder(UserFolder::PublicShare);
     }
     return {};
 }
@@ -55,6 +113,14 @@ bool isUserKnownFolder(int index)
 
 } // namespace
 
+QString userFolder(UserFolder folder)
+{
+    if (!rootOutsideItsOwnHome())
+        return fromEnvironment(folder);
+    const UserFolderRow *row = rowOf(folder);
+    return row ? rootsOwnHome() + QLatin1Char('/') + QLatin1String(row->inHome) : QString();
+}
+
 QString knownFolderPath(int index)
 {
     if (index < 0 || index >= KnownFolderCount)
@@ -70,26 +136,7 @@ bool ensureKnownFolder(int index)
         return false;
     if (QFileInfo(path).isDir())
         return true;
-    return isUserKnownFolder(index) && ensureOwnerOnlyFolder(path);
-}
-
-bool ensureOwnerOnlyFolder(const QString &path)
-{
-    if (QFileInfo(path).isDir())
-        return true;
-    // The missing levels, outermost first: each is made owner-only, which
-    // QDir::mkpath cannot do.
-    QStringList missing;
-    for (QString level = QDir::cleanPath(path); !QFileInfo::exists(level); level = QFileInfo(level).path()) {
-        missing.prepend(level);
-        if (QFileInfo(level).path() == level)
-            break;
-    }
-    const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-    for (const QString &level : missing)
-        if (!QDir().mkdir(level, ownerOnly))
-            return false;
-    return QFileInfo(path).isDir();
+    return isUserKnownFolder(index) && makeOwnFolder(path);
 }
 
 void setKnownFolderOverride(int index, const QString &path)

@@ -1,12 +1,12 @@
 #include "platform/SettingsFile.h"
 
 #include "platform/IniStores.h"
+#include "platform/KnownFolders.h"
 #include "platform/Prompter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace Platform::Settings {
 
@@ -19,6 +19,32 @@ QString &overridePath()
 }
 
 QString s(const char *text) { return QString::fromUtf8(text); }
+
+// Why a settings file is set aside, in the technician's words.
+struct Reason {
+    Refusal refusal;
+    const char *text;
+};
+constexpr Reason kReasons[] = {
+    {Refusal::OpenToAll, "every account on this computer may change it"},
+    {Refusal::OthersFile, "it belongs to another account"},
+    {Refusal::OthersLink, "a link on its way belongs to another account"},
+    {Refusal::OthersFolder, "a folder on its way belongs to another account"},
+    {Refusal::OpenFolder, "other accounts may change a folder on its way"},
+    {Refusal::SecondName, "it has a second name, which another account may have made"},
+    {Refusal::NotAFile, "it is no ordinary file"},
+    {Refusal::TooLarge, "it is larger than any settings file"},
+    {Refusal::KernelFile, "it is a file of the system itself"},
+    {Refusal::LeadsNowhere, "its link leads nowhere"},
+};
+
+QString reasonText(Refusal refusal)
+{
+    for (const Reason &r : kReasons)
+        if (r.refusal == refusal)
+            return s(r.text);
+    return {};
+}
 
 } // namespace
 
@@ -40,7 +66,7 @@ void setFilePath(const QString &path) { overridePath() = path; }
 
 QString userCopyPathFor(const QString &besidePath)
 {
-    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString configHome = userFolder(UserFolder::Config);
     return QDir::cleanPath(configHome + QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
                            applicationTitle() + QLatin1Char('/') + QFileInfo(besidePath).fileName());
 }
@@ -50,6 +76,17 @@ QString userCopyPathFor(const QString &besidePath)
 static StandInStore store() { return StandInStore(besidePath(), userCopyPathFor(besidePath()), true); }
 
 QString filePath() { return store().path(); }
+
+QString setAsideNotice()
+{
+    const QString reason = reasonText(store().setAside());
+    if (reason.isEmpty())
+        return {};
+    return QStringLiteral("The settings file %1 is not used: %2.\nFrom now on your settings are kept in %3.")
+        .arg(besidePath(), reason, userCopyPathFor(besidePath()));
+}
+
+bool userCopyStandsIn() { return store().standsIn(); }
 
 IniFile open() { return IniFile(std::make_shared<StandInStore>(store())); }
 

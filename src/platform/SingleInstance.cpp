@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -21,7 +20,7 @@ namespace {
 constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | SafeOpenFlags;
 
 // Is the place's folder one where only this user (and root) may make a file?
-bool isOwnFolder(const Place &place)
+bool liesInOwnFolder(const Place &place)
 {
     return (place.found == Found::File || place.found == Found::Missing) && place.folderSt.st_uid == ::geteuid() &&
            !place.folderOpen;
@@ -29,7 +28,7 @@ bool isOwnFolder(const Place &place)
 
 QString cacheFolder()
 {
-    const QString cacheHome = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const QString cacheHome = userFolder(UserFolder::Cache);
     return QDir::cleanPath(cacheHome + QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
                            applicationTitle());
 }
@@ -45,11 +44,11 @@ SingleInstance::SingleInstance(const QString &name, const QString &folder)
         lockIn(folder, fileName);
         return;
     }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (QDir::isAbsolutePath(runtime) && lockIn(QDir::cleanPath(runtime), fileName))
+    const QString runtime = userFolder(UserFolder::Runtime);
+    if (!runtime.isEmpty() && lockIn(runtime, fileName))
         return;
     const QString own = cacheFolder();
-    ensureOwnerOnlyFolder(own);
+    makeOwnFolder(own);
     lockIn(own, fileName);
 }
 
@@ -60,8 +59,8 @@ bool SingleInstance::lockIn(const QString &folder, const QString &fileName)
     m_path = folder + QLatin1Char('/') + fileName;
     const QByteArray name = QFile::encodeName(fileName);
     for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
-        Place place = findFile(m_path, Opening::ForWriting);
-        if (!isOwnFolder(place))
+        Place place = findFile(m_path, Opening::ForWriting, Trust::UserAlone);
+        if (!liesInOwnFolder(place))
             return false;
         if (place.found == Found::File && place.st.st_uid == ::geteuid() && place.writable) {
             m_fd = ::fcntl(place.file.get(), F_DUPFD_CLOEXEC, 0);

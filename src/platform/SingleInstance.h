@@ -4,7 +4,9 @@
 // executable, in a folder where only the user (and root) may make a file:
 // the user's runtime folder ($XDG_RUNTIME_DIR) where that is such a folder,
 // else one of the user's own under the cache home, never a name in a folder
-// another account could take first. A lock file there that is not the
+// another account could take first, and reached through root's and the
+// user's folders alone (a run as root with another account's home uses
+// root's own folders, KnownFolders.h). A lock file there that is not the
 // user's (left by a run as root) is never taken for a running copy: it is
 // replaced. The kernel drops the lock when the process ends, however it
 // ends, so a crashed copy never blocks the next start. Copies started from

@@ -4,9 +4,10 @@
 // follows symbolic links itself (at most 40) and opens the file it ends at,
 // so that what it judges is what the caller then reads and writes: the open
 // descriptor, its fstat, and the folder it lies in. Nothing that another
-// account could have put there or swapped is used (Accounts.h says which
-// accounts count: root, the user and the owner of the folder the path names
-// its file in, who installed the program):
+// account could have put there or swapped is used (Accounts.h says how
+// another account's write is judged). The accounts that count are root and
+// the user, and, where the trust says so, the owner of the folder the path
+// names its file in (who installed the program there):
 // - every folder walked, every link followed and the file itself belongs to
 //   an account that counts;
 // - a folder that another account may write is passed only when it is sticky
@@ -18,6 +19,10 @@
 //   through O_PATH only), so nothing hangs and no device sees an open; a file
 //   of /proc, /sys or another kernel filesystem is none either, nor is a
 //   regular file larger than any ini file this program reads (1 MiB).
+// What is refused says why (Refusal).
+//
+// isOwnFolder() and makeOwnFolder() walk to a folder by the same rules, with
+// root and the user alone counting.
 #pragma once
 
 #include <QString>
@@ -59,6 +64,28 @@ inline constexpr off_t MaxFileSize = 1 << 20;
 // through a link, never waiting on a device, never as a controlling terminal.
 inline constexpr int SafeOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
+// Whose folders, links and files count besides root and the user.
+enum class Trust {
+    WithFolderOwner, // the owner of the folder the path names its file in
+    UserAlone,       // no one: the user's own files
+};
+
+// Why a name led to nothing that may be used.
+enum class Refusal {
+    None,
+    Unreachable,  // a folder on the way cannot be looked into, a link cannot be read
+    LeadsNowhere, // a link leads to a missing folder, to itself, or through too many links
+    OthersFolder, // a folder on the way belongs to another account
+    OthersLink,   // a link on the way belongs to another account
+    OthersFile,   // the file belongs to another account
+    OpenFolder,   // another account may write a folder on the way, which is not sticky
+    SecondName,   // in a folder others may write, the file has another name too
+    NotAFile,     // a device, pipe, socket or folder
+    TooLarge,     // larger than any settings file
+    KernelFile,   // a file of a kernel filesystem
+    OpenToAll,    // every account may write the file (judged by the settings file's store)
+};
+
 enum class Found {
     File,     // a regular file that may be used, open in `file`
     Missing,  // no file of that name (yet) in a folder that may hold one
@@ -72,6 +99,7 @@ struct Place {
     // Nothing stands at the path as named: its last name or one of its
     // folders is missing (a link whose target is missing does not count).
     bool absent = false;
+    Refusal refusal = Refusal::None; // Unusable: why
     bool throughLink = false; // the last name is a symbolic link, followed
     bool writable = false;    // File: opened for writing as well as reading
     Fd folder;                // File, Missing: the folder it lies in (O_PATH)
@@ -86,10 +114,23 @@ enum class Opening { ForReading, ForWriting };
 
 // ForWriting opens the file for reading and writing where this user may,
 // else for reading only (`writable` says which).
-Place findFile(const QString &path, Opening opening);
+Place findFile(const QString &path, Opening opening, Trust trust = Trust::WithFolderOwner);
 
 // The same name still leads to the open file: no other file has taken its
 // place in its folder since it was opened.
 bool stillInPlace(const Place &place);
+
+// Is the folder at `path` the user's own: reached through folders and links
+// of root's and the user's alone, none of which another account may change,
+// and theirs, without any other account that may write it? A missing folder
+// is judged by the nearest folder above it that exists, where it would be
+// made.
+bool isOwnFolder(const QString &path);
+
+// Makes the folder at `path` with every missing folder above it, for the user
+// alone (0700), walking to it by findFile()'s rules with root and the user
+// alone counting: no folder or link of another account's is entered or
+// followed. True when the folder is there and may hold the user's files.
+bool makeOwnFolder(const QString &path);
 
 } // namespace Platform

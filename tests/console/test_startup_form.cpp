@@ -4,14 +4,19 @@
 #include "console/TVRStartupForm.h"
 #include "support/ColleagueLock.h"
 #include "support/FreshHome.h"
+#include "support/Screenshot.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <functional>
 #include <memory>
@@ -355,6 +360,90 @@ TEST_F(StartupForm, AColleaguesLockOnTheSettingsHoldsUpNeitherTheStartNorConnect
     }
     EXPECT_EQ(S::read(settings(), S::Comport), "Com1");
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini")));
+}
+
+// The program's own settings file refused (not merely unwritable): the first
+// start says so once, naming the file, the reason and where the settings are
+// kept from then on; the file stays as it was, and later starts say nothing.
+TEST_F(StartupForm, ASettingsFileSetAsideIsSaidOnce)
+{
+    const TestSupport::FreshHome home(dir.filePath("home"));
+    QCoreApplication::setOrganizationName("Stelvanor");
+    setPorts({1});
+    const QString copy = dir.filePath("home/.config/Stelvanor/Vantoro/vantoro.ini");
+    const QByteArray earlier = "[Defaults]\nCustomPath=/srv/planted\n\n[Settings]\nAddress=9\n";
+    const auto told = [&](const char *reason) {
+        return QStringLiteral("The settings file ") + iniPath() + QStringLiteral(" is not used: ") +
+               QString::fromUtf8(reason) + QStringLiteral(".\nFrom now on your settings are kept in ") + copy +
+               QLatin1Char('.');
+    };
+    struct Case {
+        const char *what;
+        std::function<void()> arrange;
+        QString said; // empty: nothing is said
+    };
+    const Case cases[] = {
+        {"a file every account may write",
+         [&] {
+             writeIni(earlier);
+             ::chmod(QFile::encodeName(iniPath()).constData(), 0666);
+         },
+         told("every account on this computer may change it")},
+        {"a folder in its place", [&] { QDir().mkpath(iniPath()); }, told("it is no ordinary file")},
+        {"a link to a file of the system itself",
+         [&] { QFile::link(QStringLiteral("/proc/self/environ"), iniPath()); },
+         told("it is a file of the system itself")},
+        // Merely unwritable: the copy takes over without a word, as for an installed program.
+        {"a read-only file",
+         [&] {
+             writeIni(earlier);
+             ::chmod(QFile::encodeName(iniPath()).constData(), 0444);
+         },
+         {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        QFileInfo before(iniPath());
+        before.setCaching(false);
+        const QDateTime changed = before.lastModified();
+        prompter.messages.clear();
+        (void)makeForm();
+        EXPECT_EQ(prompter.texts(), c.said.isEmpty() ? QStringList() : QStringList{c.said});
+        EXPECT_EQ(S::read(Platform::IniFile(copy), S::Address), c.said.isEmpty() ? 9 : 1)
+            << "a refused file is not what the copy starts from";
+        prompter.messages.clear();
+        (void)makeForm();
+        EXPECT_TRUE(prompter.messages.empty()) << "said once: " << prompter.texts().join('|').toStdString();
+        EXPECT_EQ(before.lastModified(), changed) << "the file set aside stays as it was";
+        QFile::remove(iniPath());
+        QDir(iniPath()).removeRecursively();
+        QDir(dir.filePath("home")).removeRecursively();
+    }
+}
+
+// What the technician sees, in the program's own message box.
+TEST_F(StartupForm, TheSetAsideMessageAsTheTechnicianSeesIt)
+{
+    const TestSupport::FreshHome home(dir.filePath("home"));
+    QCoreApplication::setOrganizationName("Stelvanor");
+    writeIni("[Settings]\nAddress=9\n");
+    ::chmod(QFile::encodeName(iniPath()).constData(), 0666);
+    Platform::setPrompter(nullptr);
+    QImage shot;
+    QTimer whileShown; // goes with the test, shown a box or not
+    whileShown.setSingleShot(true);
+    QObject::connect(&whileShown, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shot = TestSupport::screenshot(*box, QStringLiteral("startup-settings-set-aside"));
+        EXPECT_EQ(box->windowTitle(), "Vantoro");
+        box->accept();
+    });
+    whileShown.start(0);
+    (void)makeForm();
+    Platform::setPrompter(&prompter);
+    EXPECT_FALSE(shot.isNull());
 }
 
 TEST_F(StartupForm, UnwritableSettingsAreReportedAndStopConnect)

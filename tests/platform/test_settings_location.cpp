@@ -220,8 +220,9 @@ public:
             ASSERT_TRUE(grant(c, beside(), c.earlierWritable, 0644, 0444));
         }
         if (c.earlier && c.shared != Shared::NoLink) {
-            // An administrator's copy: root's, and writable by everyone where it may be written.
-            ASSERT_TRUE(setMode(target(), c.earlierWritable ? 0666 : 0444));
+            // An administrator's copy: root's, and writable by the team where it may be written.
+            ASSERT_EQ(::chown(QFile::encodeName(target()).constData(), 0, TestSupport::TeamGroupId), 0);
+            ASSERT_TRUE(setMode(target(), c.earlierWritable ? 0664 : 0444));
         }
         if (c.shared == Shared::Writable) {
             ASSERT_TRUE(grant(c, shared(), true, 0755, 0755));
@@ -244,9 +245,12 @@ public:
         }
     }
 
+    // The user is a member of the team that may write the administrator's copy.
     Outcome run(const Case &c, const Saved &saved) const
     {
-        return session(c.asRoot ? nullptr : &TestSupport::Nobody, beside(), config(), dir.filePath("root"), saved);
+        static constexpr TestSupport::Account kTechnician{TestSupport::NobodyId, TestSupport::NobodyId,
+                                                          int(TestSupport::TeamGroupId)};
+        return session(c.asRoot ? nullptr : &kTechnician, beside(), config(), dir.filePath("root"), saved);
     }
 
 private:
@@ -485,7 +489,6 @@ public:
         EXPECT_TRUE(TestSupport::setAcl(at(name), entries)) << name;
     }
 
-private:
     void own(const char *name, uid_t uid, gid_t gid, mode_t mode)
     {
         const QByteArray path = QFile::encodeName(at(name));
@@ -713,18 +716,36 @@ TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWr
         // The kernel's files are no settings files, though they count as regular files.
         {"a link to the saver's own environment in /proc", nobody, rootsLinkTo("/proc/self/environ"), ""},
         {"a link to a file in /proc that the saver may write", nobody, rootsLinkTo("/proc/self/comm"), ""},
-        {"a group's shared file with an ACL, saved by a member", &TestSupport::NobodyInUsers,
+        // An administrator's copy for a team, in a folder only root may write: rewritten in place.
+        {"a group's shared file with an ACL, saved by a member through his link", &TestSupport::NobodyInUsers,
          [](World &w) {
-             w.folder("program", kRoot, kUsers, 02775);
-             w.file("program/vantoro.ini", kEarlierFile, kRoot, kUsers, 0664);
-             w.acl("program/vantoro.ini", {{TestSupport::AclUserObj, 6},
-                                           {TestSupport::AclUser, 6, kDaemon},
-                                           {TestSupport::AclGroupObj, 6},
-                                           {TestSupport::AclMask, 6},
-                                           {TestSupport::AclOther, 4}});
-             w.held = w.beside();
+             w.folder("program", kNobody, kNogroup, 0755);
+             w.folder("shared", kRoot, kRoot, 0755);
+             w.file("shared/vantoro.ini", kEarlierFile, kRoot, kUsers, 0664);
+             w.acl("shared/vantoro.ini", {{TestSupport::AclUserObj, 6},
+                                          {TestSupport::AclUser, 6, kDaemon},
+                                          {TestSupport::AclGroupObj, 6},
+                                          {TestSupport::AclMask, 6},
+                                          {TestSupport::AclOther, 4}});
+             w.link("program/vantoro.ini", "../shared/vantoro.ini", kNobody);
+             w.held = w.at("shared/vantoro.ini");
          },
          "/srv/meters"},
+        // Every account may write it: no settings file, and not what the copy starts from.
+        {"the technician's own file that every account may write", nobody,
+         [](World &w) {
+             w.folder("program", kNobody, kNogroup, 0755);
+             w.file("program/vantoro.ini", kEarlierFile, kNobody, kNogroup, 0666);
+         },
+         ""},
+        {"the technician's own link to a file every account may write", nobody,
+         [](World &w) {
+             w.folder("program", kNobody, kNogroup, 0755);
+             technicianHome(w);
+             w.own("home/vantoro.ini", kNobody, kNogroup, 0666);
+             w.link("program/vantoro.ini", "../home/vantoro.ini", kNobody);
+         },
+         ""},
     };
     for (const Planting &row : rows) {
         SCOPED_TRACE(row.what);
@@ -751,6 +772,108 @@ TEST(SettingsLocation, NothingPlantedAndNothingButARegularFileIsFollowedReadOrWr
             EXPECT_FALSE(QFileInfo::exists(w.userCopy()));
         }
         EXPECT_EQ(after, before) << "nothing else was touched";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The per-user copy counts root and the user alone: a folder, link or file of
+// anyone else's on its way is neither followed nor used, wherever the config
+// home lies, and a save there is refused with nothing changed. A run as root
+// with the technician's home keeps its copy in its own home instead.
+
+constexpr const char *kRootsFile = "; Stands in for /opt/vantoro/vantoro.ini\n[Defaults]\nComport=COM1\n";
+
+struct CopyRow {
+    const char *what;
+    const TestSupport::Account *saver; // nullptr: root
+    std::function<void(World &)> arrange;
+    bool rootWithTechniciansHome = false; // HOME is home/, no config home is named
+};
+
+TEST(SettingsLocation, ThePerUserCopyIsJudgedAgainstRootAndTheUserAlone)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant folders and links as other accounts";
+    const TestSupport::Account *nobody = &TestSupport::Nobody;
+    const auto sharedConfigHome = [](World &w) { w.own("config", kRoot, kRoot, 01777); };
+    // An installed copy: its own file may be written by no one, root included.
+    const auto program = [](World &w) {
+        w.folder("program", kRoot, kRoot, 0755);
+        w.file("program/vantoro.ini", kEarlierFile, kRoot, kRoot, 0444);
+    };
+    const auto rootsFile = [](World &w) {
+        w.folder("etc", kRoot, kRoot, 0755);
+        w.file("etc/vantoro.ini", kRootsFile, kRoot, kRoot, 0644);
+    };
+    // The per-user folder under `configHome`, its maker folder `maker`'s, and
+    // itself and its settings file, a link to `target`, `owner`'s.
+    const auto perUserFolder = [](World &w, const std::string &configHome, uid_t maker, uid_t owner,
+                                  const char *target) {
+        const std::string folder = configHome + "/Stelvanor";
+        w.folder(folder.c_str(), maker, maker, 0755);
+        w.folder((folder + "/Vantoro").c_str(), owner, owner, 0755);
+        w.link((folder + "/Vantoro/vantoro.ini").c_str(), target, owner);
+    };
+    const CopyRow rows[] = {
+        {"a colleague made the per-user folder first in a shared config home, with a link to the technician's "
+         "profile",
+         nobody,
+         [&](World &w) {
+             program(w);
+             sharedConfigHome(w);
+             technicianHome(w);
+             perUserFolder(w, "config", kDaemon, kDaemon, "../../../home/.profile");
+         }},
+        {"a colleague's maker folder in a shared config home is a link into the technician's home", nobody,
+         [&](World &w) {
+             program(w);
+             sharedConfigHome(w);
+             technicianHome(w);
+             w.folder("home/private", kNobody, kNogroup, 0700);
+             w.link("config/Stelvanor", "../home/private", kDaemon);
+         }},
+        {"root's per-user folder made by the technician, with his link to a root file", nullptr,
+         [&](World &w) {
+             program(w);
+             rootsFile(w);
+             perUserFolder(w, "config", kRoot, kNobody, "../../../etc/vantoro.ini");
+         }},
+        {"root with the technician's home, whose per-user folder links to a root file", nullptr,
+         [&](World &w) {
+             program(w);
+             rootsFile(w);
+             technicianHome(w);
+             w.folder("home/.config", kNobody, kNogroup, 0755);
+             perUserFolder(w, "home/.config", kNobody, kNobody, "../../../../etc/vantoro.ini");
+         },
+         true},
+    };
+    for (const CopyRow &row : rows) {
+        SCOPED_TRACE(row.what);
+        World w;
+        w.prepare(row.saver);
+        row.arrange(w);
+        const QString rootsHome = w.at(QStringLiteral("roothome"));
+        const Snapshot before = snapshotOf(w.dir.path(), rootsHome);
+
+        Outcome outcome;
+        if (row.rootWithTechniciansHome) {
+            const TestSupport::AccountFiles accounts(rootsHome);
+            const TestSupport::FreshHome home(w.at(QStringLiteral("home")));
+            outcome = saveThenRead(w.beside(), kFirst);
+        } else {
+            outcome = session(row.saver, w.beside(), w.config(), w.at(QStringLiteral("root")), kFirst);
+        }
+
+        EXPECT_EQ(snapshotOf(w.dir.path(), rootsHome), before) << "nothing on the way was touched";
+        if (row.rootWithTechniciansHome) {
+            EXPECT_EQ(outcome.line(), "|" + kFirst.comport + "|" + std::to_string(kFirst.address));
+            const QString copy = rootsHome + QStringLiteral("/.config/Stelvanor/Vantoro/vantoro.ini");
+            EXPECT_EQ(S::read(rawIni(copy), S::Comport).toStdString(), kFirst.comport) << "root's copy in its own home";
+            EXPECT_EQ(QFileInfo(rootsHome + QStringLiteral("/.config")).ownerId(), kRoot);
+        } else {
+            EXPECT_EQ(outcome.line(), "Unable to write to " + w.userCopy().toStdString() + "||1");
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "platform/IniFile.h"
 #include "platform/IniStores.h"
 #include "platform/SettingsFile.h"
+#include "support/AccountFiles.h"
 #include "support/AsNobody.h"
 #include "support/ColleagueLock.h"
 #include "support/FreshHome.h"
@@ -117,15 +118,19 @@ TEST(SharedCopy, TwoSavingWhileAThirdReadsTearNothingAndLoseNoKey)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    // The administrator's copy: root's, writable by all, in a folder only root may write.
+    // The administrator's copy: root's, writable by the team, in a folder only root may write.
     const QString shared = dir.filePath(QStringLiteral("shared/vantoro.ini"));
     ASSERT_TRUE(make(dir.filePath(QStringLiteral("shared")), 0, 0, 0755));
-    ASSERT_TRUE(makeFile(shared, kSharedStart, 0666));
+    ASSERT_TRUE(makeFile(shared, kSharedStart, 0664));
+    ASSERT_EQ(::chown(QFile::encodeName(shared).constData(), 0, TestSupport::TeamGroupId), 0);
 
+    constexpr int kTeam = int(TestSupport::TeamGroupId);
+    static constexpr TestSupport::Account kA{TestSupport::Nobody.uid, TestSupport::Nobody.gid, kTeam};
+    static constexpr TestSupport::Account kB{TestSupport::Daemon.uid, TestSupport::Daemon.gid, kTeam};
     const struct {
         const TestSupport::Account *account;
         const char *name;
-    } technicians[] = {{&TestSupport::Nobody, "A"}, {&TestSupport::Daemon, "B"}};
+    } technicians[] = {{&kA, "A"}, {&kB, "B"}};
     std::vector<std::unique_ptr<QProcess>> savers;
     for (const auto &t : technicians) {
         const QString home = dir.filePath(QString::fromUtf8(t.name));
@@ -170,7 +175,7 @@ TEST(SharedCopy, TwoSavingWhileAThirdReadsTearNothingAndLoseNoKey)
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(shared).constData(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u) << "still the administrator's";
-    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
     EXPECT_EQ(QDir(dir.filePath(QStringLiteral("shared"))).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("vantoro.ini")});
     for (const auto &t : technicians) {

@@ -2,6 +2,7 @@
 // only the user may make a file, and another account's lock file is no
 // running copy.
 #include "platform/SingleInstance.h"
+#include "support/AccountFiles.h"
 #include "support/AsNobody.h"
 #include "support/FreshHome.h"
 
@@ -96,6 +97,8 @@ TEST(SingleInstance, TheLockLiesWhereOnlyTheUserMayMakeAFile)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const TestSupport::FreshHome home(dir.filePath(QStringLiteral("home")));
+    // A run as root with a runtime folder not its own keeps to its home.
+    const TestSupport::AccountFiles accounts(dir.filePath(QStringLiteral("home")));
     qunsetenv("XDG_CACHE_HOME");
     QCoreApplication::setOrganizationName(QStringLiteral("Stelvanor"));
     QCoreApplication::setApplicationName(QStringLiteral("Vantoro"));

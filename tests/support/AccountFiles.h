@@ -1,7 +1,7 @@
 // The user and group databases of a test's world, in place of the system's:
 // the accounts the tests run children as (root, daemon, nobody), an
 // administrator, and a team group that holds nobody (the technician) and
-// daemon (a colleague). The ids need no real account: children run under
+// daemon (a colleague). Root's home is "/root" unless the test names one. The ids need no real account: children run under
 // them by number. The files lie in a folder every account may read, so that
 // a child run as another account reads the same databases: the children
 // started meanwhile learn where from their environment, and a child puts them
@@ -28,13 +28,16 @@ inline constexpr const char *AccountFilesVariable = "VANTORO_TEST_ACCOUNT_FILES"
 
 class AccountFiles {
 public:
-    AccountFiles()
+    // `rootHome`: root's home folder in this world, where a run as root with
+    // another account's home keeps its things.
+    explicit AccountFiles(const QString &rootHome = QStringLiteral("/root"))
     {
         ::chmod(QFile::encodeName(dir_.path()).constData(), 0755);
-        write(QStringLiteral("passwd"), "root:x:0:0:root:/root:/bin/sh\n"
-                                        "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
-                                        "admin:x:4203:4203:administrator:/home/admin:/bin/sh\n"
-                                        "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n");
+        write(QStringLiteral("passwd"), "root:x:0:0:root:" + QFile::encodeName(rootHome) +
+                                            ":/bin/sh\n"
+                                            "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
+                                            "admin:x:4203:4203:administrator:/home/admin:/bin/sh\n"
+                                            "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n");
         write(QStringLiteral("group"), "root:x:0:\n"
                                        "daemon:x:1:\n"
                                        "users:x:100:\n"
@@ -53,7 +56,7 @@ public:
     AccountFiles &operator=(const AccountFiles &) = delete;
 
 private:
-    void write(const QString &name, const char *text)
+    void write(const QString &name, const QByteArray &text)
     {
         QFile f(dir_.filePath(name));
         if (f.open(QIODevice::WriteOnly))

@@ -1,0 +1,293 @@
+// A run as root that keeps the technician's home (as su, sudo -E or an older
+// sudo start the program): it connects, downloads a log and writes the report,
+// keeping its settings copy, lock and data in root's own home; the
+// technician's home is left as it was found, nothing in it root's, and his
+// next run connects and downloads. For the program in his home, installed,
+// and in a team's tools folder; with his own folders there beforehand or not.
+#include "e2e/ConsoleSimFixture.h"
+#include "console/DataPage.h"
+#include "platform/SettingsFile.h"
+#include "platform/SingleInstance.h"
+#include "report/TTechMemoForm.h"
+#include "support/AccountFiles.h"
+#include "support/AsNobody.h"
+#include "support/FreshHome.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace S = Platform::Settings;
+
+constexpr const char *kWorldVariable = "VANTORO_TEST_ROOT_WORLD"; // "<home>|<runtime>|<file beside>"
+constexpr const char *kLogName = "LOG0001.CSV";
+constexpr const char *kLog = "date,flow\r\n2026-01-01,1.5\r\n2026-01-02,2.5\r\n";
+constexpr const char *kStoredMark = "@@stored ";
+constexpr uid_t kNobody = TestSupport::NobodyId;
+constexpr TestSupport::Account kTechnician{kNobody, kNobody, int(TestSupport::TeamGroupId)};
+
+// What one session did: the downloaded file and the report where they landed.
+struct Session {
+    QString download;
+    QString report;
+};
+
+// A session of the program as the technician goes through it: the lock,
+// the start-up window, Connect, a download and (where asked) the report.
+class Technician : public TestSupport::ConsoleSimTest {
+public:
+    Session run(const QString &beside, bool report)
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Stelvanor"));
+        Platform::clearKnownFolderOverrides(); // the user's own folders
+        S::setFilePath(beside);
+        z960sim::Options options;
+        startSim(options);
+        sim->addFile(kLogName, z960sim::Bytes(kLog, kLog + std::strlen(kLog)));
+        const Platform::SingleInstance lock(QStringLiteral("vantoro"));
+        EXPECT_EQ(lock.state(), Platform::SingleInstance::State::Acquired) << lock.lockFilePath().toStdString();
+        lockPath = lock.lockFilePath();
+
+        Session done;
+        TVRStartupForm startup;
+        startup.show();
+        const bool connected = connectAndClose(startup, [&](TZ960InterfaceForm &main) {
+            if (!done.download.isEmpty())
+                return;
+            // Between polls, with no poll due meanwhile.
+            main.StatusTimer->setInterval(600000);
+            ASSERT_TRUE(waitFor([&main] { return !main.deviceOperationRunning(); }));
+            main.DataSB->click();
+            const auto listed = main.dataPage->FileList->findItems(QString::fromUtf8(kLogName), Qt::MatchExactly);
+            ASSERT_EQ(listed.size(), 1);
+            main.dataPage->FileList->setCurrentItem(listed.first());
+            main.dataPage->DownLoadBtnClick(main.dataPage->DownLoadBtn);
+            done.download = main.dataDirPath() + QString::fromUtf8(kLogName);
+            if (report) {
+                done.report = main.dataDirPath() + QStringLiteral("report.pdf");
+                prompter.dialogs.push_back([](QDialog &d) {
+                    dynamic_cast<TTechMemoForm &>(d).TechnicianNameEB->setText(QStringLiteral("Root"));
+                    return int(QDialog::Accepted);
+                });
+                prompter.saveFiles.push_back(done.report);
+                main.GenerateReportSB->click();
+            }
+            main.close();
+        });
+        EXPECT_TRUE(connected) << prompter.texts().join(QLatin1Char('|')).toStdString();
+        return done;
+    }
+    QString lockPath;
+};
+
+class TechnicianChild : public Technician {};
+
+// The technician's next run, started by the test below as his account.
+TEST_F(TechnicianChild, ConnectsAndDownloads)
+{
+    const QStringList world = qEnvironmentVariable(kWorldVariable).split(QLatin1Char('|'));
+    if (world.size() != 3)
+        GTEST_SKIP() << "runs as a child of RootWithTechniciansHome.LeavesHisHomeAsItFoundIt";
+    TestSupport::useParentsAccountFiles();
+    const Session done = run(world[2], false);
+    QFile stored(done.download);
+    EXPECT_TRUE(stored.open(QIODevice::ReadOnly)) << done.download.toStdString();
+    EXPECT_EQ(stored.readAll(), QByteArray(kLog));
+    EXPECT_TRUE(lockPath.startsWith(world[1] + QLatin1Char('/'))) << lockPath.toStdString();
+    std::printf("%s%s\n", kStoredMark, QFile::encodeName(done.download).constData());
+}
+
+bool own(const QString &path, uid_t uid, gid_t gid, mode_t mode)
+{
+    const QByteArray name = QFile::encodeName(path);
+    return ::chown(name.constData(), uid, gid) == 0 && ::chmod(name.constData(), mode) == 0;
+}
+
+bool folder(const QString &path, uid_t uid, gid_t gid, mode_t mode)
+{
+    return QDir().mkpath(path) && own(path, uid, gid, mode);
+}
+
+bool file(const QString &path, const QByteArray &bytes, uid_t uid, gid_t gid, mode_t mode)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && (f.close(), own(path, uid, gid, mode));
+}
+
+struct Entry {
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;
+    ino_t inode;
+    QByteArray bytes;
+    bool operator==(const Entry &o) const
+    {
+        return uid == o.uid && gid == o.gid && mode == o.mode && inode == o.inode && bytes == o.bytes;
+    }
+};
+
+// Every entry under `root` (itself included), as lstat shows it, with a
+// regular file's bytes.
+std::map<QString, Entry> entriesUnder(const QString &root)
+{
+    std::map<QString, Entry> entries;
+    QStringList paths{root};
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next();
+    for (const QString &path : paths) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        QByteArray bytes;
+        QFile f(path);
+        if (S_ISREG(st.st_mode) && f.open(QIODevice::ReadOnly))
+            bytes = f.readAll();
+        entries[path] = {st.st_uid, st.st_gid, mode_t(st.st_mode), st.st_ino, bytes};
+    }
+    return entries;
+}
+
+QStringList ownedByRoot(const std::map<QString, Entry> &entries)
+{
+    QStringList found;
+    for (const auto &[path, entry] : entries)
+        if (entry.uid == 0)
+            found << path;
+    return found;
+}
+
+enum class Layout { InHisHome, Installed, TeamTools };
+
+struct Row {
+    const char *what;
+    Layout layout;
+    bool foldersBefore; // ~/.config, ~/.local/share and ~/.cache were there
+};
+
+class RootWithTechniciansHome : public Technician {};
+
+TEST_F(RootWithTechniciansHome, LeavesHisHomeAsItFoundIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run as root with another account's home";
+    const Row rows[] = {
+        {"his own copy in his home", Layout::InHisHome, false},
+        {"his own copy in his home, his folders there before", Layout::InHisHome, true},
+        {"an installed copy", Layout::Installed, false},
+        {"an installed copy, his folders there before", Layout::Installed, true},
+        {"a team's tools folder", Layout::TeamTools, false},
+        {"a team's tools folder, his folders there before", Layout::TeamTools, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir world;
+        ASSERT_TRUE(world.isValid());
+        ASSERT_EQ(::chmod(QFile::encodeName(world.path()).constData(), 0755), 0);
+        const QString home = world.filePath(QStringLiteral("home"));
+        const QString runtime = world.filePath(QStringLiteral("run-technician"));
+        const QString rootsHome = world.filePath(QStringLiteral("root"));
+        ASSERT_TRUE(folder(home, kNobody, kNobody, 0755));
+        ASSERT_TRUE(folder(runtime, kNobody, kNobody, 0700));
+        ASSERT_TRUE(folder(rootsHome, 0, 0, 0700));
+        ASSERT_TRUE(file(home + QStringLiteral("/.profile"), "export EDITOR=vi\n", kNobody, kNobody, 0644));
+        if (row.foldersBefore) {
+            for (const char *own : {".config", ".local", ".local/share", ".cache"})
+                ASSERT_TRUE(folder(home + QLatin1Char('/') + QLatin1String(own), kNobody, kNobody, 0700));
+        }
+        QString beside;
+        switch (row.layout) {
+        case Layout::InHisHome:
+            beside = home + QStringLiteral("/vantoro/vantoro.ini");
+            ASSERT_TRUE(folder(home + QStringLiteral("/vantoro"), kNobody, kNobody, 0755));
+            break;
+        case Layout::Installed:
+            beside = world.filePath(QStringLiteral("opt/vantoro/vantoro.ini"));
+            ASSERT_TRUE(folder(world.filePath(QStringLiteral("opt")), 0, 0, 0755));
+            ASSERT_TRUE(folder(world.filePath(QStringLiteral("opt/vantoro")), 0, 0, 0755));
+            break;
+        case Layout::TeamTools:
+            beside = world.filePath(QStringLiteral("tools/vantoro/vantoro.ini"));
+            ASSERT_TRUE(folder(world.filePath(QStringLiteral("tools")), 0, 0, 0755));
+            ASSERT_TRUE(folder(world.filePath(QStringLiteral("tools/vantoro")), 0, TestSupport::TeamGroupId, 02775));
+            ASSERT_TRUE(file(beside, "[Settings]\nAddress=1\n", 0, TestSupport::TeamGroupId, 0664));
+            break;
+        }
+        const auto homeBefore = entriesUnder(home);
+        const auto runtimeBefore = entriesUnder(runtime);
+
+        // Root's run, with the technician's home, runtime folder and no folders of its own named.
+        Session rootsRun;
+        {
+            const TestSupport::AccountFiles accounts(rootsHome);
+            const TestSupport::FreshHome technicians(home);
+            qunsetenv("XDG_CACHE_HOME");
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+            prompter.messages.clear();
+            rootsRun = run(beside, true);
+            qunsetenv("XDG_RUNTIME_DIR");
+            S::setFilePath(iniPath());
+        }
+        const QString rootsData = rootsHome + QStringLiteral("/.local/share/Stelvanor/Vantoro/data/");
+        EXPECT_TRUE(rootsRun.download.startsWith(rootsData)) << rootsRun.download.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(rootsRun.download));
+        EXPECT_TRUE(QFileInfo::exists(rootsRun.report)) << rootsRun.report.toStdString();
+        EXPECT_TRUE(lockPath.startsWith(rootsHome + QStringLiteral("/.cache/"))) << lockPath.toStdString();
+        // Only a team's folder sets the settings file aside, and says so.
+        for (const QString &said : prompter.texts())
+            EXPECT_TRUE(row.layout == Layout::TeamTools && said.startsWith(QStringLiteral("The settings file ")))
+                << said.toStdString();
+
+        const auto homeAfter = entriesUnder(home);
+        EXPECT_EQ(ownedByRoot(homeAfter), QStringList()) << "nothing under his home is root's";
+        EXPECT_TRUE(entriesUnder(runtime) == runtimeBefore) << "no lock of root's in his runtime folder";
+        auto unchanged = homeAfter;
+        if (row.layout == Layout::InHisHome) {
+            // Root saved the port and address in his own copy's file, which stays his.
+            ASSERT_EQ(unchanged.count(beside), 1u);
+            EXPECT_EQ(unchanged[beside].uid, kNobody);
+            EXPECT_EQ(S::read(Platform::IniFile(beside), S::Comport), "Com1");
+            unchanged.erase(beside);
+        }
+        for (const auto &[path, entry] : homeBefore)
+            EXPECT_TRUE(unchanged.count(path) && unchanged[path] == entry) << "changed: " << path.toStdString();
+        for (const auto &[path, entry] : unchanged)
+            EXPECT_TRUE(homeBefore.count(path)) << "made: " << path.toStdString();
+
+        // His next run connects and downloads.
+        const auto next = TestSupport::runTestAs(
+            kTechnician, QStringLiteral("TechnicianChild.ConnectsAndDownloads"),
+            {{QString::fromUtf8(kWorldVariable), home + QLatin1Char('|') + runtime + QLatin1Char('|') + beside},
+             {QStringLiteral("HOME"), home},
+             {QStringLiteral("XDG_RUNTIME_DIR"), runtime},
+             {QStringLiteral("XDG_CONFIG_HOME"), {}},
+             {QStringLiteral("XDG_DATA_HOME"), {}},
+             {QStringLiteral("XDG_CACHE_HOME"), {}}});
+        EXPECT_EQ(next.exitCode, 0) << next.output.toStdString();
+        EXPECT_TRUE(next.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << next.output.toStdString();
+        EXPECT_TRUE(next.output.contains(QLatin1String(kStoredMark) + home + QLatin1Char('/')))
+            << next.output.toStdString();
+        EXPECT_EQ(ownedByRoot(entriesUnder(home)), QStringList());
+    }
+}
+
+} // namespace
