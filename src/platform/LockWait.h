@@ -1,5 +1,6 @@
-// Taking a flock with a deadline: a blocked wait that ends when the deadline
-// passes, however the lock's holder behaves.
+// Taking a lock with a deadline: tried again every few milliseconds until it
+// is had or the deadline passes, so the bound holds on any thread, whatever
+// signals it blocks, and however the lock's holder behaves.
 #pragma once
 
 #include <chrono>
