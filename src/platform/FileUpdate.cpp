@@ -92,12 +92,14 @@ bool giveOver(const Place &place, int to, uid_t owner)
 
 // A new file's owner and group: the maker's (the folder's group in a setgid
 // folder), or, where root makes it in a folder of another account, that
-// account's and the folder's group; and its mode.
-bool giveNew(const Place &place, int fd, uid_t owner)
+// account's and the folder's group; and its mode. One of its owner's alone
+// keeps no ACL the folder's default ACL gave it.
+bool giveNew(const Place &place, int fd, uid_t owner, NewFileAccess access)
 {
     const bool setgid = place.folderSt.st_mode & S_ISGID;
     const gid_t group = setgid || owner != ::geteuid() ? place.folderSt.st_gid : ::getegid();
-    return chownIfNeeded(fd, owner, group) && ::fchmod(fd, newFileMode(place)) == 0;
+    return chownIfNeeded(fd, owner, group) && (access != NewFileAccess::OwnerOnly || dropAcl(fd)) &&
+           ::fchmod(fd, newFileMode(place, access)) == 0;
 }
 
 enum class Replaced { Made, Impossible, Failed, Moved };
@@ -210,7 +212,7 @@ Saved saveFound(Place &place, const Edit &edit, Deadline deadline)
     return rewriteShared(place, edit);
 }
 
-Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline)
+Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline, NewFileAccess access)
 {
     if (place.found != Found::Missing)
         return Saved::Refused;
@@ -223,7 +225,7 @@ Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline)
     if (!next.write(bytes))
         return Saved::Refused;
     reached(SaveStep::Written, next.fd());
-    if (!giveNew(place, next.fd(), owner))
+    if (!giveNew(place, next.fd(), owner, access))
         return Saved::Refused;
     reached(SaveStep::GivenOver, next.fd());
     if (!next.takeName(false))

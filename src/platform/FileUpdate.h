@@ -16,15 +16,16 @@
 //   file, and any file another account may write (which that account may
 //   rewrite in place), is read under a shared flock, waited for no longer
 //   than 2 s once, after which what is there is read.
-// A file over 1 MiB is neither read nor changed. A new file has the mode a
-// plain new file in its folder would have (NewFileMode.h). A root save in a
-// folder of another account (an existing file there, or a new one) gives the
-// file to the folder's owner, whose file it then stays. What an interrupted
-// save left beside the file is taken up or removed by the next save
-// (Leftovers.h).
+// A file over 1 MiB is neither read nor changed. A new file is never
+// writable by every account, whatever the umask (NewFileMode.h). A root save
+// in a folder of another account (an existing file there, or a new one)
+// gives the file to the folder's owner, whose file it then stays. What an
+// interrupted save left beside the file is taken up or removed by the next
+// save (Leftovers.h).
 #pragma once
 
 #include "platform/LockWait.h"
+#include "platform/NewFileMode.h"
 #include "platform/SaveSteps.h"
 #include "platform/TrustedFile.h"
 
@@ -56,9 +57,10 @@ QByteArray readFound(Place &place);
 // (one without any write bit, root included) is refused.
 Saved saveFound(Place &place, const Edit &edit, Deadline deadline);
 
-// Makes the missing file with `bytes`; Moved when a file of that name
-// appeared meanwhile.
-Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline);
+// Makes the missing file with `bytes`, with the access `access` gives it;
+// Moved when a file of that name appeared meanwhile.
+Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline,
+                  NewFileAccess access = NewFileAccess::Usual);
 
 // May the folder the place lies in take a new file from this user?
 bool folderTakesNewFiles(const Place &place);

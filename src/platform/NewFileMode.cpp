@@ -10,6 +10,7 @@ namespace Platform {
 namespace {
 
 constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kOwnerOnlyMode = 0600;
 constexpr mode_t kUsualUmask = 022;
 
 // This process's umask, read without setting it (umask() can only be read by
@@ -25,9 +26,9 @@ mode_t currentUmask()
     return kUsualUmask;
 }
 
-} // namespace
-
-mode_t newFileMode(const Place &place)
+// The mode a plain new file in the place's folder would have had: as its
+// default ACL gives it, else as the umask leaves it.
+mode_t plainNewFileMode(const Place &place)
 {
     const auto acl = Acl::read(place.folder.get(), Acl::Default);
     if (!acl || acl->empty())
@@ -35,6 +36,16 @@ mode_t newFileMode(const Place &place)
     const auto bits = [&](Acl::Tag tag) { return mode_t(Acl::permOf(*acl, tag).value_or(0)); };
     const mode_t group = Acl::permOf(*acl, Acl::Mask) ? bits(Acl::Mask) : bits(Acl::GroupObj);
     return kNewFileMode & ((bits(Acl::UserObj) << 6) | (group << 3) | bits(Acl::Other));
+}
+
+} // namespace
+
+mode_t newFileMode(const Place &place, NewFileAccess access)
+{
+    if (access == NewFileAccess::OwnerOnly)
+        return kOwnerOnlyMode & ~currentUmask();
+    // A file every account may write is no settings file: no umask makes one.
+    return plainNewFileMode(place) & ~mode_t(S_IWOTH);
 }
 
 } // namespace Platform

@@ -7,8 +7,15 @@
 
 namespace Platform {
 
-// The mode a plain new file in the place's folder would have had: as its
-// default ACL gives it, else as the umask leaves it.
-mode_t newFileMode(const Place &place);
+enum class NewFileAccess {
+    // As a plain new file in its folder would have it (the folder's default
+    // ACL, else the umask), but never writable by every account.
+    Usual,
+    // Its owner's alone (a per-user copy), as far as the umask leaves it.
+    OwnerOnly,
+};
+
+// The mode of a new file beside the place.
+mode_t newFileMode(const Place &place, NewFileAccess access);
 
 } // namespace Platform

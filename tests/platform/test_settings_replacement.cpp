@@ -1,13 +1,17 @@
 // The new file a save writes beside the settings file: the user's alone until
 // it is whole, then given what the old file had and renamed over it; a save
 // killed at any step leaves the old or the new file whole, and the next save
-// takes up or removes what it left, and nothing else. A saver that goes on
-// without another keeps what that one saved.
+// takes up or removes what it left, and nothing else. A saver that goes on without another keeps what that one saved. No new
+// settings file is writable by every account, whatever the umask.
 #include "platform/FileUpdate.h"
 #include "platform/IniFile.h"
 #include "platform/PosixAcl.h"
+#include "platform/SettingsFile.h"
 #include "support/AclValue.h"
 #include "support/AsNobody.h"
+#include "support/FreshHome.h"
+
+#include <QCoreApplication>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,15 +21,19 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -396,6 +404,97 @@ TEST(SettingsReplacement, TheNextSaveRemovesOnlyWhatEarlierSavesLeft)
     ::close(writing);
     EXPECT_EQ(entriesOf(folder), kept);
     EXPECT_EQ(bytesOf(dir.filePath(QStringLiteral("victim"))), "mine");
+}
+
+// Under umask 000 a plain new file would be writable by every account: a new
+// settings file is not, nor is the per-user copy, which is its owner's alone.
+// Another account tries to open each for writing.
+constexpr const char *kNotToWriteVariable = "VANTORO_TEST_FILES_NOT_TO_WRITE"; // paths joined by '|'
+
+TEST(SettingsReplacementChild, WritesNoneOfTheFiles)
+{
+    const QString paths = qEnvironmentVariable(kNotToWriteVariable);
+    if (paths.isEmpty())
+        GTEST_SKIP() << "runs as a child of SettingsReplacement.NoNewSettingsFileIsWritableByEveryAccount";
+    for (const QString &path : paths.split(QLatin1Char('|'))) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            EXPECT_EQ(errno, EACCES) << path.toStdString();
+        } else {
+            ADD_FAILURE() << "opened for writing: " << path.toStdString();
+            ::close(fd);
+        }
+    }
+}
+
+TEST(SettingsReplacement, NoNewSettingsFileIsWritableByEveryAccount)
+{
+    const bool root = ::geteuid() == 0;
+    QCoreApplication::setOrganizationName(QStringLiteral("Stelvanor"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vantoro"));
+    const auto saveBeside = [](const QString &file) {
+        save(file, "Comport", "Com3");
+        return file;
+    };
+    // The file beside may not be written, to root either: the per-user copy takes its place.
+    const auto savePerUserCopy = [](const QString &file) {
+        make(file, kOld, ::geteuid(), ::getegid(), 0444);
+        const TestSupport::FreshHome home(QFileInfo(QFileInfo(file).path()).path() + QStringLiteral("/home"));
+        Platform::Settings::setFilePath(file);
+        Platform::IniFile settings = Platform::Settings::open();
+        Platform::Settings::write(settings, Platform::Settings::Comport, QStringLiteral("Com3"));
+        Platform::Settings::setFilePath({});
+        return Platform::Settings::userCopyPathFor(file);
+    };
+    struct Row {
+        const char *what;
+        bool needsRoot;
+        std::function<void(const QString &folder)> arrange;
+        std::function<QString(const QString &file)> save; // the path of the file made
+        mode_t mode;
+    };
+    const Row rows[] = {
+        {"a new file beside the program", false, [](const QString &) {}, saveBeside, 0664},
+        {"a folder whose default ACL lets every account write",
+         false,
+         [](const QString &folder) {
+             const QByteArray acl = TestSupport::aclValue(
+                 {{TestSupport::AclUserObj, 7}, {TestSupport::AclGroupObj, 7}, {TestSupport::AclOther, 7}});
+             EXPECT_EQ(::setxattr(QFile::encodeName(folder).constData(), Platform::Acl::Default, acl.constData(),
+                                  size_t(acl.size()), 0),
+                       0);
+         },
+         saveBeside, 0664},
+        {"root's new file in the technician's folder", true,
+         [](const QString &folder) { own(folder, kNobody, kNogroup, 0755); }, saveBeside, 0664},
+        {"the per-user copy", false, [](const QString &) {}, savePerUserCopy, 0600},
+    };
+    std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    QStringList made;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.needsRoot && !root)
+            continue;
+        dirs.push_back(std::make_unique<QTemporaryDir>());
+        ASSERT_TRUE(dirs.back()->isValid());
+        ASSERT_EQ(::chmod(QFile::encodeName(dirs.back()->path()).constData(), 0755), 0);
+        const QString folder = dirs.back()->filePath(QStringLiteral("program"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        row.arrange(folder);
+        const mode_t umask = ::umask(0);
+        const QString path = row.save(folder + QStringLiteral("/vantoro.ini"));
+        ::umask(umask);
+        EXPECT_TRUE(bytesOf(path).contains("Comport=Com3\n"));
+        EXPECT_EQ(attributesOf(path).mode, row.mode) << std::oct << attributesOf(path).mode;
+        EXPECT_EQ(TestSupport::aclOf(path), QByteArray()) << "no ACL lets more";
+        made << path;
+    }
+    if (!root)
+        return;
+    const auto run = TestSupport::runTestAs(TestSupport::Daemon, QStringLiteral("SettingsReplacementChild.WritesNoneOfTheFiles"),
+                                            {{QString::fromUtf8(kNotToWriteVariable), made.join(QLatin1Char('|'))}});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << run.output.toStdString();
 }
 
 // ---------------------------------------------------------------------------
