@@ -48,4 +48,16 @@ bool nameLeadsTo(int folder, const char *name, const struct stat &st)
     return ::fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, st);
 }
 
+Fd openListed(int folder, const char *name, int flags, const std::function<bool(const struct stat &)> &mayOpen,
+              struct stat &st)
+{
+    struct stat listed {};
+    if (::fstatat(folder, name, &listed, AT_SYMLINK_NOFOLLOW) != 0 || !mayOpen(listed))
+        return Fd();
+    Fd fd(::openat(folder, name, flags | SafeOpenFlags));
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !sameFile(st, listed) || !mayOpen(st))
+        return Fd();
+    return fd;
+}
+
 } // namespace Platform

@@ -20,7 +20,7 @@
 // writable by every account, whatever the umask (NewFileMode.h). A root save
 // in a folder of another account (an existing file there, or a new one)
 // gives the file to the folder's owner, whose file it then stays. What an
-// interrupted save left beside the file is taken up or removed by the next
+// interrupted save left beside the file is taken up or removed by a later
 // save (Leftovers.h).
 #pragma once
 

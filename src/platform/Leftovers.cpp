@@ -1,9 +1,9 @@
 #include "platform/Leftovers.h"
 
 #include "platform/FileBytes.h"
-#include "platform/TrustedFile.h"
 
 #include <algorithm>
+#include <cstring>
 #include <dirent.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -12,14 +12,36 @@ namespace Platform {
 
 namespace {
 
-// Is `name` one an earlier save may have left beside `target`: ".<target>."
+// How far one save looks: the folder's entries read, and the leftover names
+// among them looked at.
+constexpr int kEntriesRead = 16384;
+constexpr int kNamesLookedAt = 16;
+
+// Is `name` one an earlier save may have left: `prefix` (".<target>.")
 // followed by digits?
-bool isLeftoverName(const char *name, const std::string &target)
+bool isLeftoverName(const char *name, const std::string &prefix)
 {
-    const std::string prefix = '.' + target + '.';
-    const std::string entry(name);
-    return entry.size() > prefix.size() && entry.compare(0, prefix.size(), prefix) == 0 &&
-           std::all_of(entry.begin() + prefix.size(), entry.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const size_t length = std::strlen(name);
+    return length > prefix.size() && prefix.compare(0, prefix.size(), name, prefix.size()) == 0 &&
+           std::all_of(name + prefix.size(), name + length, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A regular file of this user's with no other name.
+bool isOwnFile(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid();
+}
+
+// Removes the file `name` when it is this user's and no save is writing it
+// (a save holds the lock of the file it writes from its making on).
+void removeIfLeftover(int folder, const char *name)
+{
+    struct stat st {};
+    const Fd fd = openListed(folder, name, O_RDONLY, isOwnFile, st);
+    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return;
+    if (nameLeadsTo(folder, name, st))
+        ::unlinkat(folder, name, 0);
 }
 
 } // namespace
@@ -33,16 +55,16 @@ void removeLeftovers(int folder, const std::string &target)
             ::close(listing);
         return;
     }
-    while (const dirent *entry = ::readdir(dir)) {
-        if (!isLeftoverName(entry->d_name, target))
+    const std::string prefix = '.' + target + '.';
+    int namesLookedAt = 0;
+    for (int read = 0; read < kEntriesRead && namesLookedAt < kNamesLookedAt; ++read) {
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
+        if (!isLeftoverName(entry->d_name, prefix))
             continue;
-        const Fd fd(::openat(folder, entry->d_name, O_RDONLY | SafeOpenFlags));
-        struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-            st.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
-            continue;
-        if (nameLeadsTo(folder, entry->d_name, st))
-            ::unlinkat(folder, entry->d_name, 0);
+        ++namesLookedAt;
+        removeIfLeftover(folder, entry->d_name);
     }
     ::closedir(dir);
 }

@@ -1,7 +1,9 @@
 // The new file a save writes beside the settings file: the user's alone until
 // it is whole, then given what the old file had and renamed over it; a save
 // killed at any step leaves the old or the new file whole, and the next save
-// takes up or removes what it left, and nothing else. A saver that goes on without another keeps what that one saved. No new
+// takes up or removes what it left, and nothing else, without opening a file
+// of another account or reading through a folder crowded with planted names.
+// A saver that goes on without another keeps what that one saved. No new
 // settings file is writable by every account, whatever the umask.
 #include "platform/FileUpdate.h"
 #include "platform/IniFile.h"
@@ -26,6 +28,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -404,6 +408,89 @@ TEST(SettingsReplacement, TheNextSaveRemovesOnlyWhatEarlierSavesLeft)
     ::close(writing);
     EXPECT_EQ(entriesOf(folder), kept);
     EXPECT_EQ(bytesOf(dir.filePath(QStringLiteral("victim"))), "mine");
+}
+
+// Names of leftovers that another account planted in a folder it may write
+// (sticky, as /tmp): a save looks at no more than a few of them, by the
+// folder's listing alone, opens none and takes hardly longer than without.
+std::chrono::microseconds fastestOfThreeSaves(const QString &file)
+{
+    auto fastest = std::chrono::microseconds::max();
+    for (int i = 0; i < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        save(file, "Comport", QByteArray::number(i).constData());
+        fastest = std::min(fastest, std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - start));
+    }
+    return fastest;
+}
+
+bool isPlantedName(const char *name) { return std::strncmp(name, ".vantoro.ini.1", 14) == 0; }
+
+// The planted files that were opened, as the folder's watch reports them;
+// -1 when the watch lost count.
+int plantedOpened(int watch)
+{
+    int opened = 0;
+    alignas(inotify_event) char buffer[65536];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW)
+                return -1;
+            opened += event->len && isPlantedName(event->name);
+        }
+    }
+    return opened;
+}
+
+int plantedStanding(const QString &folder)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    int count = 0;
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr)
+        count += isPlantedName(entry->d_name);
+    if (dir)
+        ::closedir(dir);
+    return count;
+}
+
+TEST(SettingsReplacement, PlantedLeftoverNamesNeitherSlowASaveNorAreOpened)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant files of another account";
+    constexpr int kPlanted = 100000;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString folder = dir.filePath(QStringLiteral("program"));
+    const QString file = folder + QStringLiteral("/vantoro.ini");
+    ASSERT_TRUE(QDir().mkpath(folder) && own(folder, 0, 0, 01777));
+    ASSERT_TRUE(make(file, kOld, 0, 0, 0644));
+    const auto without = fastestOfThreeSaves(file);
+
+    const int listing = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(listing, 0);
+    for (int i = 0; i < kPlanted; ++i) {
+        const std::string name = ".vantoro.ini." + std::to_string(1000000 + i);
+        const int fd = ::openat(listing, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0) << name;
+        ASSERT_EQ(::fchown(fd, kDaemon, kDaemon), 0);
+        ::close(fd);
+    }
+    ::close(listing);
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_OPEN), 0);
+    const auto with = fastestOfThreeSaves(file);
+    const int opened = plantedOpened(watch);
+    ::close(watch);
+
+    EXPECT_LT((with - without).count(), 20000) << "microseconds longer than without them";
+    EXPECT_EQ(opened, 0) << "planted files opened (-1: too many to count)";
+    EXPECT_EQ(plantedStanding(folder), kPlanted) << "another account's files stay";
+    EXPECT_TRUE(bytesOf(file).contains("Comport=2\n"));
 }
 
 // Under umask 000 a plain new file would be writable by every account: a new
