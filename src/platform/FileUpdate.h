@@ -4,11 +4,10 @@
 // - Replaced: a new file beside it, in the same folder, is written, synced,
 //   given the old file's owner, group, mode and ACL and renamed over it
 //   (Replacement.h). A reader never sees half of it, so reads take no lock.
-//   Savers keep out of each other's way through the new file itself: a saver
-//   waits for another no longer than 2 s and then goes on with a new file of
-//   its own, reading the file again just before the rename so that it keeps
-//   what the other saved. So no account that can only read the file holds a
-//   save up.
+//   A saver waits for another no longer than 2 s and then goes on with a new
+//   file of its own, reading the file again just before the rename so that
+//   it keeps what the other saved. No account that can only read the file
+//   holds a save up.
 // - Rewritten in place, where that new file cannot be given the old one's
 //   owner (only root can give a file away) or its folder takes no new file
 //   (an administrator's shared copy): under an exclusive flock, waited for

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
 #include <thread>
@@ -36,6 +37,24 @@ bool tryUntil(Deadline deadline, const std::function<Try()> &attempt)
     }
 }
 
+struct flock wholeFile(short type)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock; // from the start to the end, however the file grows
+}
+
+// What holds the file's write lock back: a writer, readers alone, or nothing
+// any more.
+Try writeLockHolder(int fd)
+{
+    struct flock lock = wholeFile(F_WRLCK);
+    if (::fcntl(fd, F_OFD_GETLK, &lock) != 0)
+        return Try::Hopeless;
+    return lock.l_type == F_RDLCK ? Try::Hopeless : Try::Held;
+}
+
 } // namespace
 
 HeldLock &HeldLock::operator=(HeldLock &&other) noexcept
@@ -60,6 +79,18 @@ HeldLock lockUntil(int fd, int operation, Deadline deadline)
         return errno == EWOULDBLOCK || errno == EINTR ? Try::Held : Try::Hopeless;
     });
     return had ? HeldLock(fd) : HeldLock();
+}
+
+bool writeLockUntil(int fd, Deadline deadline)
+{
+    return tryUntil(deadline, [&] {
+        struct flock lock = wholeFile(F_WRLCK);
+        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+            return Try::Had;
+        if (errno == EINTR)
+            return Try::Held;
+        return errno == EAGAIN || errno == EACCES ? writeLockHolder(fd) : Try::Hopeless;
+    });
 }
 
 } // namespace Platform

@@ -34,4 +34,11 @@ private:
 // until `deadline` at most; nothing when it was not had by then.
 HeldLock lockUntil(int fd, int operation, Deadline deadline);
 
+// Takes a write lock on the whole file open for writing as `fd` (a lock of
+// the open file, kept till the descriptor is closed), waiting for it until
+// `deadline` at most, and only while it is held for writing: a lock that
+// only readers hold, as any account that may read the file can take, ends
+// the wait at once. False when it was not had.
+bool writeLockUntil(int fd, Deadline deadline);
+
 } // namespace Platform

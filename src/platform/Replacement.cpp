@@ -17,6 +17,8 @@ namespace {
 constexpr mode_t kPrivate = 0600;
 // The new file that every saver of a file writes: ".<name>" + this.
 constexpr const char *kSharedSuffix = ".saving";
+// How often the shared name is tried again when another saver took it meanwhile.
+constexpr int kSharedAttempts = 8;
 constexpr int kOwnNameAttempts = 16;
 
 // Narrows a new file beside the place to its maker and the file's owner
@@ -64,35 +66,43 @@ bool Replacement::takeName(bool overAFile)
     return placed_;
 }
 
-// The shared name: opened (made where missing) only when it is a file of
-// this user's or the owner's with no other name, and written only once its
-// lock is had and the name still leads to it. A saver that had it before
-// took it into place, so then the name is tried again.
+// The shared name: whoever holds the write lock of the file there may write,
+// rename or remove it, once the name still leads to it. A file found standing
+// there is opened only when the folder shows a regular file of this user's or
+// the owner's with no other name; its lock is waited for, as long as a saver
+// holds it, and then it is removed (no saver writes it any more: an
+// interrupted save left it), so that the new file is made afresh, which no
+// other program has open.
 bool Replacement::takeShared(uid_t owner, Deadline deadline)
 {
     const std::string shared = '.' + target_ + kSharedSuffix;
-    for (;;) {
-        Fd fd(::openat(folder_, shared.c_str(), O_RDWR | O_CREAT | SafeOpenFlags, kPrivate));
+    const auto mayTakeUp = [owner](const struct stat &st) {
+        return S_ISREG(st.st_mode) && st.st_nlink == 1 && (st.st_uid == ::geteuid() || st.st_uid == owner);
+    };
+    for (int attempt = 0; attempt < kSharedAttempts; ++attempt) {
         struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-            (st.st_uid != ::geteuid() && st.st_uid != owner))
+        Fd fd(::openat(folder_, shared.c_str(), O_RDWR | O_CREAT | O_EXCL | SafeOpenFlags, kPrivate));
+        const bool made = bool(fd);
+        if (!made && errno == EEXIST)
+            fd = openListed(folder_, shared.c_str(), O_RDWR, mayTakeUp, st);
+        // A file just made is locked at once or left to whoever was quicker.
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !writeLockUntil(fd.get(), made ? Deadline() : deadline))
             return false;
-        HeldLock lock = lockUntil(fd.get(), LOCK_EX, deadline);
-        if (!lock)
-            return false;
-        if (nameLeadsTo(folder_, shared.c_str(), st)) {
-            // Whatever an interrupted save left in it goes.
-            if (!makePrivate(fd.get(), owner))
-                return false;
-            lock.keep();
-            fd_ = std::move(fd);
-            name_ = shared;
-            return true;
+        if (!nameLeadsTo(folder_, shared.c_str(), st))
+            continue; // a saver that had it took it into place
+        if (!made) {
+            ::unlinkat(folder_, shared.c_str(), 0);
+            continue;
         }
-        lock.release();
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (!makePrivate(fd.get(), owner)) {
+            ::unlinkat(folder_, shared.c_str(), 0);
             return false;
+        }
+        fd_ = std::move(fd);
+        name_ = shared;
+        return true;
     }
+    return false;
 }
 
 // A name of its own, locked at once so that no later save takes it for a

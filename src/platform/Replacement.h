@@ -3,9 +3,11 @@
 // removed again unless it takes the file's name.
 //
 // Savers of one file keep out of each other's way through a new file of one
-// shared name (".<name>.saving"), which can be opened by none but them (root
-// and the file's owner): a saver waits for its lock no longer than its
-// deadline, then goes on with a file of a name of its own (".<name>.<number>").
+// shared name (".<name>.saving"): whoever holds its write lock writes it, and
+// a saver waits for that lock no longer than its deadline, then goes on with
+// a file of a name of its own (".<name>.<number>"). A reader, of any account,
+// holds no saver up: it can take no write lock, and a file an interrupted
+// save left at the shared name is replaced by a new one, whoever has it open.
 #pragma once
 
 #include "platform/LockWait.h"

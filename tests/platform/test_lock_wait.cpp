@@ -1,5 +1,6 @@
 // Waiting for a lock with a deadline: the bound holds on a thread that
-// blocks every signal.
+// blocks every signal, and a write lock is waited for only while a writer
+// holds it, never for readers.
 #include "platform/LockWait.h"
 
 #include <QFile>
@@ -30,12 +31,14 @@ protected:
         const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("locked")));
         holder = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         waiter = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        reader = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         ASSERT_GE(holder, 0);
         ASSERT_GE(waiter, 0);
+        ASSERT_GE(reader, 0);
     }
     void TearDown() override
     {
-        for (const int fd : {holder, waiter})
+        for (const int fd : {holder, waiter, reader})
             if (fd >= 0)
                 ::close(fd);
     }
@@ -43,7 +46,16 @@ protected:
     QTemporaryDir dir;
     int holder = -1;
     int waiter = -1;
+    int reader = -1;
 };
+
+bool setLock(int fd, short type, int command = F_OFD_SETLK)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return ::fcntl(fd, command, &lock) == 0;
+}
 
 struct Waited {
     bool had;
@@ -66,6 +78,8 @@ TEST_F(LockWaitTest, AThreadThatBlocksEverySignalKeepsTheBound)
     const Row rows[] = {
         {"flock", [&] { return ::flock(holder, LOCK_EX) == 0; }, [&] { return ::flock(holder, LOCK_UN) == 0; },
          [&] { return bool(Platform::lockUntil(waiter, LOCK_EX, Clock::now() + 100ms)); }},
+        {"write lock", [&] { return setLock(holder, F_WRLCK); }, [&] { return setLock(holder, F_UNLCK); },
+         [&] { return Platform::writeLockUntil(waiter, Clock::now() + 100ms); }},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -99,6 +113,43 @@ TEST_F(LockWaitTest, ALockLetGoOfDuringTheWaitIsHad)
     letGo.get();
     EXPECT_TRUE(waited.had);
     EXPECT_LT(waited.took.count(), 1000);
+}
+
+// Any account that may read a file may open it and lock it for reading; a
+// write lock needs it open for writing. Only a writer is waited for.
+TEST_F(LockWaitTest, AWriteLockWaitsForAWriterButNotForReaders)
+{
+    struct Row {
+        const char *what;
+        std::function<bool()> hold, release;
+        bool had;
+        bool waits;
+    };
+    const Row rows[] = {
+        {"a reader's fcntl read lock", [&] { return setLock(reader, F_RDLCK, F_SETLK); },
+         [&] { return setLock(reader, F_UNLCK, F_SETLK); }, false, false},
+        {"a reader's shared flock", [&] { return ::flock(reader, LOCK_SH) == 0; },
+         [&] { return ::flock(reader, LOCK_UN) == 0; }, true, false},
+        {"a reader's exclusive flock", [&] { return ::flock(reader, LOCK_EX) == 0; },
+         [&] { return ::flock(reader, LOCK_UN) == 0; }, true, false},
+        {"a writer's write lock", [&] { return setLock(holder, F_WRLCK); },
+         [&] { return setLock(holder, F_UNLCK); }, false, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(row.hold());
+        const Waited waited = timed([&] { return Platform::writeLockUntil(waiter, Clock::now() + 300ms); });
+        row.release();
+        EXPECT_EQ(waited.had, row.had);
+        if (row.waits) {
+            EXPECT_GE(waited.took.count(), 290);
+        } else {
+            EXPECT_LT(waited.took.count(), 100);
+        }
+        if (waited.had) {
+            EXPECT_TRUE(setLock(waiter, F_UNLCK));
+        }
+    }
 }
 
 } // namespace
