@@ -23,8 +23,6 @@ public:
 
     explicit operator bool() const { return fd_ >= 0; }
     void release();
-    // The lock stays till the descriptor is closed.
-    void keep() { fd_ = -1; }
 
 private:
     int fd_ = -1;
