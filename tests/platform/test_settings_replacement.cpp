@@ -39,6 +39,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -412,15 +413,23 @@ TEST(SettingsReplacement, TheNextSaveRemovesOnlyWhatEarlierSavesLeft)
 
 // Names of leftovers that another account planted in a folder it may write
 // (sticky, as /tmp): a save looks at no more than a few of them, by the
-// folder's listing alone, opens none and takes hardly longer than without.
-std::chrono::microseconds fastestOfThreeSaves(const QString &file)
+// folder's listing alone, opens none and takes hardly longer than in a folder
+// without them.
+using Microseconds = std::chrono::microseconds;
+
+// The fastest of a few saves of each file, taken by turns, so that what else
+// the machine does weighs on both alike.
+std::pair<Microseconds, Microseconds> fastestSavesByTurns(const QString &first, const QString &second)
 {
-    auto fastest = std::chrono::microseconds::max();
-    for (int i = 0; i < 3; ++i) {
+    std::pair<Microseconds, Microseconds> fastest{Microseconds::max(), Microseconds::max()};
+    const auto timeSave = [](const QString &file, int i, Microseconds &best) {
         const auto start = std::chrono::steady_clock::now();
         save(file, "Comport", QByteArray::number(i).constData());
-        fastest = std::min(fastest, std::chrono::duration_cast<std::chrono::microseconds>(
-                                        std::chrono::steady_clock::now() - start));
+        best = std::min(best, std::chrono::duration_cast<Microseconds>(std::chrono::steady_clock::now() - start));
+    };
+    for (int i = 0; i < 5; ++i) {
+        timeSave(first, i, fastest.first);
+        timeSave(second, i, fastest.second);
     }
     return fastest;
 }
@@ -464,12 +473,14 @@ TEST(SettingsReplacement, PlantedLeftoverNamesNeitherSlowASaveNorAreOpened)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    const QString folder = dir.filePath(QStringLiteral("program"));
-    const QString file = folder + QStringLiteral("/vantoro.ini");
-    ASSERT_TRUE(QDir().mkpath(folder) && own(folder, 0, 0, 01777));
-    ASSERT_TRUE(make(file, kOld, 0, 0, 0644));
-    const auto without = fastestOfThreeSaves(file);
-
+    QStringList files;
+    for (const QString &name : {QStringLiteral("clean"), QStringLiteral("planted")}) {
+        const QString folder = dir.filePath(name);
+        ASSERT_TRUE(QDir().mkpath(folder) && own(folder, 0, 0, 01777));
+        files << folder + QStringLiteral("/vantoro.ini");
+        ASSERT_TRUE(make(files.back(), kOld, 0, 0, 0644));
+    }
+    const QString folder = dir.filePath(QStringLiteral("planted"));
     const int listing = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(listing, 0);
     const auto plantedName = [](int i) { return ".vantoro.ini." + std::to_string(1000000 + i); };
@@ -482,14 +493,14 @@ TEST(SettingsReplacement, PlantedLeftoverNamesNeitherSlowASaveNorAreOpened)
     const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_OPEN), 0);
-    const auto with = fastestOfThreeSaves(file);
+    const auto [without, with] = fastestSavesByTurns(files[0], files[1]);
     const int opened = plantedOpened(watch);
     ::close(watch);
 
-    EXPECT_LT((with - without).count(), 20000) << "microseconds longer than without them";
+    EXPECT_LT((with - without).count(), 50000) << "microseconds longer than without them";
     EXPECT_EQ(opened, 0) << "planted files opened (-1: too many to count)";
     EXPECT_EQ(plantedStanding(folder), kPlanted) << "another account's files stay";
-    EXPECT_TRUE(bytesOf(file).contains("Comport=2\n"));
+    EXPECT_TRUE(bytesOf(files[1]).contains("Comport=4\n"));
     // Removed by name, far quicker than the temporary folder's own clean-up.
     for (int i = 0; i < kPlanted; ++i)
         ::unlinkat(listing, plantedName(i).c_str(), 0);
