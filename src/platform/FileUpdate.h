@@ -2,29 +2,30 @@
 //
 // A file is changed in one of two ways, and read accordingly:
 // - Replaced: a new file beside it, in the same folder, is written, synced,
-//   given the old file's owner, group, mode and ACL and renamed over it. A
-//   reader never sees half of it, so reads take no lock. Savers keep out of
-//   each other's way through the new file itself, which has one name for all
-//   savers of the file, is private (0600) from its making and can be opened
-//   by none but them (root and the file's owner): a saver waits for another
-//   no longer than 2 s and then goes on with a new file of its own, reading
-//   the file again just before the rename so that it keeps what the other
-//   saved. So no account that can only read the file holds a save up.
+//   given the old file's owner, group, mode and ACL and renamed over it
+//   (Replacement.h). A reader never sees half of it, so reads take no lock.
+//   A saver waits for another no longer than 2 s and then goes on with a new
+//   file of its own, reading the file again just before the rename so that
+//   it keeps what the other saved. No account that can only read the file
+//   holds a save up.
 // - Rewritten in place, where that new file cannot be given the old one's
 //   owner (only root can give a file away) or its folder takes no new file
 //   (an administrator's shared copy): under an exclusive flock, waited for
-//   no longer than 2 s and refused after that; a failed write, truncate or
-//   sync puts every old byte back. Such a file, and any file another account
-//   may write (which that account may rewrite in place), is read under a
-//   shared flock, waited for no longer than 2 s once, after which what is
-//   there is read.
-// A file over 1 MiB is neither read nor changed. A root save in a folder of
-// another account (an existing file there, or a new one) gives the file to
-// the folder's owner, whose file it then stays. What an interrupted save
-// left beside the file is taken up or removed by the next save.
+//   no longer than 2 s and refused after that (InPlaceRewrite.h). Such a
+//   file, and any file another account may write (which that account may
+//   rewrite in place), is read under a shared flock, waited for no longer
+//   than 2 s once, after which what is there is read.
+// A file over 1 MiB is neither read nor changed. A new file is never
+// writable by every account, whatever the umask (NewFileMode.h). A root save
+// in a folder of another account (an existing file there, or a new one)
+// gives the file to the folder's owner, whose file it then stays. What an
+// interrupted save left beside the file is taken up or removed by a later
+// save (Leftovers.h).
 #pragma once
 
 #include "platform/LockWait.h"
+#include "platform/NewFileMode.h"
+#include "platform/SaveSteps.h"
 #include "platform/TrustedFile.h"
 
 #include <QByteArray>
@@ -55,33 +56,15 @@ QByteArray readFound(Place &place);
 // (one without any write bit, root included) is refused.
 Saved saveFound(Place &place, const Edit &edit, Deadline deadline);
 
-// Makes the missing file with `bytes`; Moved when a file of that name
-// appeared meanwhile.
-Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline);
+// Makes the missing file with `bytes`, with the access `access` gives it;
+// Moved when a file of that name appeared meanwhile.
+Saved createFound(Place &place, const QByteArray &bytes, Deadline deadline,
+                  NewFileAccess access = NewFileAccess::Usual);
 
 // May the folder the place lies in take a new file from this user?
 bool folderTakesNewFiles(const Place &place);
 
-// Rewrites the open file `fd`, which holds `old`, with `bytes`, whole or not
-// at all: the room is reserved first, and a failed write, truncate or sync
-// puts every old byte back. False when the file was left as it was.
-bool rewriteInPlace(int fd, const QByteArray &old, const QByteArray &bytes);
-
-// Seams for tests: the call that syncs a file to disk (nullptr: fsync), the
-// longest wait for a lock (default 2 s), and a call at each step of a save,
-// given the descriptor of the file being written (nullptr: none).
-using SyncCall = int (*)(int fd);
-void setSyncCall(SyncCall call);
+// Seam for tests: the longest wait for a lock (default 2 s).
 void setLockWait(std::chrono::milliseconds wait);
-
-enum class SaveStep {
-    Created,   // the new file beside is made, still empty
-    Written,   // the new bytes are in it and synced
-    GivenOver, // it has the owner, group, mode and ACL it keeps
-    Renamed,   // it has taken the file's name
-    Rewritten, // in place: the new bytes are written, the file not yet cut to their length
-};
-using SaveStepCall = void (*)(SaveStep step, int fd);
-void setSaveStepCall(SaveStepCall call);
 
 } // namespace Platform

@@ -123,7 +123,7 @@ Saved startStandIn(const QString &path, const QByteArray &seed, const Edit &edit
     makeOwnFolder(QFileInfo(path).path());
     Place standIn = findStandIn(path);
     if (standIn.found == Found::Missing)
-        return createFound(standIn, edit(seed), deadline);
+        return createFound(standIn, edit(seed), deadline, NewFileAccess::OwnerOnly);
     return saveAt(standIn, edit, deadline); // made meanwhile: it is the file now
 }
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <ctime>
+#include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
-#include <unistd.h>
+#include <thread>
 
 namespace Platform {
 
@@ -14,57 +14,46 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kWakeInterval = 10ms;
+// How long a waiter sleeps between two tries.
+constexpr auto kRetryInterval = 5ms;
 
-// The signal that ends a lock wait. Its handler does nothing and is set
-// without SA_RESTART, so it interrupts the blocked flock of the thread it is
-// sent to.
-int wakeSignal()
-{
-    static const int signal = [] {
-        const int number = SIGRTMAX - 3;
-        struct sigaction action {};
-        action.sa_handler = +[](int) {};
-        sigemptyset(&action.sa_mask);
-        ::sigaction(number, &action, nullptr);
-        return number;
-    }();
-    return signal;
-}
-
-timespec toTimespec(std::chrono::nanoseconds span)
-{
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(span);
-    return {time_t(seconds.count()), long((span - seconds).count())};
-}
-
-// Signals this thread once `after` has passed, and again every few
-// milliseconds, in case the first signal came just before the wait began.
-class WakeTimer {
-public:
-    explicit WakeTimer(std::chrono::milliseconds after)
-    {
-        sigevent event {};
-        event.sigev_notify = SIGEV_THREAD_ID;
-        event.sigev_signo = wakeSignal();
-        event._sigev_un._tid = ::gettid();
-        armed_ = ::timer_create(CLOCK_MONOTONIC, &event, &timer_) == 0;
-        const itimerspec when{toTimespec(kWakeInterval), toTimespec(std::max(after, 1ms))};
-        armed_ = armed_ && ::timer_settime(timer_, 0, &when, nullptr) == 0;
-    }
-    ~WakeTimer()
-    {
-        if (armed_)
-            ::timer_delete(timer_);
-    }
-    WakeTimer(const WakeTimer &) = delete;
-    WakeTimer &operator=(const WakeTimer &) = delete;
-    bool armed() const { return armed_; }
-
-private:
-    timer_t timer_{};
-    bool armed_ = false;
+enum class Try {
+    Had,
+    Held,     // held by another: worth trying again
+    Hopeless, // not to be had by waiting
 };
+
+// Tries until the lock is had, waiting is hopeless or the deadline passes.
+bool tryUntil(Deadline deadline, const std::function<Try()> &attempt)
+{
+    for (;;) {
+        const Try result = attempt();
+        if (result != Try::Held)
+            return result == Try::Had;
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            return false;
+        std::this_thread::sleep_for(std::min<Clock::duration>(left, kRetryInterval));
+    }
+}
+
+struct flock wholeFile(short type)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock; // from the start to the end, however the file grows
+}
+
+// What holds the file's write lock back: a writer, readers alone, or nothing
+// any more.
+Try writeLockHolder(int fd)
+{
+    struct flock lock = wholeFile(F_WRLCK);
+    if (::fcntl(fd, F_OFD_GETLK, &lock) != 0)
+        return Try::Hopeless;
+    return lock.l_type == F_RDLCK ? Try::Hopeless : Try::Held;
+}
 
 } // namespace
 
@@ -84,17 +73,24 @@ void HeldLock::release()
 
 HeldLock lockUntil(int fd, int operation, Deadline deadline)
 {
-    if (::flock(fd, operation | LOCK_NB) == 0)
-        return HeldLock(fd);
-    if (errno != EWOULDBLOCK || Clock::now() >= deadline)
-        return {};
-    const WakeTimer timer(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
-    if (!timer.armed())
-        return {};
-    while (::flock(fd, operation) != 0)
-        if (errno != EINTR || Clock::now() >= deadline)
-            return {};
-    return HeldLock(fd);
+    const bool had = tryUntil(deadline, [&] {
+        if (::flock(fd, operation | LOCK_NB) == 0)
+            return Try::Had;
+        return errno == EWOULDBLOCK || errno == EINTR ? Try::Held : Try::Hopeless;
+    });
+    return had ? HeldLock(fd) : HeldLock();
+}
+
+bool writeLockUntil(int fd, Deadline deadline)
+{
+    return tryUntil(deadline, [&] {
+        struct flock lock = wholeFile(F_WRLCK);
+        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+            return Try::Had;
+        if (errno == EINTR)
+            return Try::Held;
+        return errno == EAGAIN || errno == EACCES ? writeLockHolder(fd) : Try::Hopeless;
+    });
 }
 
 } // namespace Platform

@@ -1,5 +1,6 @@
-// Taking a flock with a deadline: a blocked wait that ends when the deadline
-// passes, however the lock's holder behaves.
+// Taking a lock with a deadline: tried again every few milliseconds until it
+// is had or the deadline passes, so the bound holds on any thread, whatever
+// signals it blocks, and however the lock's holder behaves.
 #pragma once
 
 #include <chrono>
@@ -22,8 +23,6 @@ public:
 
     explicit operator bool() const { return fd_ >= 0; }
     void release();
-    // The lock stays till the descriptor is closed.
-    void keep() { fd_ = -1; }
 
 private:
     int fd_ = -1;
@@ -32,5 +31,12 @@ private:
 // Takes the flock `operation` (LOCK_SH or LOCK_EX) on `fd`, waiting for it
 // until `deadline` at most; nothing when it was not had by then.
 HeldLock lockUntil(int fd, int operation, Deadline deadline);
+
+// Takes a write lock on the whole file open for writing as `fd` (a lock of
+// the open file, kept till the descriptor is closed), waiting for it until
+// `deadline` at most, and only while it is held for writing: a lock that
+// only readers hold, as any account that may read the file can take, ends
+// the wait at once. False when it was not had.
+bool writeLockUntil(int fd, Deadline deadline);
 
 } // namespace Platform

@@ -1,5 +1,6 @@
 // The ini file: defaults, number forms, case, kept lines and refused or failed writes.
 #include "platform/FileUpdate.h"
+#include "platform/InPlaceRewrite.h"
 #include "platform/IniFile.h"
 #include "platform/IntConvert.h"
 #include "platform/SettingsFile.h"

@@ -1,13 +1,19 @@
 // The new file a save writes beside the settings file: the user's alone until
 // it is whole, then given what the old file had and renamed over it; a save
 // killed at any step leaves the old or the new file whole, and the next save
-// takes up or removes what it left, and nothing else. A saver that goes on
-// without another keeps what that one saved.
+// takes up or removes what it left, and nothing else, without opening a file
+// of another account or reading through a folder crowded with planted names.
+// A saver that goes on without another keeps what that one saved. No new
+// settings file is writable by every account, whatever the umask.
 #include "platform/FileUpdate.h"
 #include "platform/IniFile.h"
 #include "platform/PosixAcl.h"
+#include "platform/SettingsFile.h"
 #include "support/AclValue.h"
 #include "support/AsNobody.h"
+#include "support/FreshHome.h"
+
+#include <QCoreApplication>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,16 +23,23 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -396,6 +409,193 @@ TEST(SettingsReplacement, TheNextSaveRemovesOnlyWhatEarlierSavesLeft)
     ::close(writing);
     EXPECT_EQ(entriesOf(folder), kept);
     EXPECT_EQ(bytesOf(dir.filePath(QStringLiteral("victim"))), "mine");
+}
+
+// Names of leftovers that another account planted in a folder it may write
+// (sticky, as /tmp): a save looks at no more than a few of them, by the
+// folder's listing alone, opens none and takes hardly longer than in a folder
+// without them.
+using Microseconds = std::chrono::microseconds;
+
+// The fastest of a few saves of each file, taken by turns, so that what else
+// the machine does weighs on both alike.
+std::pair<Microseconds, Microseconds> fastestSavesByTurns(const QString &first, const QString &second)
+{
+    std::pair<Microseconds, Microseconds> fastest{Microseconds::max(), Microseconds::max()};
+    const auto timeSave = [](const QString &file, int i, Microseconds &best) {
+        const auto start = std::chrono::steady_clock::now();
+        save(file, "Comport", QByteArray::number(i).constData());
+        best = std::min(best, std::chrono::duration_cast<Microseconds>(std::chrono::steady_clock::now() - start));
+    };
+    for (int i = 0; i < 5; ++i) {
+        timeSave(first, i, fastest.first);
+        timeSave(second, i, fastest.second);
+    }
+    return fastest;
+}
+
+bool isPlantedName(const char *name) { return std::strncmp(name, ".vantoro.ini.1", 14) == 0; }
+
+// The planted files that were opened, as the folder's watch reports them;
+// -1 when the watch lost count.
+int plantedOpened(int watch)
+{
+    int opened = 0;
+    alignas(inotify_event) char buffer[65536];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW)
+                return -1;
+            opened += event->len && isPlantedName(event->name);
+        }
+    }
+    return opened;
+}
+
+int plantedStanding(const QString &folder)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    int count = 0;
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr)
+        count += isPlantedName(entry->d_name);
+    if (dir)
+        ::closedir(dir);
+    return count;
+}
+
+TEST(SettingsReplacement, PlantedLeftoverNamesNeitherSlowASaveNorAreOpened)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant files of another account";
+    constexpr int kPlanted = 100000;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    QStringList files;
+    for (const QString &name : {QStringLiteral("clean"), QStringLiteral("planted")}) {
+        const QString folder = dir.filePath(name);
+        ASSERT_TRUE(QDir().mkpath(folder) && own(folder, 0, 0, 01777));
+        files << folder + QStringLiteral("/vantoro.ini");
+        ASSERT_TRUE(make(files.back(), kOld, 0, 0, 0644));
+    }
+    const QString folder = dir.filePath(QStringLiteral("planted"));
+    const int listing = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(listing, 0);
+    const auto plantedName = [](int i) { return ".vantoro.ini." + std::to_string(1000000 + i); };
+    for (int i = 0; i < kPlanted; ++i) {
+        const int fd = ::openat(listing, plantedName(i).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0) << plantedName(i);
+        ASSERT_EQ(::fchown(fd, kDaemon, kDaemon), 0);
+        ::close(fd);
+    }
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_OPEN), 0);
+    const auto [without, with] = fastestSavesByTurns(files[0], files[1]);
+    const int opened = plantedOpened(watch);
+    ::close(watch);
+
+    EXPECT_LT((with - without).count(), 50000) << "microseconds longer than without them";
+    EXPECT_EQ(opened, 0) << "planted files opened (-1: too many to count)";
+    EXPECT_EQ(plantedStanding(folder), kPlanted) << "another account's files stay";
+    EXPECT_TRUE(bytesOf(files[1]).contains("Comport=4\n"));
+    // Removed by name, far quicker than the temporary folder's own clean-up.
+    for (int i = 0; i < kPlanted; ++i)
+        ::unlinkat(listing, plantedName(i).c_str(), 0);
+    ::close(listing);
+}
+
+// Under umask 000 a plain new file would be writable by every account: a new
+// settings file is not, nor is the per-user copy, which is its owner's alone.
+// Another account tries to open each for writing.
+constexpr const char *kNotToWriteVariable = "VANTORO_TEST_FILES_NOT_TO_WRITE"; // paths joined by '|'
+
+TEST(SettingsReplacementChild, WritesNoneOfTheFiles)
+{
+    const QString paths = qEnvironmentVariable(kNotToWriteVariable);
+    if (paths.isEmpty())
+        GTEST_SKIP() << "runs as a child of SettingsReplacement.NoNewSettingsFileIsWritableByEveryAccount";
+    for (const QString &path : paths.split(QLatin1Char('|'))) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            EXPECT_EQ(errno, EACCES) << path.toStdString();
+        } else {
+            ADD_FAILURE() << "opened for writing: " << path.toStdString();
+            ::close(fd);
+        }
+    }
+}
+
+TEST(SettingsReplacement, NoNewSettingsFileIsWritableByEveryAccount)
+{
+    const bool root = ::geteuid() == 0;
+    QCoreApplication::setOrganizationName(QStringLiteral("Stelvanor"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vantoro"));
+    const auto saveBeside = [](const QString &file) {
+        save(file, "Comport", "Com3");
+        return file;
+    };
+    // The file beside may not be written, to root either: the per-user copy takes its place.
+    const auto savePerUserCopy = [](const QString &file) {
+        make(file, kOld, ::geteuid(), ::getegid(), 0444);
+        const TestSupport::FreshHome home(QFileInfo(QFileInfo(file).path()).path() + QStringLiteral("/home"));
+        Platform::Settings::setFilePath(file);
+        Platform::IniFile settings = Platform::Settings::open();
+        Platform::Settings::write(settings, Platform::Settings::Comport, QStringLiteral("Com3"));
+        Platform::Settings::setFilePath({});
+        return Platform::Settings::userCopyPathFor(file);
+    };
+    struct Row {
+        const char *what;
+        bool needsRoot;
+        std::function<void(const QString &folder)> arrange;
+        std::function<QString(const QString &file)> save; // the path of the file made
+        mode_t mode;
+    };
+    const Row rows[] = {
+        {"a new file beside the program", false, [](const QString &) {}, saveBeside, 0664},
+        {"a folder whose default ACL lets every account write",
+         false,
+         [](const QString &folder) {
+             const QByteArray acl = TestSupport::aclValue(
+                 {{TestSupport::AclUserObj, 7}, {TestSupport::AclGroupObj, 7}, {TestSupport::AclOther, 7}});
+             EXPECT_EQ(::setxattr(QFile::encodeName(folder).constData(), Platform::Acl::Default, acl.constData(),
+                                  size_t(acl.size()), 0),
+                       0);
+         },
+         saveBeside, 0664},
+        {"root's new file in the technician's folder", true,
+         [](const QString &folder) { own(folder, kNobody, kNogroup, 0755); }, saveBeside, 0664},
+        {"the per-user copy", false, [](const QString &) {}, savePerUserCopy, 0600},
+    };
+    std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    QStringList made;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.needsRoot && !root)
+            continue;
+        dirs.push_back(std::make_unique<QTemporaryDir>());
+        ASSERT_TRUE(dirs.back()->isValid());
+        ASSERT_EQ(::chmod(QFile::encodeName(dirs.back()->path()).constData(), 0755), 0);
+        const QString folder = dirs.back()->filePath(QStringLiteral("program"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        row.arrange(folder);
+        const mode_t umask = ::umask(0);
+        const QString path = row.save(folder + QStringLiteral("/vantoro.ini"));
+        ::umask(umask);
+        EXPECT_TRUE(bytesOf(path).contains("Comport=Com3\n"));
+        EXPECT_EQ(attributesOf(path).mode, row.mode) << std::oct << attributesOf(path).mode;
+        EXPECT_EQ(TestSupport::aclOf(path), QByteArray()) << "no ACL lets more";
+        made << path;
+    }
+    if (!root)
+        return;
+    const auto run = TestSupport::runTestAs(TestSupport::Daemon, QStringLiteral("SettingsReplacementChild.WritesNoneOfTheFiles"),
+                                            {{QString::fromUtf8(kNotToWriteVariable), made.join(QLatin1Char('|'))}});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << run.output.toStdString();
 }
 
 // ---------------------------------------------------------------------------

@@ -219,17 +219,32 @@ void saveOnce()
     S::write(file, S::CustomPath, QStringLiteral("/srv/meters"));
 }
 
+// The technician's own settings file, in a folder that every account may
+// enter; it is the settings file until the object goes.
+struct TechniciansFile {
+    TechniciansFile() : home(dir.filePath(QStringLiteral("home"))), path(dir.filePath(QStringLiteral("vantoro.ini")))
+    {
+        ready = dir.isValid() && ::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0 &&
+                makeFile(path, "[Settings]\nAddress=5\n", 0644);
+        S::setFilePath(path);
+    }
+    ~TechniciansFile() { S::setFilePath({}); }
+    TechniciansFile(const TechniciansFile &) = delete;
+    TechniciansFile &operator=(const TechniciansFile &) = delete;
+
+    QTemporaryDir dir;
+    const TestSupport::FreshHome home;
+    const QString path;
+    bool ready = false;
+};
+
 TEST(SettingsLocks, AColleaguesLockHoldsUpNeitherTheStartNorASave)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to hold a lock as another account";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    const TestSupport::FreshHome home(dir.filePath(QStringLiteral("home")));
-    const QString path = dir.filePath(QStringLiteral("vantoro.ini"));
-    ASSERT_TRUE(makeFile(path, "[Settings]\nAddress=5\n", 0644));
-    S::setFilePath(path);
+    const TechniciansFile technicians;
+    ASSERT_TRUE(technicians.ready);
+    const QString &path = technicians.path;
     const auto without = std::min(timeOf(startUp), timeOf(startUp)) + std::min(timeOf(saveOnce), timeOf(saveOnce));
     for (const auto kind : {TestSupport::LockKind::FlockShared, TestSupport::LockKind::FlockExclusive,
                             TestSupport::LockKind::FcntlRead}) {
@@ -244,8 +259,38 @@ TEST(SettingsLocks, AColleaguesLockHoldsUpNeitherTheStartNorASave)
         EXPECT_LT((with - without).count(), 500) << "ms longer than without the lock";
         EXPECT_EQ(S::read(S::open(), S::Address), 17);
     }
-    S::setFilePath({});
     EXPECT_FALSE(QFileInfo::exists(S::userCopyPathFor(path))) << "the file beside stayed the settings file";
+}
+
+// A save killed once its new file had taken its final mode left that file
+// beside the settings file, where a colleague who may read it holds a lock on
+// it: no save waits for him, and what was left goes with the first save that
+// he no longer stands in the way of.
+TEST(SettingsLocks, AColleaguesLockOnWhatAKilledSaveLeftHoldsUpNoSave)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hold a lock as another account";
+    const TechniciansFile technicians;
+    ASSERT_TRUE(technicians.ready);
+    const QString leftover = technicians.dir.filePath(QStringLiteral(".vantoro.ini.saving"));
+    const auto without = std::min(timeOf(saveOnce), timeOf(saveOnce));
+    for (const auto kind : {TestSupport::LockKind::FlockShared, TestSupport::LockKind::FlockExclusive,
+                            TestSupport::LockKind::FcntlRead}) {
+        SCOPED_TRACE(TestSupport::lockKindName(kind));
+        ASSERT_TRUE(makeFile(leftover, "[Settings]\nAddress=5\nComport=Com7\n", 0644));
+        {
+            const TestSupport::ColleagueLock held(TestSupport::Daemon, leftover, kind);
+            ASSERT_TRUE(held.holding()) << held.output().toStdString();
+            EXPECT_LT((timeOf(saveOnce) - without).count(), 500) << "ms longer than without the lock";
+        }
+        saveOnce();
+        EXPECT_EQ(QDir(technicians.dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("vantoro.ini")});
+        const Platform::IniFile file = S::open();
+        EXPECT_EQ(S::read(file, S::Address), 5);
+        EXPECT_EQ(S::read(file, S::Comport), QString()) << "nothing of the killed save";
+        EXPECT_EQ(S::read(file, S::CustomPath), QStringLiteral("/srv/meters"));
+    }
 }
 
 // A shared copy that the technician rewrites in place (it is root's, in a
