@@ -408,6 +408,23 @@ TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
     }
 }
 
+namespace {
+
+// Makes a locale the default for as long as it lives; the one before comes
+// back however the scope is left (a failed assertion returns at once).
+class ScopedDefaultLocale {
+public:
+    explicit ScopedDefaultLocale(const QLocale &locale) { QLocale::setDefault(locale); }
+    ~ScopedDefaultLocale() { QLocale::setDefault(before_); }
+    ScopedDefaultLocale(const ScopedDefaultLocale &) = delete;
+    ScopedDefaultLocale &operator=(const ScopedDefaultLocale &) = delete;
+
+private:
+    const QLocale before_;
+};
+
+} // namespace
+
 // The program's own dates in the locale's letters: the page footer and the
 // Date line print from fonts that have them and read back as the locale
 // writes them. poppler gives a right-to-left date's words each as typed
@@ -426,10 +443,9 @@ TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersAndReadBackAsTheLocaleWrites
         {QLocale(QLocale::Hebrew, QLocale::Israel), true, true},
         {QLocale(QLocale::Hindi, QLocale::India), false, false},
     };
-    const QLocale before;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.locale.name().toStdString());
-        QLocale::setDefault(c.locale);
+        const ScopedDefaultLocale locale(c.locale);
         QFile::remove(path("r.pdf"));
         env.options(true, false, false);
         const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {}, {"r.pdf"});
@@ -486,7 +502,6 @@ TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersAndReadBackAsTheLocaleWrites
             EXPECT_FALSE(PdfProbe::showsABox(*found, pageFonts)) << footer.toStdString();
         }
     }
-    QLocale::setDefault(before);
 }
 
 // Fonts with CFF outlines are embedded too: an OpenType program where its
