@@ -1,6 +1,5 @@
 #include "report/RptFonts.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -13,6 +12,9 @@
 #include <hb-ot.h>
 #include <hb-subset.h>
 #include <hb.h>
+
+#include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -114,35 +116,98 @@ QString checkTables(const QByteArray &d, int index, std::set<uint32_t> &tables)
 
 namespace {
 
-// The bytes of a font file, read once: the faces of a collection share them.
-QByteArray fileBytes(const QString &path, QString &error)
+int64_t nanoseconds(const timespec &t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+FileStamp stampOf(const struct stat &st)
+{
+    FileStamp s;
+    s.exists = true;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = st.st_size;
+    s.modifiedNs = nanoseconds(st.st_mtim);
+    s.changedNs = nanoseconds(st.st_ctim);
+    return s;
+}
+
+// A font file's bytes with the stamp they were read under.
+struct FileContents {
+    FileStamp stamp;
+    QByteArray bytes;
+};
+
+// The bytes of a font file, read once while the file stays the same: the
+// faces of a collection share them. A file that changes while it is read is
+// read again, so the bytes are always those of one state of the file.
+FileContents fileContents(const QString &path, QString &error)
 {
     static std::mutex mutex;
-    static std::map<QString, std::pair<QDateTime, QByteArray>> files;
-    const QFileInfo info(path);
+    static std::map<QString, FileContents> files;
     std::lock_guard<std::mutex> lock(mutex);
-    if (const auto it = files.find(path);
-        it != files.end() && it->second.first == info.lastModified() && it->second.second.size() == info.size())
-        return it->second.second;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return QByteArray();
+    const FileStamp now = FileStamp::of(QFile::encodeName(path));
+    if (const auto it = files.find(path); it != files.end() && now.exists && it->second.stamp == now)
+        return it->second;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = file.errorString();
+            return {};
+        }
+        const FileStamp before = FileStamp::of(file.handle());
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            error = file.errorString();
+            return {};
+        }
+        if (FileStamp::of(file.handle()) == before && bytes.size() == before.size)
+            return files[path] = {before, bytes};
     }
-    const QByteArray bytes = file.readAll();
-    files[path] = {info.lastModified(), bytes};
-    return bytes;
+    error = QStringLiteral("it changed each time it was read");
+    return {};
 }
 
 } // namespace
+
+FileStamp FileStamp::of(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 ? stampOf(st) : FileStamp{};
+}
+
+FileStamp FileStamp::of(int descriptor)
+{
+    struct stat st;
+    return ::fstat(descriptor, &st) == 0 ? stampOf(st) : FileStamp{};
+}
+
+bool FileStamp::operator==(const FileStamp &o) const
+{
+    return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+           modifiedNs == o.modifiedNs && changedNs == o.changedNs;
+}
+
+std::shared_ptr<FontFile::Checks> FontFile::checksOf(const QString &path, int index, const FileStamp &stamp)
+{
+    static std::mutex mutex;
+    static std::map<std::pair<QString, int>, std::pair<FileStamp, std::shared_ptr<Checks>>> all;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto &[checkedAs, checks] = all[{path, index}];
+    if (!checks || checkedAs != stamp) {
+        checkedAs = stamp;
+        checks = std::make_shared<Checks>();
+    }
+    return checks;
+}
 
 FontFile::FontFile(const QString &path, int index, const QString &package)
     : path_(path), index_(index), package_(package), face_(std::make_unique<Face>())
 {
     QString error;
-    data_ = fileBytes(path, error);
+    const FileContents contents = fileContents(path, error);
     if (!error.isEmpty())
         throw FontError(utf8(described()) + " cannot be read: " + utf8(error) + ".");
+    data_ = contents.bytes;
+    stamp_ = contents.stamp;
     std::set<uint32_t> tables;
     const QString wrong = checkTables(data_, index, tables);
     if (!wrong.isEmpty())
@@ -153,6 +218,7 @@ FontFile::FontFile(const QString &path, int index, const QString &package)
         outlines_ = Outlines::Cff;
     else
         throw FontError(utf8(described()) + " holds no outlines a PDF file can embed (TrueType or CFF).");
+    checks_ = checksOf(path, index, stamp_);
     const auto *bytes = reinterpret_cast<const FT_Byte *>(data_.constData());
     if (FT_New_Memory_Face(freeType(), bytes, static_cast<FT_Long>(data_.size()), index, &face_->ft) != 0)
         throw FontError(utf8(described()) + " is not a font FreeType can read.");
@@ -276,10 +342,10 @@ FontFile::Checked FontFile::check(uint32_t glyph) const
 
 QString FontFile::fault(uint32_t glyph, const std::u32string &chars) const
 {
-    std::lock_guard<std::mutex> lock(checkMutex_);
-    auto it = checked_.find(glyph);
-    if (it == checked_.end())
-        it = checked_.emplace(glyph, check(glyph)).first;
+    std::lock_guard<std::mutex> lock(checks_->mutex);
+    auto it = checks_->glyphs.find(glyph);
+    if (it == checks_->glyphs.end())
+        it = checks_->glyphs.emplace(glyph, check(glyph)).first;
     const QString &error = it->second.error;
     const bool blank = error.isEmpty() && it->second.points == 0 && glyph != 0 && printsInk(chars);
     if (error.isEmpty() && !blank)
@@ -425,6 +491,97 @@ struct Candidate {
     double version = 0;
 };
 
+// The fontconfig configuration the characters' fonts are chosen from: the
+// system's (the file FONTCONFIG_FILE names, else the default) or one file's.
+// fontconfig reads its font folders once, so the configuration is built
+// anew when one of them, or one of its configuration files, has changed
+// since: a font installed while the program runs is found by the next report.
+class FontConfig {
+public:
+    ~FontConfig() { drop(); }
+
+    // From this file from now on; empty: the system's.
+    void use(const QString &file)
+    {
+        drop();
+        file_ = file;
+    }
+
+    // Null (fontconfig's current configuration) only when it cannot be loaded.
+    FcConfig *get()
+    {
+        if (!built_)
+            build();
+        return config_;
+    }
+
+    // Whether it must be built anew: never built, or something it was built
+    // from has changed (or changed while it was built).
+    bool stale() const
+    {
+        if (!built_ || changedWhileBuilt_)
+            return true;
+        return std::any_of(watched_.begin(), watched_.end(),
+                           [](const auto &w) { return FileStamp::of(w.first) != w.second; });
+    }
+
+    void drop()
+    {
+        if (config_)
+            FcConfigDestroy(config_);
+        config_ = nullptr;
+        built_ = false;
+        watched_.clear();
+    }
+
+private:
+    void build()
+    {
+        // The file systems' own clock: anything written from now on carries this time or a later one.
+        timespec start{};
+        clock_gettime(CLOCK_REALTIME_COARSE, &start);
+        built_ = true;
+        if (file_.isEmpty()) {
+            config_ = FcInitLoadConfigAndFonts();
+        } else {
+            config_ = FcConfigCreate();
+            FcConfigParseAndLoad(config_, reinterpret_cast<const FcChar8 *>(QFile::encodeName(file_).constData()),
+                                 FcTrue);
+            FcConfigBuildFonts(config_);
+        }
+        std::set<QByteArray> paths;
+        const auto add = [&paths](FcStrList *list, bool withFolder) {
+            while (FcChar8 *p = FcStrListNext(list)) {
+                const QByteArray path(reinterpret_cast<const char *>(p));
+                paths.insert(path);
+                if (withFolder)  // a configuration file added beside it
+                    paths.insert(QFile::encodeName(QFileInfo(QFile::decodeName(path)).path()));
+            }
+            FcStrListDone(list);
+        };
+        if (config_) {
+            add(FcConfigGetConfigFiles(config_), true);
+            add(FcConfigGetConfigDirs(config_), false);  // named font folders, also those not there yet
+            add(FcConfigGetFontDirs(config_), false);    // and every folder below them
+        }
+        if (!file_.isEmpty())
+            paths.insert(QFile::encodeName(file_));
+        watched_.clear();
+        changedWhileBuilt_ = false;
+        for (const QByteArray &p : paths) {
+            const FileStamp s = FileStamp::of(p);
+            changedWhileBuilt_ = changedWhileBuilt_ || (s.exists && s.changedNs >= nanoseconds(start));
+            watched_.emplace_back(p, s);
+        }
+    }
+
+    QString file_;
+    FcConfig *config_ = nullptr;
+    bool built_ = false;
+    std::vector<std::pair<QByteArray, FileStamp>> watched_;
+    bool changedWhileBuilt_ = false;
+};
+
 class Registry {
 public:
     static Registry &instance()
@@ -462,11 +619,19 @@ public:
     void begin(const QString &language)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (Slot &s : slots_)
-            if (!s.file || isDamaged(s.file.get()))
-                s = Slot{};  // looked for again (a damaged file is checked again)
-        for (auto it = others_.begin(); it != others_.end();)
-            it = isDamaged(it->second.get()) ? others_.erase(it) : std::next(it);
+        if (fontconfig_.stale() || anyFileChanged()) {
+            // Every font is looked for again as the machine now has them;
+            // the glyphs of files that stayed the same are not checked again.
+            closeFonts();
+            fontconfig_.drop();
+        } else {
+            // Fonts that could not be used are looked for again (a damaged file is checked again).
+            for (Slot &s : slots_)
+                if (!s.file || isDamaged(s.file.get()))
+                    s = Slot{};
+            for (auto it = others_.begin(); it != others_.end();)
+                it = !it->second || isDamaged(it->second.get()) ? others_.erase(it) : std::next(it);
+        }
         damaged_.clear();
         ++generation_;
         if (language != language_) {
@@ -513,15 +678,8 @@ public:
     void setConfigFile(const QString &path)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (config_)
-            FcConfigDestroy(config_);
-        config_ = nullptr;
-        if (!path.isEmpty()) {
-            config_ = FcConfigCreate();
-            FcConfigParseAndLoad(config_, reinterpret_cast<const FcChar8 *>(path.toUtf8().constData()), FcTrue);
-            FcConfigBuildFonts(config_);
-        }
         resetLocked();
+        fontconfig_.use(path);
     }
 
 private:
@@ -531,12 +689,27 @@ private:
         QString failure;
     };
 
+    struct FontSetDeleter {
+        void operator()(FcFontSet *s) const { FcFontSetDestroy(s); }
+    };
+
     // Its glyphs cannot all be drawn: it is chosen no more.
     bool isDamaged(const FontFile *file) const { return damaged_.count(file) != 0; }
 
-    void resetLocked()
+    // Whether a font file in use has been written or replaced since it was read.
+    bool anyFileChanged() const
     {
-        ++generation_;
+        const auto changed = [](const FontFile *f) {
+            return f && FileStamp::of(QFile::encodeName(f->path())) != f->stamp();
+        };
+        return std::any_of(std::begin(slots_), std::end(slots_),
+                           [&](const Slot &s) { return changed(s.file.get()); }) ||
+               std::any_of(others_.begin(), others_.end(), [&](const auto &o) { return changed(o.second.get()); });
+    }
+
+    // Closes every font file and forgets every choice made from them.
+    void closeFonts()
+    {
         for (Slot &s : slots_)
             s = Slot{};
         for (auto &c : chosen_)
@@ -545,11 +718,10 @@ private:
         damaged_.clear();
     }
 
-    FcConfig *config()
+    void resetLocked()
     {
-        if (!config_)
-            FcInit();
-        return config_;  // null: the current (system) configuration
+        ++generation_;
+        closeFonts();
     }
 
     const FontFile *primaryLocked(FontFace face)
@@ -618,7 +790,7 @@ private:
     // normal width, the newest version first.
     std::vector<Candidate> familyFiles(const QString &family, bool isBold)
     {
-        FcConfig *cfg = config();
+        FcConfig *cfg = fontconfig_.get();
         const QByteArray name = family.toUtf8();
         FcPattern *pattern = FcPatternCreate();
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
@@ -652,7 +824,33 @@ private:
     // (a colour font, bitmaps only, a damaged file) is passed over.
     const FontFile *fontconfigChoice(char32_t c, bool isBold)
     {
-        FcConfig *cfg = config();
+        const std::unique_ptr<FcFontSet, FontSetDeleter> fonts(sort(fontconfig_.get(), c, isBold));
+        for (int i = 0; fonts && i < fonts->nfont; ++i) {
+            FcPattern *font = fonts->fonts[i];
+            FcCharSet *has = nullptr;
+            if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || !FcCharSetHasChar(has, c))
+                continue;
+            FcBool flag = FcFalse;
+            if (FcPatternGetBool(font, FC_OUTLINE, 0, &flag) == FcResultMatch && !flag)
+                continue;
+            if (FcPatternGetBool(font, FC_COLOR, 0, &flag) == FcResultMatch && flag)
+                continue;
+            FcChar8 *file = nullptr;
+            int index = 0;
+            if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch)
+                continue;
+            FcPatternGetInteger(font, FC_INDEX, 0, &index);
+            const FontFile *f = other(QString::fromUtf8(reinterpret_cast<const char *>(file)), index);
+            if (f && f->glyphIndex(c) != 0)
+                return f;
+        }
+        return nullptr;
+    }
+
+    // All of fontconfig's fonts in the order it prefers them for the
+    // character at the weight in the report's language.
+    FcFontSet *sort(FcConfig *cfg, char32_t c, bool isBold) const
+    {
         FcPattern *pattern = FcPatternCreate();
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
         FcPatternAddInteger(pattern, FC_WEIGHT, isBold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -670,29 +868,7 @@ private:
         // Untrimmed: a font passed over must not hide the next one with the same letters.
         FcFontSet *fonts = FcFontSort(cfg, pattern, FcFalse, nullptr, &result);
         FcPatternDestroy(pattern);
-        const FontFile *found = nullptr;
-        for (int i = 0; fonts && i < fonts->nfont && !found; ++i) {
-            FcPattern *font = fonts->fonts[i];
-            FcCharSet *has = nullptr;
-            if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || !FcCharSetHasChar(has, c))
-                continue;
-            FcBool flag = FcFalse;
-            if (FcPatternGetBool(font, FC_OUTLINE, 0, &flag) == FcResultMatch && !flag)
-                continue;
-            if (FcPatternGetBool(font, FC_COLOR, 0, &flag) == FcResultMatch && flag)
-                continue;
-            FcChar8 *file = nullptr;
-            int index = 0;
-            if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch)
-                continue;
-            FcPatternGetInteger(font, FC_INDEX, 0, &index);
-            const FontFile *f = other(QString::fromUtf8(reinterpret_cast<const char *>(file)), index);
-            if (f && f->glyphIndex(c) != 0)
-                found = f;
-        }
-        if (fonts)
-            FcFontSetDestroy(fonts);
-        return found;
+        return fonts;
     }
 
     const FontFile *other(const QString &path, int index)
@@ -715,7 +891,7 @@ public:
 private:
     std::mutex mutex_;
     FontLocator locator_;
-    FcConfig *config_ = nullptr;
+    FontConfig fontconfig_;
     QString language_;
     Slot slots_[kSourceCount];
     std::map<std::pair<QString, int>, std::unique_ptr<FontFile>> others_;

@@ -208,13 +208,15 @@ void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-// A fontconfig configuration that knows only these folders.
-QString fontsConf(const QString &at, const QStringList &dirs)
+// A fontconfig configuration that knows only these folders, with its cache
+// beside it or in the folder given.
+QString fontsConf(const QString &at, const QStringList &dirs, const QString &cacheDir = QString())
 {
     QByteArray conf("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n");
     for (const QString &d : dirs)
         conf += "<dir>" + d.toUtf8() + "</dir>\n";
-    conf += "<cachedir>" + at.toUtf8() + ".cache</cachedir>\n</fontconfig>\n";
+    conf += "<cachedir>" + (cacheDir.isEmpty() ? at + QStringLiteral(".cache") : cacheDir).toUtf8() +
+            "</cachedir>\n</fontconfig>\n";
     writeFile(at, conf);
     return at;
 }
@@ -372,6 +374,105 @@ TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
         const QString fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")}).value_or(QString());
         EXPECT_EQ(fonts.contains(QStringLiteral("DejaVuSans")), c.dejaVu) << fonts.toStdString();
         EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), c.dejaVu ? intact : kLiberation);
+    }
+    Rpt::setFontConfigFile(QString());
+}
+
+namespace {
+
+const QString kLohitBengali = QStringLiteral("/usr/share/fonts/truetype/lohit-bengali/Lohit-Bengali.ttf");
+// Bengali: of the fonts the install script brings, only Lohit Bengali has it.
+const QString kBengali = QStringLiteral("\u09ae\u09bf\u099f\u09be\u09b0 \u09aa\u09b0\u09c0\u0995\u09cd\u09b7\u09be");
+
+// Sets an environment variable for as long as it lives.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const QByteArray &value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), was_(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (had_)
+            qputenv(name_, was_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    bool had_;
+    QByteArray was_;
+};
+
+// Whether a page of the PDF file draws a font's missing-glyph box.
+bool showsABox(const QString &pdf)
+{
+    QFile f(pdf);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const PdfProbe::Document doc(f.readAll());
+    for (const int page : doc.pages()) {
+        const auto fonts = doc.fonts(page);
+        for (const PdfProbe::Line &line : doc.lines(page))
+            if (PdfProbe::showsABox(line, fonts))
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The technician installs a font for a script that printed as boxes and
+// prints again: the next report of the same run prints with it. Whether
+// fontconfig reads the system's configuration (as FONTCONFIG_FILE names it)
+// or a file of its own, and whether or not it can write its cache, it
+// reads a font folder again once the folder has changed.
+TEST_F(ReportFonts, AFontInstalledWhileTheProgramRunsPrintsTheNextReport)
+{
+    needTools({"pdffonts"});
+    if (!QFileInfo::exists(kLohitBengali))
+        GTEST_SKIP() << "fonts-lohit-beng-bengali not installed";
+    writeFile(path("not-a-folder"), "a file where fontconfig would keep its cache");
+    const struct {
+        const char *what;
+        bool system;
+        QString cacheDir;  // empty: beside the configuration
+    } cases[] = {
+        {"the system's configuration", true, QString()},
+        {"a configuration file of its own", false, QString()},
+        {"a cache fontconfig cannot write", true, path("not-a-folder") + QStringLiteral("/cache")},
+    };
+    int row = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString folder = path("installed-") + QString::number(++row);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString conf = fontsConf(folder + QStringLiteral(".conf"),
+                                       {QStringLiteral("/usr/share/fonts/truetype/liberation2"),
+                                        QStringLiteral("/usr/share/fonts/truetype/dejavu"), folder},
+                                       c.cacheDir);
+        const ScopedEnv fontconfigFile("FONTCONFIG_FILE",
+                                       c.system ? QFile::encodeName(conf) : qgetenv("FONTCONFIG_FILE"));
+        Rpt::setFontConfigFile(c.system ? QString() : conf);
+        env.options(true, false, false);
+        const auto print = [&](const char *file) {
+            prompter.messages.clear();
+            const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {kBengali}, {file});
+            EXPECT_TRUE(report->generated());
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+            return ToolRunner::run(QStringLiteral("pdffonts"), {path(file)}).value_or(QString());
+        };
+        // Twice: a folder written while fontconfig read it is read again by the next report.
+        print("before.pdf");
+        const QString before = print("before.pdf");
+        EXPECT_FALSE(before.contains(QStringLiteral("Lohit"))) << before.toStdString();
+        EXPECT_TRUE(showsABox(path("before.pdf"))) << "no font has the letters yet";
+        ASSERT_TRUE(QFile::copy(kLohitBengali, folder + QStringLiteral("/Lohit-Bengali.ttf")));
+        const QString after = print("after.pdf");
+        EXPECT_TRUE(after.contains(QStringLiteral("+Lohit-Bengali "))) << after.toStdString();
+        EXPECT_FALSE(showsABox(path("after.pdf")));
     }
     Rpt::setFontConfigFile(QString());
 }
