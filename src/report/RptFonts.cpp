@@ -638,6 +638,7 @@ public:
             language_ = language;
             for (auto &c : chosen_)
                 c.clear();
+            sorts_.clear();
         }
         // Characters once without a font are looked for again.
         for (auto &c : chosen_)
@@ -715,6 +716,9 @@ private:
         for (auto &c : chosen_)
             c.clear();
         others_.clear();
+        sorts_.clear();
+        coverage_.clear();
+        coverageKnown_ = false;
         damaged_.clear();
     }
 
@@ -824,7 +828,7 @@ private:
     // (a colour font, bitmaps only, a damaged file) is passed over.
     const FontFile *fontconfigChoice(char32_t c, bool isBold)
     {
-        const std::unique_ptr<FcFontSet, FontSetDeleter> fonts(sort(fontconfig_.get(), c, isBold));
+        const FcFontSet *fonts = sortedFor(c, isBold);
         for (int i = 0; fonts && i < fonts->nfont; ++i) {
             FcPattern *font = fonts->fonts[i];
             FcCharSet *has = nullptr;
@@ -845,6 +849,35 @@ private:
                 return f;
         }
         return nullptr;
+    }
+
+    // fontconfig's fonts for a character at the weight, best first. The
+    // order depends on the character only through which fonts have it, so
+    // the characters the same fonts have share one sort: a note of
+    // thousands of distinct letters costs a handful of sorts, not thousands.
+    const FcFontSet *sortedFor(char32_t c, bool isBold)
+    {
+        FcConfig *cfg = fontconfig_.get();
+        if (!coverageKnown_) {
+            coverageKnown_ = true;
+            for (FcSetName set : {FcSetSystem, FcSetApplication}) {
+                const FcFontSet *fonts = FcConfigGetFonts(cfg, set);
+                for (int i = 0; fonts && i < fonts->nfont; ++i) {
+                    FcCharSet *has = nullptr;
+                    const bool listed = FcPatternGetCharSet(fonts->fonts[i], FC_CHARSET, 0, &has) == FcResultMatch;
+                    coverage_.push_back(listed ? has : nullptr);
+                }
+            }
+        }
+        std::vector<uint64_t> key(1 + (coverage_.size() + 63) / 64, 0);
+        key[0] = isBold;
+        for (size_t i = 0; i < coverage_.size(); ++i)
+            if (coverage_[i] && FcCharSetHasChar(coverage_[i], c))
+                key[1 + i / 64] |= uint64_t(1) << (i % 64);
+        std::unique_ptr<FcFontSet, FontSetDeleter> &sorted = sorts_[key];
+        if (!sorted)
+            sorted.reset(sort(cfg, c, isBold));
+        return sorted.get();
     }
 
     // All of fontconfig's fonts in the order it prefers them for the
@@ -897,6 +930,11 @@ private:
     std::map<std::pair<QString, int>, std::unique_ptr<FontFile>> others_;
     std::set<const FontFile *> damaged_;
     std::unordered_map<char32_t, const FontFile *> chosen_[2];
+    // Each font's characters, in the order of fontconfig's font sets, and
+    // the sorts made for the characters the same fonts have.
+    std::vector<FcCharSet *> coverage_;
+    bool coverageKnown_ = false;
+    std::map<std::vector<uint64_t>, std::unique_ptr<FcFontSet, FontSetDeleter>> sorts_;
 };
 
 } // namespace
