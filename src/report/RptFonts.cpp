@@ -116,6 +116,16 @@ QString checkTables(const QByteArray &d, int index, std::set<uint32_t> &tables)
 
 namespace {
 
+// Files of another font format than TrueType or OpenType, by their first
+// bytes: a sound file of a kind the report cannot embed, not a damaged one.
+bool ofAnotherFontFormat(const QByteArray &d)
+{
+    for (const char *signature : {"\x80\x01", "%!", "\x01" "fcp", "STARTFONT", "wOFF", "wOF2", "\x1f\x8b"})
+        if (d.startsWith(signature))
+            return true;
+    return false;
+}
+
 int64_t nanoseconds(const timespec &t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
 FileStamp stampOf(const struct stat &st)
@@ -202,29 +212,34 @@ std::shared_ptr<FontFile::Checks> FontFile::checksOf(const QString &path, int in
 FontFile::FontFile(const QString &path, int index, const QString &package)
     : path_(path), index_(index), package_(package), face_(std::make_unique<Face>())
 {
+    // A damaged file is named with its package, so that it can be installed again.
+    const auto damaged = [this](const QString &what) { return FontError(utf8(described(true) + what) + "."); };
+    const auto unusable = [this](const QString &what) { return FontFormatError(utf8(described() + what) + "."); };
     QString error;
     const FileContents contents = fileContents(path, error);
     if (!error.isEmpty())
-        throw FontError(utf8(described()) + " cannot be read: " + utf8(error) + ".");
+        throw damaged(QStringLiteral(" cannot be read: ") + error);
     data_ = contents.bytes;
     stamp_ = contents.stamp;
+    if (ofAnotherFontFormat(data_))
+        throw unusable(QStringLiteral(" is no TrueType or OpenType font"));
     std::set<uint32_t> tables;
     const QString wrong = checkTables(data_, index, tables);
     if (!wrong.isEmpty())
-        throw FontError(utf8(described() + QLatin1Char(' ') + wrong) + ".");
+        throw damaged(QLatin1Char(' ') + wrong);
     if (tables.count(tag("glyf")) && tables.count(tag("loca")))
         outlines_ = Outlines::TrueType;
     else if (tables.count(tag("CFF ")))
         outlines_ = Outlines::Cff;
     else
-        throw FontError(utf8(described()) + " holds no outlines a PDF file can embed (TrueType or CFF).");
+        throw unusable(QStringLiteral(" holds no outlines a PDF file can embed (TrueType or CFF)"));
     checks_ = checksOf(path, index, stamp_);
     const auto *bytes = reinterpret_cast<const FT_Byte *>(data_.constData());
     if (FT_New_Memory_Face(freeType(), bytes, static_cast<FT_Long>(data_.size()), index, &face_->ft) != 0)
-        throw FontError(utf8(described()) + " is not a font FreeType can read.");
+        throw damaged(QStringLiteral(" is not a font FreeType can read"));
     FT_Face f = face_->ft;
     if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) != 0)
-        throw FontError(utf8(described()) + " has no Unicode character map.");
+        throw unusable(QStringLiteral(" has no Unicode character map"));
     unitsPerEm_ = f->units_per_EM > 0 ? f->units_per_EM : 1000;
     family_ = QString::fromUtf8(f->family_name ? f->family_name : "");
     bold_ = (f->style_flags & FT_STYLE_FLAG_BOLD) != 0;
@@ -630,9 +645,10 @@ public:
                 if (!s.file || isDamaged(s.file.get()))
                     s = Slot{};
             for (auto it = others_.begin(); it != others_.end();)
-                it = !it->second || isDamaged(it->second.get()) ? others_.erase(it) : std::next(it);
+                it = !it->second.file || isDamaged(it->second.file.get()) ? others_.erase(it) : std::next(it);
         }
         damaged_.clear();
+        passedOver_.clear();
         ++generation_;
         if (language != language_) {
             language_ = language;
@@ -653,13 +669,16 @@ public:
         for (const Slot &s : slots_)
             if (!s.failure.isEmpty() && !out.contains(s.failure))
                 out << s.failure;
+        for (const QString &p : passedOver_)
+            if (!out.contains(p))
+                out << p;
         return out;
     }
 
     void damaged(const FontFile *file, const QString &why)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const bool first = damaged_.insert(file).second;
+        const bool first = damaged_.emplace(file, why).second;
         for (Slot &s : slots_)
             if (first && s.file.get() == file)
                 s.failure = file->described() + QLatin1Char(' ') + why + QLatin1Char('.');
@@ -690,6 +709,13 @@ private:
         QString failure;
     };
 
+    // A font of fontconfig's choice: the file opened, or why a damaged one
+    // could not be (empty for a file of a form the report cannot embed).
+    struct Other {
+        std::unique_ptr<FontFile> file;
+        QString damage;
+    };
+
     struct FontSetDeleter {
         void operator()(FcFontSet *s) const { FcFontSetDestroy(s); }
     };
@@ -705,7 +731,7 @@ private:
         };
         return std::any_of(std::begin(slots_), std::end(slots_),
                            [&](const Slot &s) { return changed(s.file.get()); }) ||
-               std::any_of(others_.begin(), others_.end(), [&](const auto &o) { return changed(o.second.get()); });
+               std::any_of(others_.begin(), others_.end(), [&](const auto &o) { return changed(o.second.file.get()); });
     }
 
     // Closes every font file and forgets every choice made from them.
@@ -726,6 +752,7 @@ private:
     {
         ++generation_;
         closeFonts();
+        passedOver_.clear();
     }
 
     const FontFile *primaryLocked(FontFace face)
@@ -825,10 +852,13 @@ private:
 
     // fontconfig's choice for a character at the weight: the best font that
     // has it and whose outlines a PDF can embed; a font that cannot be used
-    // (a colour font, bitmaps only, a damaged file) is passed over.
+    // (a colour font, bitmaps only, a damaged file) is passed over. Where
+    // only damaged fonts have the character, they are among the failures:
+    // its letters would otherwise print as boxes without a word.
     const FontFile *fontconfigChoice(char32_t c, bool isBold)
     {
         const FcFontSet *fonts = sortedFor(c, isBold);
+        QStringList damaged;
         for (int i = 0; fonts && i < fonts->nfont; ++i) {
             FcPattern *font = fonts->fonts[i];
             FcCharSet *has = nullptr;
@@ -844,10 +874,17 @@ private:
             if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch)
                 continue;
             FcPatternGetInteger(font, FC_INDEX, 0, &index);
-            const FontFile *f = other(QString::fromUtf8(reinterpret_cast<const char *>(file)), index);
-            if (f && f->glyphIndex(c) != 0)
-                return f;
+            const Other &o = other(QString::fromUtf8(reinterpret_cast<const char *>(file)), index);
+            if (o.file && isDamaged(o.file.get()))
+                damaged << o.file->described(true) + QLatin1Char(' ') + damaged_.at(o.file.get()) + QLatin1Char('.');
+            else if (!o.file && !o.damage.isEmpty())
+                damaged << o.damage;
+            else if (o.file && o.file->glyphIndex(c) != 0)
+                return o.file.get();
         }
+        for (const QString &d : damaged)
+            if (!passedOver_.contains(d))
+                passedOver_ << d;
         return nullptr;
     }
 
@@ -904,18 +941,20 @@ private:
         return fonts;
     }
 
-    const FontFile *other(const QString &path, int index)
+    const Other &other(const QString &path, int index)
     {
         const auto key = std::make_pair(path, index);
         if (const auto it = others_.find(key); it != others_.end())
-            return isDamaged(it->second.get()) ? nullptr : it->second.get();
-        std::unique_ptr<FontFile> f;
+            return it->second;
+        Other o;
         try {
-            f = std::make_unique<FontFile>(path, index);
-        } catch (const FontError &) {
+            o.file = std::make_unique<FontFile>(path, index);
+        } catch (const FontFormatError &) {
             // passed over for the next font that has the character
+        } catch (const FontError &e) {
+            o.damage = QString::fromUtf8(e.what());
         }
-        return (others_[key] = std::move(f)).get();
+        return others_[key] = std::move(o);
     }
 
 public:
@@ -927,8 +966,9 @@ private:
     FontConfig fontconfig_;
     QString language_;
     Slot slots_[kSourceCount];
-    std::map<std::pair<QString, int>, std::unique_ptr<FontFile>> others_;
-    std::set<const FontFile *> damaged_;
+    std::map<std::pair<QString, int>, Other> others_;
+    std::map<const FontFile *, QString> damaged_;  // and why
+    QStringList passedOver_;  // damaged fonts that were the only ones for a character
     std::unordered_map<char32_t, const FontFile *> chosen_[2];
     // Each font's characters, in the order of fontconfig's font sets, and
     // the sorts made for the characters the same fonts have.

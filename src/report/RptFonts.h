@@ -33,6 +33,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A sound file in a form the report cannot embed (another font format, no
+// outlines of the kinds a PDF carries, no Unicode character map): where
+// another font can print the characters, it is passed over without a word.
+class FontFormatError : public FontError {
+public:
+    using FontError::FontError;
+};
+
 // What tells whether a file is still the one read: its device and inode,
 // size and times. Writing it in place or putting another file at its path
 // changes one of them.
@@ -55,8 +63,9 @@ enum class Outlines { TrueType, Cff };
 class FontFile {
 public:
     // Throws FontError when the file is missing, unreadable, cut short or
-    // holds no outlines a PDF can embed. The package (where known) names
-    // where the file comes from in the message.
+    // otherwise damaged, FontFormatError when it is sound but of a form a PDF
+    // cannot embed. The package (given, or for a damaged file looked up)
+    // names where the file comes from in the message.
     explicit FontFile(const QString &path, int index = 0, const QString &package = QString());
     ~FontFile();
     FontFile(const FontFile &) = delete;
@@ -167,9 +176,11 @@ void beginFontUse(const QString &language);
 // Changes whenever the fonts chosen for characters may have changed (a new
 // report, another locator): layouts made before are stale.
 unsigned fontGeneration();
-// Why the report's own fonts (Liberation Sans, DejaVu Sans) could not be
-// used since beginFontUse: a PDF cannot be set in them. A DejaVu Sans that
-// is simply not installed is no failure: fontconfig's choice prints instead.
+// Why fonts could not be used since beginFontUse, so that no PDF can be set:
+// the report's own fonts (Liberation Sans, DejaVu Sans), and a damaged font
+// of fontconfig's choice that was the only one for a character. A DejaVu
+// Sans that is simply not installed is no failure: fontconfig's choice
+// prints instead; nor is a character no font has (it prints as a box).
 QStringList fontFailures();
 
 // The Debian package a file comes from, or empty.

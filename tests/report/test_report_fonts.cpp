@@ -23,6 +23,9 @@
 #include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <functional>
 #include <memory>
 
@@ -339,15 +342,20 @@ TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
     Rpt::setFontConfigFile(QString());
 }
 
-// A font of fontconfig's choice whose glyph data is damaged is passed over
-// for the next font that has the character, or the missing-glyph box where
-// none has it: the letter never prints blank.
-TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
+// A font of fontconfig's choice that cannot be used is passed over for the
+// next font that has the character. Where it was the only one (its glyph
+// data damaged, or the file cut short after fontconfig listed it), its
+// letters would print as boxes: no PDF file is written, and the message
+// names the file and what is wrong with it, as for the report's own fonts.
+TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOverOrSaidWhereItWasTheOnlyOne)
 {
     needTools({"pdftotext", "pdffonts"});
-    // A damaged DejaVu Sans that says it is newer, so that fontconfig takes it first.
+    // Damaged DejaVu Sans files that say they are newer, so that fontconfig takes them first.
+    const QByteArray newer = withVersion(readFile(kDejaVu), 0x00630000);
     const QString damaged = path("damaged/DejaVuSans.ttf");
-    writeFile(damaged, withGlyphData(withVersion(readFile(kDejaVu), 0x00630000), [](int) { return '\0'; }));
+    writeFile(damaged, withGlyphData(newer, [](int) { return '\0'; }));
+    const QString cut = path("cut/DejaVuSans.ttf");
+    writeFile(cut, newer);  // cut short once fontconfig has read it
     const QString intact = path("intact/DejaVuSans.ttf");
     writeFile(intact, readFile(kDejaVu));
     Rpt::setFontLocator([](const QString &family, bool bold) {
@@ -355,11 +363,15 @@ TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
     });
     const struct {
         const char *what;
+        QString first;     // fontconfig's first choice for the check mark
         QStringList dirs;
-        bool dejaVu;  // an intact DejaVu Sans prints the check mark
+        QStringList said;  // in the message; empty: passed over without a word
     } cases[] = {
-        {"another font has the character", {path("damaged"), path("intact")}, true},
-        {"no other font has it", {path("damaged")}, false},
+        {"glyph data damaged, another font has the character", damaged, {path("damaged"), path("intact")}, {}},
+        {"glyph data damaged, the only font with the character", damaged, {path("damaged")},
+         {damaged, QStringLiteral("would print blank")}},
+        {"cut short after fontconfig read it, the only font with the character", cut, {path("cut")},
+         {cut, QStringLiteral("cut short")}},
     };
     const QString note = QStringLiteral("Seal \u2713 checked");
     for (const auto &c : cases) {
@@ -368,17 +380,33 @@ TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
         dirs << QStringLiteral("/usr/share/fonts/truetype/liberation2");
         Rpt::setFontConfigFile(fontsConf(path("choice.conf"), dirs));
         Rpt::beginFontUse(QString());
-        ASSERT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), damaged) << "fontconfig's first choice";
-        QFile::remove(path("r.pdf"));
+        ASSERT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), c.first) << "fontconfig's first choice";
+        if (c.first == cut)
+            writeFile(cut, readFile(cut).left(300000));  // in place: its folder stays as fontconfig read it
+        for (const char *f : {"r.pdf", "r.rtf"})
+            QFile::remove(path(f));
         prompter.messages.clear();
-        env.options(true, false, false);
-        const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note}, {"r.pdf"});
+        env.options(true, true, false);
+        const bool said = !c.said.isEmpty();
+        const auto report = said ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note}, {"r.rtf"})
+                                 : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note},
+                                       {"r.pdf", "r.rtf"});
         ASSERT_TRUE(report->generated());
+        EXPECT_TRUE(TestSupport::readRtf(readFile(path("r.rtf"))).text().contains(note));
+        if (said) {
+            EXPECT_FALSE(QFile::exists(path("r.pdf")));
+            ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
+            const QString shown = prompter.messages.front().text;
+            EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kFontFailed))) << shown.toStdString();
+            for (const QString &n : c.said)
+                EXPECT_TRUE(shown.contains(n)) << shown.toStdString();
+            continue;
+        }
         EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
         EXPECT_TRUE(pdfText(path("r.pdf")).contains(note));
         const QString fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")}).value_or(QString());
-        EXPECT_EQ(fonts.contains(QStringLiteral("DejaVuSans")), c.dejaVu) << fonts.toStdString();
-        EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), c.dejaVu ? intact : kLiberation);
+        EXPECT_TRUE(fonts.contains(QStringLiteral("DejaVuSans"))) << fonts.toStdString();
+        EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), intact);
     }
     Rpt::setFontConfigFile(QString());
 }
@@ -490,6 +518,68 @@ TEST_F(ReportFonts, AFontInstalledWhileTheProgramRunsPrintsTheNextReport)
         const QString after = print("after.pdf");
         EXPECT_TRUE(after.contains(QStringLiteral("+Lohit-Bengali "))) << after.toStdString();
         EXPECT_FALSE(showsABox(path("after.pdf")));
+    }
+    Rpt::setFontConfigFile(QString());
+}
+
+// A glyph is checked once per font file, not once per report, yet a file
+// that changes on disk between two reports is read and checked again:
+// written in place with its modification time put back, or another file
+// renamed over it. A damaged glyph found so fails the report with its
+// message (here Lohit Bengali is the only font for the letters).
+TEST_F(ReportFonts, AFontFileChangedBetweenReportsIsCheckedAgain)
+{
+    needTools({"pdffonts"});
+    if (!QFileInfo::exists(kLohitBengali))
+        GTEST_SKIP() << "fonts-lohit-beng-bengali not installed";
+    const QByteArray blank = withGlyphData(readFile(kLohitBengali), [](int) { return '\0'; });
+    const struct {
+        const char *what;
+        bool inPlace;
+    } cases[] = {
+        {"written in place, its modification time put back", true},
+        {"another file renamed over it", false},
+    };
+    int row = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString folder = path("changed-") + QString::number(++row);
+        const QString font = folder + QStringLiteral("/Lohit-Bengali.ttf");
+        writeFile(font, readFile(kLohitBengali));
+        Rpt::setFontConfigFile(fontsConf(folder + QStringLiteral(".conf"),
+                                         {QStringLiteral("/usr/share/fonts/truetype/liberation2"), folder}));
+        prompter.messages.clear();
+        env.options(true, false, false);
+        // Twice: a folder written while fontconfig read it is read again by the next report.
+        for (int i = 0; i < 2; ++i)
+            run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {kBengali}, {"intact.pdf"});
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+        EXPECT_TRUE(ToolRunner::run(QStringLiteral("pdffonts"), {path("intact.pdf")}).value_or(QString()).contains(
+            QStringLiteral("Lohit-Bengali")));
+
+        if (c.inPlace) {
+            struct stat was;
+            ASSERT_EQ(::stat(QFile::encodeName(font).constData(), &was), 0);
+            QFile f(font);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));  // the same file, not truncated
+            ASSERT_EQ(f.write(blank), blank.size());
+            f.close();
+            const timespec times[2] = {was.st_atim, was.st_mtim};
+            ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(font).constData(), times, 0), 0);
+        } else {
+            writeFile(folder + QStringLiteral("/new.tmp"), blank);
+            ASSERT_EQ(::rename(QFile::encodeName(folder + QStringLiteral("/new.tmp")).constData(),
+                               QFile::encodeName(font).constData()), 0);
+        }
+        prompter.messages.clear();
+        env.options(true, true, false);
+        const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {kBengali}, {"r.rtf"});
+        EXPECT_TRUE(report->generated());
+        ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
+        const QString shown = prompter.messages.front().text;
+        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kFontFailed))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(font)) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QStringLiteral("would print blank"))) << shown.toStdString();
     }
     Rpt::setFontConfigFile(QString());
 }
