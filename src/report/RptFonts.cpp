@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProcess>
 
 #include <fontconfig/fontconfig.h>
@@ -597,6 +598,21 @@ private:
     bool changedWhileBuilt_ = false;
 };
 
+// The language as fontconfig names it, with the territory where that tells
+// the written form apart ("zh-cn", "zh-tw"; "ja"); empty for none.
+QString fontconfigLanguage(const QString &bcp47)
+{
+    if (bcp47.isEmpty())
+        return QString();
+    const QLocale locale(bcp47);
+    const QByteArray name = (locale.language() == QLocale::C ? bcp47 : locale.name()).toUtf8();
+    FcChar8 *normalised = FcLangNormalize(reinterpret_cast<const FcChar8 *>(name.constData()));
+    const QString out =
+        normalised ? QString::fromUtf8(reinterpret_cast<const char *>(normalised)).toLower() : QString();
+    FcStrFree(normalised);
+    return out;
+}
+
 class Registry {
 public:
     static Registry &instance()
@@ -650,8 +666,8 @@ public:
         damaged_.clear();
         passedOver_.clear();
         ++generation_;
-        if (language != language_) {
-            language_ = language;
+        if (const QString asked = fontconfigLanguage(language); asked != language_) {
+            language_ = asked;
             for (auto &c : chosen_)
                 c.clear();
             sorts_.clear();
@@ -660,6 +676,12 @@ public:
         for (auto &c : chosen_)
             for (auto it = c.begin(); it != c.end();)
                 it = it->second && it->second->glyphIndex(it->first) ? std::next(it) : c.erase(it);
+    }
+
+    QString language()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return language_;
     }
 
     QStringList failures()
@@ -964,7 +986,7 @@ private:
     std::mutex mutex_;
     FontLocator locator_;
     FontConfig fontconfig_;
-    QString language_;
+    QString language_;  // as fontconfig is asked
     Slot slots_[kSourceCount];
     std::map<std::pair<QString, int>, Other> others_;
     std::map<const FontFile *, QString> damaged_;  // and why
@@ -995,6 +1017,8 @@ Glyph glyphFor(FontFace face, char32_t c)
 void fontIsDamaged(const FontFile *file, const QString &why) { Registry::instance().damaged(file, why); }
 
 void beginFontUse(const QString &language) { Registry::instance().begin(language); }
+
+QString fontLanguage() { return Registry::instance().language(); }
 
 unsigned fontGeneration() { return Registry::instance().generation_.load(); }
 

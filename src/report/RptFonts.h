@@ -171,8 +171,12 @@ void fontIsDamaged(const FontFile *file, const QString &why);
 // Starts a report: fontconfig's configuration is brought up to date (a
 // font installed or removed since the last report counts), font files
 // changed on disk and fonts that could not be used are looked for again,
-// and the characters' fonts are chosen anew for the locale's language.
+// and the characters' fonts are chosen anew for the locale's language (a
+// BCP 47 name).
 void beginFontUse(const QString &language);
+// The language fontconfig is asked for the characters' fonts in its own
+// form ("ja", "zh-cn"); empty when beginFontUse was given none.
+QString fontLanguage();
 // Changes whenever the fonts chosen for characters may have changed (a new
 // report, another locator): layouts made before are stale.
 unsigned fontGeneration();
