@@ -1,8 +1,8 @@
 #include "report/RptFonts.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProcess>
 
 #include <fontconfig/fontconfig.h>
@@ -13,6 +13,9 @@
 #include <hb-ot.h>
 #include <hb-subset.h>
 #include <hb.h>
+
+#include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -114,51 +117,130 @@ QString checkTables(const QByteArray &d, int index, std::set<uint32_t> &tables)
 
 namespace {
 
-// The bytes of a font file, read once: the faces of a collection share them.
-QByteArray fileBytes(const QString &path, QString &error)
+// Files of another font format than TrueType or OpenType, by their first
+// bytes: a sound file of a kind the report cannot embed, not a damaged one.
+bool ofAnotherFontFormat(const QByteArray &d)
+{
+    for (const char *signature : {"\x80\x01", "%!", "\x01" "fcp", "STARTFONT", "wOFF", "wOF2", "\x1f\x8b"})
+        if (d.startsWith(signature))
+            return true;
+    return false;
+}
+
+int64_t nanoseconds(const timespec &t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+FileStamp stampOf(const struct stat &st)
+{
+    FileStamp s;
+    s.exists = true;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = st.st_size;
+    s.modifiedNs = nanoseconds(st.st_mtim);
+    s.changedNs = nanoseconds(st.st_ctim);
+    return s;
+}
+
+// A font file's bytes with the stamp they were read under.
+struct FileContents {
+    FileStamp stamp;
+    QByteArray bytes;
+};
+
+// The bytes of a font file, read once while the file stays the same: the
+// faces of a collection share them. A file that changes while it is read is
+// read again, so the bytes are always those of one state of the file.
+FileContents fileContents(const QString &path, QString &error)
 {
     static std::mutex mutex;
-    static std::map<QString, std::pair<QDateTime, QByteArray>> files;
-    const QFileInfo info(path);
+    static std::map<QString, FileContents> files;
     std::lock_guard<std::mutex> lock(mutex);
-    if (const auto it = files.find(path);
-        it != files.end() && it->second.first == info.lastModified() && it->second.second.size() == info.size())
-        return it->second.second;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return QByteArray();
+    const FileStamp now = FileStamp::of(QFile::encodeName(path));
+    if (const auto it = files.find(path); it != files.end() && now.exists && it->second.stamp == now)
+        return it->second;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = file.errorString();
+            return {};
+        }
+        const FileStamp before = FileStamp::of(file.handle());
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            error = file.errorString();
+            return {};
+        }
+        if (FileStamp::of(file.handle()) == before && bytes.size() == before.size)
+            return files[path] = {before, bytes};
     }
-    const QByteArray bytes = file.readAll();
-    files[path] = {info.lastModified(), bytes};
-    return bytes;
+    error = QStringLiteral("it changed each time it was read");
+    return {};
 }
 
 } // namespace
 
+FileStamp FileStamp::of(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 ? stampOf(st) : FileStamp{};
+}
+
+FileStamp FileStamp::of(int descriptor)
+{
+    struct stat st;
+    return ::fstat(descriptor, &st) == 0 ? stampOf(st) : FileStamp{};
+}
+
+bool FileStamp::operator==(const FileStamp &o) const
+{
+    return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+           modifiedNs == o.modifiedNs && changedNs == o.changedNs;
+}
+
+std::shared_ptr<FontFile::Checks> FontFile::checksOf(const QString &path, int index, const FileStamp &stamp)
+{
+    static std::mutex mutex;
+    static std::map<std::pair<QString, int>, std::pair<FileStamp, std::shared_ptr<Checks>>> all;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto &[checkedAs, checks] = all[{path, index}];
+    if (!checks || checkedAs != stamp) {
+        checkedAs = stamp;
+        checks = std::make_shared<Checks>();
+    }
+    return checks;
+}
+
 FontFile::FontFile(const QString &path, int index, const QString &package)
     : path_(path), index_(index), package_(package), face_(std::make_unique<Face>())
 {
+    // A damaged file is named with its package, so that it can be installed again.
+    const auto damaged = [this](const QString &what) { return FontError(utf8(described(true) + what) + "."); };
+    const auto unusable = [this](const QString &what) { return FontFormatError(utf8(described() + what) + "."); };
     QString error;
-    data_ = fileBytes(path, error);
+    const FileContents contents = fileContents(path, error);
     if (!error.isEmpty())
-        throw FontError(utf8(described()) + " cannot be read: " + utf8(error) + ".");
+        throw damaged(QStringLiteral(" cannot be read: ") + error);
+    data_ = contents.bytes;
+    stamp_ = contents.stamp;
+    if (ofAnotherFontFormat(data_))
+        throw unusable(QStringLiteral(" is no TrueType or OpenType font"));
     std::set<uint32_t> tables;
     const QString wrong = checkTables(data_, index, tables);
     if (!wrong.isEmpty())
-        throw FontError(utf8(described() + QLatin1Char(' ') + wrong) + ".");
+        throw damaged(QLatin1Char(' ') + wrong);
     if (tables.count(tag("glyf")) && tables.count(tag("loca")))
         outlines_ = Outlines::TrueType;
     else if (tables.count(tag("CFF ")))
         outlines_ = Outlines::Cff;
     else
-        throw FontError(utf8(described()) + " holds no outlines a PDF file can embed (TrueType or CFF).");
+        throw unusable(QStringLiteral(" holds no outlines a PDF file can embed (TrueType or CFF)"));
+    checks_ = checksOf(path, index, stamp_);
     const auto *bytes = reinterpret_cast<const FT_Byte *>(data_.constData());
     if (FT_New_Memory_Face(freeType(), bytes, static_cast<FT_Long>(data_.size()), index, &face_->ft) != 0)
-        throw FontError(utf8(described()) + " is not a font FreeType can read.");
+        throw damaged(QStringLiteral(" is not a font FreeType can read"));
     FT_Face f = face_->ft;
     if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) != 0)
-        throw FontError(utf8(described()) + " has no Unicode character map.");
+        throw unusable(QStringLiteral(" has no Unicode character map"));
     unitsPerEm_ = f->units_per_EM > 0 ? f->units_per_EM : 1000;
     family_ = QString::fromUtf8(f->family_name ? f->family_name : "");
     bold_ = (f->style_flags & FT_STYLE_FLAG_BOLD) != 0;
@@ -276,10 +358,10 @@ FontFile::Checked FontFile::check(uint32_t glyph) const
 
 QString FontFile::fault(uint32_t glyph, const std::u32string &chars) const
 {
-    std::lock_guard<std::mutex> lock(checkMutex_);
-    auto it = checked_.find(glyph);
-    if (it == checked_.end())
-        it = checked_.emplace(glyph, check(glyph)).first;
+    std::lock_guard<std::mutex> lock(checks_->mutex);
+    auto it = checks_->glyphs.find(glyph);
+    if (it == checks_->glyphs.end())
+        it = checks_->glyphs.emplace(glyph, check(glyph)).first;
     const QString &error = it->second.error;
     const bool blank = error.isEmpty() && it->second.points == 0 && glyph != 0 && printsInk(chars);
     if (error.isEmpty() && !blank)
@@ -425,6 +507,112 @@ struct Candidate {
     double version = 0;
 };
 
+// The fontconfig configuration the characters' fonts are chosen from: the
+// system's (the file FONTCONFIG_FILE names, else the default) or one file's.
+// fontconfig reads its font folders once, so the configuration is built
+// anew when one of them, or one of its configuration files, has changed
+// since: a font installed while the program runs is found by the next report.
+class FontConfig {
+public:
+    ~FontConfig() { drop(); }
+
+    // From this file from now on; empty: the system's.
+    void use(const QString &file)
+    {
+        drop();
+        file_ = file;
+    }
+
+    // Null (fontconfig's current configuration) only when it cannot be loaded.
+    FcConfig *get()
+    {
+        if (!built_)
+            build();
+        return config_;
+    }
+
+    // Whether it must be built anew: never built, or something it was built
+    // from has changed (or changed while it was built).
+    bool stale() const
+    {
+        if (!built_ || changedWhileBuilt_)
+            return true;
+        return std::any_of(watched_.begin(), watched_.end(),
+                           [](const auto &w) { return FileStamp::of(w.first) != w.second; });
+    }
+
+    void drop()
+    {
+        if (config_)
+            FcConfigDestroy(config_);
+        config_ = nullptr;
+        built_ = false;
+        watched_.clear();
+    }
+
+private:
+    void build()
+    {
+        // The file systems' own clock: anything written from now on carries this time or a later one.
+        timespec start{};
+        clock_gettime(CLOCK_REALTIME_COARSE, &start);
+        built_ = true;
+        if (file_.isEmpty()) {
+            config_ = FcInitLoadConfigAndFonts();
+        } else {
+            config_ = FcConfigCreate();
+            FcConfigParseAndLoad(config_, reinterpret_cast<const FcChar8 *>(QFile::encodeName(file_).constData()),
+                                 FcTrue);
+            FcConfigBuildFonts(config_);
+        }
+        std::set<QByteArray> paths;
+        const auto add = [&paths](FcStrList *list, bool withFolder) {
+            while (FcChar8 *p = FcStrListNext(list)) {
+                const QByteArray path(reinterpret_cast<const char *>(p));
+                paths.insert(path);
+                if (withFolder)  // a configuration file added beside it
+                    paths.insert(QFile::encodeName(QFileInfo(QFile::decodeName(path)).path()));
+            }
+            FcStrListDone(list);
+        };
+        if (config_) {
+            add(FcConfigGetConfigFiles(config_), true);
+            add(FcConfigGetConfigDirs(config_), false);  // named font folders, also those not there yet
+            add(FcConfigGetFontDirs(config_), false);    // and every folder below them
+        }
+        if (!file_.isEmpty())
+            paths.insert(QFile::encodeName(file_));
+        watched_.clear();
+        changedWhileBuilt_ = false;
+        for (const QByteArray &p : paths) {
+            const FileStamp s = FileStamp::of(p);
+            changedWhileBuilt_ = changedWhileBuilt_ || (s.exists && s.changedNs >= nanoseconds(start));
+            watched_.emplace_back(p, s);
+        }
+    }
+
+    QString file_;
+    FcConfig *config_ = nullptr;
+    bool built_ = false;
+    std::vector<std::pair<QByteArray, FileStamp>> watched_;
+    bool changedWhileBuilt_ = false;
+};
+
+// The language as fontconfig names it, with the territory where that tells
+// the written form apart ("zh-cn", "zh-tw"; "ja"); empty for none.
+QString fontconfigLanguage(const QString &bcp47)
+{
+    if (bcp47.isEmpty())
+        return QString();
+    const QLocale locale(bcp47);
+    const QByteArray name = (locale.language() == QLocale::C ? bcp47 : locale.name()).toUtf8();
+    FcChar8 *normalised = FcLangNormalize(reinterpret_cast<const FcChar8 *>(name.constData()));
+    const QString out =
+        normalised ? QString::fromUtf8(reinterpret_cast<const char *>(normalised)).toLower() : QString();
+    FcStrFree(normalised);
+    return out;
+}
+
 class Registry {
 public:
     static Registry &instance()
@@ -462,22 +650,38 @@ public:
     void begin(const QString &language)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (Slot &s : slots_)
-            if (!s.file || isDamaged(s.file.get()))
-                s = Slot{};  // looked for again (a damaged file is checked again)
-        for (auto it = others_.begin(); it != others_.end();)
-            it = isDamaged(it->second.get()) ? others_.erase(it) : std::next(it);
+        if (fontconfig_.stale() || anyFileChanged()) {
+            // Every font is looked for again as the machine now has them;
+            // the glyphs of files that stayed the same are not checked again.
+            closeFonts();
+            fontconfig_.drop();
+        } else {
+            // Fonts that could not be used are looked for again (a damaged file is checked again).
+            for (Slot &s : slots_)
+                if (!s.file || isDamaged(s.file.get()))
+                    s = Slot{};
+            for (auto it = others_.begin(); it != others_.end();)
+                it = !it->second.file || isDamaged(it->second.file.get()) ? others_.erase(it) : std::next(it);
+        }
         damaged_.clear();
+        passedOver_.clear();
         ++generation_;
-        if (language != language_) {
-            language_ = language;
+        if (const QString asked = fontconfigLanguage(language); asked != language_) {
+            language_ = asked;
             for (auto &c : chosen_)
                 c.clear();
+            sorts_.clear();
         }
         // Characters once without a font are looked for again.
         for (auto &c : chosen_)
             for (auto it = c.begin(); it != c.end();)
                 it = it->second && it->second->glyphIndex(it->first) ? std::next(it) : c.erase(it);
+    }
+
+    QString language()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return language_;
     }
 
     QStringList failures()
@@ -487,13 +691,16 @@ public:
         for (const Slot &s : slots_)
             if (!s.failure.isEmpty() && !out.contains(s.failure))
                 out << s.failure;
+        for (const QString &p : passedOver_)
+            if (!out.contains(p))
+                out << p;
         return out;
     }
 
     void damaged(const FontFile *file, const QString &why)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const bool first = damaged_.insert(file).second;
+        const bool first = damaged_.emplace(file, why).second;
         for (Slot &s : slots_)
             if (first && s.file.get() == file)
                 s.failure = file->described() + QLatin1Char(' ') + why + QLatin1Char('.');
@@ -513,15 +720,8 @@ public:
     void setConfigFile(const QString &path)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (config_)
-            FcConfigDestroy(config_);
-        config_ = nullptr;
-        if (!path.isEmpty()) {
-            config_ = FcConfigCreate();
-            FcConfigParseAndLoad(config_, reinterpret_cast<const FcChar8 *>(path.toUtf8().constData()), FcTrue);
-            FcConfigBuildFonts(config_);
-        }
         resetLocked();
+        fontconfig_.use(path);
     }
 
 private:
@@ -531,25 +731,50 @@ private:
         QString failure;
     };
 
+    // A font of fontconfig's choice: the file opened, or why a damaged one
+    // could not be (empty for a file of a form the report cannot embed).
+    struct Other {
+        std::unique_ptr<FontFile> file;
+        QString damage;
+    };
+
+    struct FontSetDeleter {
+        void operator()(FcFontSet *s) const { FcFontSetDestroy(s); }
+    };
+
     // Its glyphs cannot all be drawn: it is chosen no more.
     bool isDamaged(const FontFile *file) const { return damaged_.count(file) != 0; }
 
-    void resetLocked()
+    // Whether a font file in use has been written or replaced since it was read.
+    bool anyFileChanged() const
     {
-        ++generation_;
+        const auto changed = [](const FontFile *f) {
+            return f && FileStamp::of(QFile::encodeName(f->path())) != f->stamp();
+        };
+        return std::any_of(std::begin(slots_), std::end(slots_),
+                           [&](const Slot &s) { return changed(s.file.get()); }) ||
+               std::any_of(others_.begin(), others_.end(), [&](const auto &o) { return changed(o.second.file.get()); });
+    }
+
+    // Closes every font file and forgets every choice made from them.
+    void closeFonts()
+    {
         for (Slot &s : slots_)
             s = Slot{};
         for (auto &c : chosen_)
             c.clear();
         others_.clear();
+        sorts_.clear();
+        coverage_.clear();
+        coverageKnown_ = false;
         damaged_.clear();
     }
 
-    FcConfig *config()
+    void resetLocked()
     {
-        if (!config_)
-            FcInit();
-        return config_;  // null: the current (system) configuration
+        ++generation_;
+        closeFonts();
+        passedOver_.clear();
     }
 
     const FontFile *primaryLocked(FontFace face)
@@ -618,7 +843,7 @@ private:
     // normal width, the newest version first.
     std::vector<Candidate> familyFiles(const QString &family, bool isBold)
     {
-        FcConfig *cfg = config();
+        FcConfig *cfg = fontconfig_.get();
         const QByteArray name = family.toUtf8();
         FcPattern *pattern = FcPatternCreate();
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
@@ -649,10 +874,75 @@ private:
 
     // fontconfig's choice for a character at the weight: the best font that
     // has it and whose outlines a PDF can embed; a font that cannot be used
-    // (a colour font, bitmaps only, a damaged file) is passed over.
+    // (a colour font, bitmaps only, a damaged file) is passed over. Where
+    // only damaged fonts have the character, they are among the failures:
+    // its letters would otherwise print as boxes without a word.
     const FontFile *fontconfigChoice(char32_t c, bool isBold)
     {
-        FcConfig *cfg = config();
+        const FcFontSet *fonts = sortedFor(c, isBold);
+        QStringList damaged;
+        for (int i = 0; fonts && i < fonts->nfont; ++i) {
+            FcPattern *font = fonts->fonts[i];
+            FcCharSet *has = nullptr;
+            if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || !FcCharSetHasChar(has, c))
+                continue;
+            FcBool flag = FcFalse;
+            if (FcPatternGetBool(font, FC_OUTLINE, 0, &flag) == FcResultMatch && !flag)
+                continue;
+            if (FcPatternGetBool(font, FC_COLOR, 0, &flag) == FcResultMatch && flag)
+                continue;
+            FcChar8 *file = nullptr;
+            int index = 0;
+            if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch)
+                continue;
+            FcPatternGetInteger(font, FC_INDEX, 0, &index);
+            const Other &o = other(QString::fromUtf8(reinterpret_cast<const char *>(file)), index);
+            if (o.file && isDamaged(o.file.get()))
+                damaged << o.file->described(true) + QLatin1Char(' ') + damaged_.at(o.file.get()) + QLatin1Char('.');
+            else if (!o.file && !o.damage.isEmpty())
+                damaged << o.damage;
+            else if (o.file && o.file->glyphIndex(c) != 0)
+                return o.file.get();
+        }
+        for (const QString &d : damaged)
+            if (!passedOver_.contains(d))
+                passedOver_ << d;
+        return nullptr;
+    }
+
+    // fontconfig's fonts for a character at the weight, best first. The
+    // order depends on the character only through which fonts have it, so
+    // the characters the same fonts have share one sort: a note of
+    // thousands of distinct letters costs a handful of sorts, not thousands.
+    const FcFontSet *sortedFor(char32_t c, bool isBold)
+    {
+        FcConfig *cfg = fontconfig_.get();
+        if (!coverageKnown_) {
+            coverageKnown_ = true;
+            for (FcSetName set : {FcSetSystem, FcSetApplication}) {
+                const FcFontSet *fonts = FcConfigGetFonts(cfg, set);
+                for (int i = 0; fonts && i < fonts->nfont; ++i) {
+                    FcCharSet *has = nullptr;
+                    const bool listed = FcPatternGetCharSet(fonts->fonts[i], FC_CHARSET, 0, &has) == FcResultMatch;
+                    coverage_.push_back(listed ? has : nullptr);
+                }
+            }
+        }
+        std::vector<uint64_t> key(1 + (coverage_.size() + 63) / 64, 0);
+        key[0] = isBold;
+        for (size_t i = 0; i < coverage_.size(); ++i)
+            if (coverage_[i] && FcCharSetHasChar(coverage_[i], c))
+                key[1 + i / 64] |= uint64_t(1) << (i % 64);
+        std::unique_ptr<FcFontSet, FontSetDeleter> &sorted = sorts_[key];
+        if (!sorted)
+            sorted.reset(sort(cfg, c, isBold));
+        return sorted.get();
+    }
+
+    // All of fontconfig's fonts in the order it prefers them for the
+    // character at the weight in the report's language.
+    FcFontSet *sort(FcConfig *cfg, char32_t c, bool isBold) const
+    {
         FcPattern *pattern = FcPatternCreate();
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
         FcPatternAddInteger(pattern, FC_WEIGHT, isBold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -670,43 +960,23 @@ private:
         // Untrimmed: a font passed over must not hide the next one with the same letters.
         FcFontSet *fonts = FcFontSort(cfg, pattern, FcFalse, nullptr, &result);
         FcPatternDestroy(pattern);
-        const FontFile *found = nullptr;
-        for (int i = 0; fonts && i < fonts->nfont && !found; ++i) {
-            FcPattern *font = fonts->fonts[i];
-            FcCharSet *has = nullptr;
-            if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || !FcCharSetHasChar(has, c))
-                continue;
-            FcBool flag = FcFalse;
-            if (FcPatternGetBool(font, FC_OUTLINE, 0, &flag) == FcResultMatch && !flag)
-                continue;
-            if (FcPatternGetBool(font, FC_COLOR, 0, &flag) == FcResultMatch && flag)
-                continue;
-            FcChar8 *file = nullptr;
-            int index = 0;
-            if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch)
-                continue;
-            FcPatternGetInteger(font, FC_INDEX, 0, &index);
-            const FontFile *f = other(QString::fromUtf8(reinterpret_cast<const char *>(file)), index);
-            if (f && f->glyphIndex(c) != 0)
-                found = f;
-        }
-        if (fonts)
-            FcFontSetDestroy(fonts);
-        return found;
+        return fonts;
     }
 
-    const FontFile *other(const QString &path, int index)
+    const Other &other(const QString &path, int index)
     {
         const auto key = std::make_pair(path, index);
         if (const auto it = others_.find(key); it != others_.end())
-            return isDamaged(it->second.get()) ? nullptr : it->second.get();
-        std::unique_ptr<FontFile> f;
+            return it->second;
+        Other o;
         try {
-            f = std::make_unique<FontFile>(path, index);
-        } catch (const FontError &) {
+            o.file = std::make_unique<FontFile>(path, index);
+        } catch (const FontFormatError &) {
             // passed over for the next font that has the character
+        } catch (const FontError &e) {
+            o.damage = QString::fromUtf8(e.what());
         }
-        return (others_[key] = std::move(f)).get();
+        return others_[key] = std::move(o);
     }
 
 public:
@@ -715,12 +985,18 @@ public:
 private:
     std::mutex mutex_;
     FontLocator locator_;
-    FcConfig *config_ = nullptr;
-    QString language_;
+    FontConfig fontconfig_;
+    QString language_;  // as fontconfig is asked
     Slot slots_[kSourceCount];
-    std::map<std::pair<QString, int>, std::unique_ptr<FontFile>> others_;
-    std::set<const FontFile *> damaged_;
+    std::map<std::pair<QString, int>, Other> others_;
+    std::map<const FontFile *, QString> damaged_;  // and why
+    QStringList passedOver_;  // damaged fonts that were the only ones for a character
     std::unordered_map<char32_t, const FontFile *> chosen_[2];
+    // Each font's characters, in the order of fontconfig's font sets, and
+    // the sorts made for the characters the same fonts have.
+    std::vector<FcCharSet *> coverage_;
+    bool coverageKnown_ = false;
+    std::map<std::vector<uint64_t>, std::unique_ptr<FcFontSet, FontSetDeleter>> sorts_;
 };
 
 } // namespace
@@ -741,6 +1017,8 @@ Glyph glyphFor(FontFace face, char32_t c)
 void fontIsDamaged(const FontFile *file, const QString &why) { Registry::instance().damaged(file, why); }
 
 void beginFontUse(const QString &language) { Registry::instance().begin(language); }
+
+QString fontLanguage() { return Registry::instance().language(); }
 
 unsigned fontGeneration() { return Registry::instance().generation_.load(); }
 

@@ -17,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 struct hb_font_t;
 
@@ -32,6 +33,28 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A sound file in a form the report cannot embed (another font format, no
+// outlines of the kinds a PDF carries, no Unicode character map): where
+// another font can print the characters, it is passed over without a word.
+class FontFormatError : public FontError {
+public:
+    using FontError::FontError;
+};
+
+// What tells whether a file is still the one read: its device and inode,
+// size and times. Writing it in place or putting another file at its path
+// changes one of them.
+struct FileStamp {
+    bool exists = false;
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, modifiedNs = 0, changedNs = 0;
+
+    static FileStamp of(const QByteArray &path);
+    static FileStamp of(int descriptor);
+    bool operator==(const FileStamp &o) const;
+    bool operator!=(const FileStamp &o) const { return !(*this == o); }
+};
+
 // How a font draws its glyphs: TrueType outlines ("glyf") or CFF outlines.
 enum class Outlines { TrueType, Cff };
 
@@ -40,8 +63,9 @@ enum class Outlines { TrueType, Cff };
 class FontFile {
 public:
     // Throws FontError when the file is missing, unreadable, cut short or
-    // holds no outlines a PDF can embed. The package (where known) names
-    // where the file comes from in the message.
+    // otherwise damaged, FontFormatError when it is sound but of a form a PDF
+    // cannot embed. The package (given, or for a damaged file looked up)
+    // names where the file comes from in the message.
     explicit FontFile(const QString &path, int index = 0, const QString &package = QString());
     ~FontFile();
     FontFile(const FontFile &) = delete;
@@ -56,6 +80,8 @@ public:
     Outlines outlines() const { return outlines_; }
     int unitsPerEm() const { return unitsPerEm_; }
     hb_font_t *shaper() const { return hb_; }
+    // The file as it was when its bytes were read.
+    const FileStamp &stamp() const { return stamp_; }
 
     // The glyph of a character; 0 (the missing-glyph box) when the font has none.
     uint32_t glyphIndex(char32_t c) const;
@@ -93,12 +119,21 @@ private:
     int unitsPerEm_ = 1000;
     std::unique_ptr<Face> face_;
     hb_font_t *hb_ = nullptr;
+    FileStamp stamp_;
     struct Checked {
         QString error;
         int points = 0;
     };
-    mutable std::mutex checkMutex_;
-    mutable std::map<uint32_t, Checked> checked_;
+    // The glyphs of the face checked so far, shared by every FontFile of the
+    // same file while it stays as read (same stamp, so the same bytes): a
+    // glyph is checked once per font, however often the font is opened, and
+    // again once the file has changed.
+    struct Checks {
+        std::mutex mutex;
+        std::unordered_map<uint32_t, Checked> glyphs;
+    };
+    std::shared_ptr<Checks> checks_;
+    static std::shared_ptr<Checks> checksOf(const QString &path, int index, const FileStamp &stamp);
     Checked check(uint32_t glyph) const;
 };
 
@@ -133,15 +168,23 @@ Glyph glyphFor(FontFace face, char32_t c);
 // fault are among fontFailures.
 void fontIsDamaged(const FontFile *file, const QString &why);
 
-// Starts a report: fonts that could not be used are looked for again and
-// the characters' fonts are chosen anew for the locale's language.
+// Starts a report: fontconfig's configuration is brought up to date (a
+// font installed or removed since the last report counts), font files
+// changed on disk and fonts that could not be used are looked for again,
+// and the characters' fonts are chosen anew for the locale's language (a
+// BCP 47 name).
 void beginFontUse(const QString &language);
+// The language fontconfig is asked for the characters' fonts in its own
+// form ("ja", "zh-cn"); empty when beginFontUse was given none.
+QString fontLanguage();
 // Changes whenever the fonts chosen for characters may have changed (a new
 // report, another locator): layouts made before are stale.
 unsigned fontGeneration();
-// Why the report's own fonts (Liberation Sans, DejaVu Sans) could not be
-// used since beginFontUse: a PDF cannot be set in them. A DejaVu Sans that
-// is simply not installed is no failure: fontconfig's choice prints instead.
+// Why fonts could not be used since beginFontUse, so that no PDF can be set:
+// the report's own fonts (Liberation Sans, DejaVu Sans), and a damaged font
+// of fontconfig's choice that was the only one for a character. A DejaVu
+// Sans that is simply not installed is no failure: fontconfig's choice
+// prints instead; nor is a character no font has (it prints as a box).
 QStringList fontFailures();
 
 // The Debian package a file comes from, or empty.

@@ -141,6 +141,14 @@ bool hasKana(const std::vector<QString> &lines)
     return false;
 }
 
+// Whether a memo's Han letters are Japanese: a text with kana is, and so is
+// one without in a report whose fonts are chosen for Japanese (its locale's
+// language); otherwise they are Chinese.
+bool japaneseHan(const std::vector<QString> &lines, bool japaneseReport)
+{
+    return japaneseReport || hasKana(lines);
+}
+
 // The fonts the file names: the document's font first, then one for each
 // family and character set that text of other scripts prints in.
 class FontTable {
@@ -284,8 +292,8 @@ QByteArray border(const char *side)
 
 class BandWriter {
 public:
-    BandWriter(const ColourTable &colours, FontTable &fonts, double marginLeft)
-        : colours_(colours), fonts_(fonts), marginLeft_(marginLeft) {}
+    BandWriter(const ColourTable &colours, FontTable &fonts, double marginLeft, bool japaneseReport)
+        : colours_(colours), fonts_(fonts), marginLeft_(marginLeft), japaneseReport_(japaneseReport) {}
 
     QByteArray band(const PlacedBand &b) const
     {
@@ -342,7 +350,7 @@ private:
     // The memo's lines, a paragraph for each run of lines of one direction.
     QByteArray cellText(const PlacedMemo &m) const
     {
-        const bool japanese = hasKana(m.lines);
+        const bool japanese = japaneseHan(m.lines, japaneseReport_);
         QByteArray t;
         for (size_t i = 0; i < m.lines.size();) {
             QString line = lineText(m, i);
@@ -411,6 +419,7 @@ private:
     const ColourTable &colours_;
     FontTable &fonts_;
     double marginLeft_;
+    bool japaneseReport_;
 };
 
 } // namespace
@@ -475,7 +484,10 @@ QByteArray TRptRTFExport::render(const Rpt::PreparedReport &report) const
     using namespace Rpt;
     const ColourTable colours(report);
     FontTable fonts;
-    const BandWriter writer(colours, fonts, report.marginLeft);
+    // The language the PDF file's fonts were chosen for, as fontconfig was asked.
+    const QString language = fontLanguage();
+    const bool japanese = language == QLatin1String("ja") || language.startsWith(QLatin1String("ja-"));
+    const BandWriter writer(colours, fonts, report.marginLeft, japanese);
     QByteArray body;
     for (size_t i = 0; i < report.pages.size(); ++i) {
         if (i > 0)

@@ -13,13 +13,18 @@
 #include "support/ScriptedPrompter.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <memory>
@@ -208,13 +213,18 @@ void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-// A fontconfig configuration that knows only these folders.
-QString fontsConf(const QString &at, const QStringList &dirs)
+// A fontconfig configuration that knows only these folders, with its cache
+// beside it or in the folder given, and the rules of the folder given.
+QString fontsConf(const QString &at, const QStringList &dirs, const QString &cacheDir = QString(),
+                  const QString &rules = QString())
 {
     QByteArray conf("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n");
     for (const QString &d : dirs)
         conf += "<dir>" + d.toUtf8() + "</dir>\n";
-    conf += "<cachedir>" + at.toUtf8() + ".cache</cachedir>\n</fontconfig>\n";
+    if (!rules.isEmpty())
+        conf += "<include ignore_missing=\"yes\">" + rules.toUtf8() + "</include>\n";
+    conf += "<cachedir>" + (cacheDir.isEmpty() ? at + QStringLiteral(".cache") : cacheDir).toUtf8() +
+            "</cachedir>\n</fontconfig>\n";
     writeFile(at, conf);
     return at;
 }
@@ -332,15 +342,20 @@ TEST_F(ReportFonts, AFontThatCannotBeUsedSpoilsOnlyThePdfAndSaysWhy)
     Rpt::setFontConfigFile(QString());
 }
 
-// A font of fontconfig's choice whose glyph data is damaged is passed over
-// for the next font that has the character, or the missing-glyph box where
-// none has it: the letter never prints blank.
-TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
+// A font of fontconfig's choice that cannot be used is passed over for the
+// next font that has the character. Where it was the only one (its glyph
+// data damaged, or the file cut short after fontconfig listed it), its
+// letters would print as boxes: no PDF file is written, and the message
+// names the file and what is wrong with it, as for the report's own fonts.
+TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOverOrSaidWhereItWasTheOnlyOne)
 {
     needTools({"pdftotext", "pdffonts"});
-    // A damaged DejaVu Sans that says it is newer, so that fontconfig takes it first.
+    // Damaged DejaVu Sans files that say they are newer, so that fontconfig takes them first.
+    const QByteArray newer = withVersion(readFile(kDejaVu), 0x00630000);
     const QString damaged = path("damaged/DejaVuSans.ttf");
-    writeFile(damaged, withGlyphData(withVersion(readFile(kDejaVu), 0x00630000), [](int) { return '\0'; }));
+    writeFile(damaged, withGlyphData(newer, [](int) { return '\0'; }));
+    const QString cut = path("cut/DejaVuSans.ttf");
+    writeFile(cut, newer);  // cut short once fontconfig has read it
     const QString intact = path("intact/DejaVuSans.ttf");
     writeFile(intact, readFile(kDejaVu));
     Rpt::setFontLocator([](const QString &family, bool bold) {
@@ -348,11 +363,15 @@ TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
     });
     const struct {
         const char *what;
+        QString first;     // fontconfig's first choice for the check mark
         QStringList dirs;
-        bool dejaVu;  // an intact DejaVu Sans prints the check mark
+        QStringList said;  // in the message; empty: passed over without a word
     } cases[] = {
-        {"another font has the character", {path("damaged"), path("intact")}, true},
-        {"no other font has it", {path("damaged")}, false},
+        {"glyph data damaged, another font has the character", damaged, {path("damaged"), path("intact")}, {}},
+        {"glyph data damaged, the only font with the character", damaged, {path("damaged")},
+         {damaged, QStringLiteral("would print blank")}},
+        {"cut short after fontconfig read it, the only font with the character", cut, {path("cut")},
+         {cut, QStringLiteral("cut short")}},
     };
     const QString note = QStringLiteral("Seal \u2713 checked");
     for (const auto &c : cases) {
@@ -361,18 +380,268 @@ TEST_F(ReportFonts, ADamagedFontOfFontconfigsChoiceIsPassedOver)
         dirs << QStringLiteral("/usr/share/fonts/truetype/liberation2");
         Rpt::setFontConfigFile(fontsConf(path("choice.conf"), dirs));
         Rpt::beginFontUse(QString());
-        ASSERT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), damaged) << "fontconfig's first choice";
-        QFile::remove(path("r.pdf"));
+        ASSERT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), c.first) << "fontconfig's first choice";
+        if (c.first == cut)
+            writeFile(cut, readFile(cut).left(300000));  // in place: its folder stays as fontconfig read it
+        for (const char *f : {"r.pdf", "r.rtf"})
+            QFile::remove(path(f));
         prompter.messages.clear();
-        env.options(true, false, false);
-        const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note}, {"r.pdf"});
+        env.options(true, true, false);
+        const bool said = !c.said.isEmpty();
+        const auto report = said ? run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note}, {"r.rtf"})
+                                 : run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {note},
+                                       {"r.pdf", "r.rtf"});
         ASSERT_TRUE(report->generated());
+        EXPECT_TRUE(TestSupport::readRtf(readFile(path("r.rtf"))).text().contains(note));
+        if (said) {
+            EXPECT_FALSE(QFile::exists(path("r.pdf")));
+            ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
+            const QString shown = prompter.messages.front().text;
+            EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kFontFailed))) << shown.toStdString();
+            for (const QString &n : c.said)
+                EXPECT_TRUE(shown.contains(n)) << shown.toStdString();
+            continue;
+        }
         EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
         EXPECT_TRUE(pdfText(path("r.pdf")).contains(note));
         const QString fonts = ToolRunner::run(QStringLiteral("pdffonts"), {path("r.pdf")}).value_or(QString());
-        EXPECT_EQ(fonts.contains(QStringLiteral("DejaVuSans")), c.dejaVu) << fonts.toStdString();
-        EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), c.dejaVu ? intact : kLiberation);
+        EXPECT_TRUE(fonts.contains(QStringLiteral("DejaVuSans"))) << fonts.toStdString();
+        EXPECT_EQ(Rpt::fontFor(Rpt::FontFace::Regular, U'\u2713')->path(), intact);
     }
+    Rpt::setFontConfigFile(QString());
+}
+
+namespace {
+
+const QString kLohitBengali = QStringLiteral("/usr/share/fonts/truetype/lohit-bengali/Lohit-Bengali.ttf");
+// Bengali: of the fonts the install script brings, only Lohit Bengali has it.
+const QString kBengali = QStringLiteral("\u09ae\u09bf\u099f\u09be\u09b0 \u09aa\u09b0\u09c0\u0995\u09cd\u09b7\u09be");
+
+// Sets an environment variable for as long as it lives.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const QByteArray &value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), was_(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (had_)
+            qputenv(name_, was_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    bool had_;
+    QByteArray was_;
+};
+
+// Whether a page of the PDF file draws a font's missing-glyph box.
+bool showsABox(const QString &pdf)
+{
+    QFile f(pdf);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const PdfProbe::Document doc(f.readAll());
+    for (const int page : doc.pages()) {
+        const auto fonts = doc.fonts(page);
+        for (const PdfProbe::Line &line : doc.lines(page))
+            if (PdfProbe::showsABox(line, fonts))
+                return true;
+    }
+    return false;
+}
+
+// The font folders of the fontconfig configuration the tests run with.
+QStringList configuredFontFolders()
+{
+    FcInit();
+    QStringList out;
+    FcStrList *dirs = FcConfigGetConfigDirs(nullptr);
+    while (const FcChar8 *d = FcStrListNext(dirs))
+        out << QString::fromUtf8(reinterpret_cast<const char *>(d));
+    FcStrListDone(dirs);
+    return out;
+}
+
+} // namespace
+
+// The technician installs a font for a script that printed as boxes and
+// prints again: the next report of the same run prints with it. Whether
+// fontconfig reads the system's configuration (as FONTCONFIG_FILE names it)
+// or a file of its own, and whether or not it can write its cache, it
+// reads a font folder again once the folder has changed.
+TEST_F(ReportFonts, AFontInstalledWhileTheProgramRunsPrintsTheNextReport)
+{
+    needTools({"pdffonts"});
+    if (!QFileInfo::exists(kLohitBengali))
+        GTEST_SKIP() << "fonts-lohit-beng-bengali not installed";
+    writeFile(path("not-a-folder"), "a file where fontconfig would keep its cache");
+    const struct {
+        const char *what;
+        bool system;
+        QString cacheDir;  // empty: beside the configuration
+    } cases[] = {
+        {"the system's configuration", true, QString()},
+        {"a configuration file of its own", false, QString()},
+        {"a cache fontconfig cannot write", true, path("not-a-folder") + QStringLiteral("/cache")},
+    };
+    int row = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString folder = path("installed-") + QString::number(++row);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString conf = fontsConf(folder + QStringLiteral(".conf"),
+                                       {QStringLiteral("/usr/share/fonts/truetype/liberation2"),
+                                        QStringLiteral("/usr/share/fonts/truetype/dejavu"), folder},
+                                       c.cacheDir);
+        const ScopedEnv fontconfigFile("FONTCONFIG_FILE",
+                                       c.system ? QFile::encodeName(conf) : qgetenv("FONTCONFIG_FILE"));
+        Rpt::setFontConfigFile(c.system ? QString() : conf);
+        env.options(true, false, false);
+        const auto print = [&](const char *file) {
+            prompter.messages.clear();
+            const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {kBengali}, {file});
+            EXPECT_TRUE(report->generated());
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+            return ToolRunner::run(QStringLiteral("pdffonts"), {path(file)}).value_or(QString());
+        };
+        // Twice: a folder written while fontconfig read it is read again by the next report.
+        print("before.pdf");
+        const QString before = print("before.pdf");
+        EXPECT_FALSE(before.contains(QStringLiteral("Lohit"))) << before.toStdString();
+        EXPECT_TRUE(showsABox(path("before.pdf"))) << "no font has the letters yet";
+        ASSERT_TRUE(QFile::copy(kLohitBengali, folder + QStringLiteral("/Lohit-Bengali.ttf")));
+        const QString after = print("after.pdf");
+        EXPECT_TRUE(after.contains(QStringLiteral("+Lohit-Bengali "))) << after.toStdString();
+        EXPECT_FALSE(showsABox(path("after.pdf")));
+    }
+    Rpt::setFontConfigFile(QString());
+}
+
+// A glyph is checked once per font file, not once per report, yet a file
+// that changes on disk between two reports is read and checked again:
+// written in place with its modification time put back, or another file
+// renamed over it. A damaged glyph found so fails the report with its
+// message (here Lohit Bengali is the only font for the letters).
+TEST_F(ReportFonts, AFontFileChangedBetweenReportsIsCheckedAgain)
+{
+    needTools({"pdffonts"});
+    if (!QFileInfo::exists(kLohitBengali))
+        GTEST_SKIP() << "fonts-lohit-beng-bengali not installed";
+    const QByteArray blank = withGlyphData(readFile(kLohitBengali), [](int) { return '\0'; });
+    const struct {
+        const char *what;
+        bool inPlace;
+    } cases[] = {
+        {"written in place, its modification time put back", true},
+        {"another file renamed over it", false},
+    };
+    int row = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString folder = path("changed-") + QString::number(++row);
+        const QString font = folder + QStringLiteral("/Lohit-Bengali.ttf");
+        writeFile(font, readFile(kLohitBengali));
+        Rpt::setFontConfigFile(fontsConf(folder + QStringLiteral(".conf"),
+                                         {QStringLiteral("/usr/share/fonts/truetype/liberation2"), folder}));
+        prompter.messages.clear();
+        env.options(true, false, false);
+        // Twice: a folder written while fontconfig read it is read again by the next report.
+        for (int i = 0; i < 2; ++i)
+            run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {kBengali}, {"intact.pdf"});
+        EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+        EXPECT_TRUE(ToolRunner::run(QStringLiteral("pdffonts"), {path("intact.pdf")}).value_or(QString()).contains(
+            QStringLiteral("Lohit-Bengali")));
+
+        if (c.inPlace) {
+            struct stat was;
+            ASSERT_EQ(::stat(QFile::encodeName(font).constData(), &was), 0);
+            QFile f(font);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));  // the same file, not truncated
+            ASSERT_EQ(f.write(blank), blank.size());
+            f.close();
+            const timespec times[2] = {was.st_atim, was.st_mtim};
+            ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(font).constData(), times, 0), 0);
+        } else {
+            writeFile(folder + QStringLiteral("/new.tmp"), blank);
+            ASSERT_EQ(::rename(QFile::encodeName(folder + QStringLiteral("/new.tmp")).constData(),
+                               QFile::encodeName(font).constData()), 0);
+        }
+        prompter.messages.clear();
+        env.options(true, true, false);
+        const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {kBengali}, {"r.rtf"});
+        EXPECT_TRUE(report->generated());
+        ASSERT_EQ(prompter.messages.size(), 1u) << prompter.texts().join('|').toStdString();
+        const QString shown = prompter.messages.front().text;
+        EXPECT_TRUE(shown.startsWith(QString::fromLatin1(TZ960Report::kFontFailed))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(font)) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QStringLiteral("would print blank"))) << shown.toStdString();
+    }
+    Rpt::setFontConfigFile(QString());
+}
+
+// A note of 10,000 characters with 3,000 distinct kanji lays out in a
+// blink, though every glyph it draws is checked, with the rules of a
+// desktop's fontconfig configuration: fontconfig sorts its fonts once for
+// the letters the same fonts have, not once a letter, and each glyph is
+// checked once.
+TEST_F(ReportFonts, ANoteOfThousandsOfDistinctKanjiLaysOutInABlink)
+{
+    const QString wqy = QStringLiteral("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc");
+    if (!QFileInfo::exists(wqy))
+        GTEST_SKIP() << "fonts-wqy-microhei not installed";
+    QString kanji;
+    {
+        const Rpt::FontFile font(wqy);
+        for (char32_t c = 0x4E00; kanji.size() < 3001 && c <= 0x9FFF; ++c)
+            if (font.glyphIndex(c))
+                kanji += QString::fromUcs4(&c, 1);
+    }
+    ASSERT_EQ(kanji.size(), 3001);
+    const QString note = kanji.left(3000).repeated(4).left(10000);
+    const auto layoutMs = [](const QString &text) {
+        ReportFixture::Feed feed;
+        feed[ReportFixture::Notes] = QStringList{text};
+        TRptReport report;
+        feed.bind(report);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_TRUE(report.PrepareReport());
+        EXPECT_TRUE(report.prepared().fontFailures.isEmpty());
+        return timer.elapsed();
+    };
+    // The fonts the tests run with, but in place of the CJK font's folder a
+    // copy of the font no earlier layout has checked a glyph of. The best of
+    // up to three tries, each with a copy of its own: a busy machine may
+    // hold up any one of them.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+    const auto inTime = [](qint64 first, qint64 again) { return first - again < 100; };
+#else
+    // Unoptimised and sanitised, where the layout itself takes most of a second.
+    const auto inTime = [](qint64 first, qint64 again) { return first < 2 * again + 200; };
+#endif
+    QStringList folders = configuredFontFolders();
+    folders.removeAll(QFileInfo(wqy).path());
+    qint64 first = 0, again = 0;
+    for (int round = 1; round <= 3; ++round) {
+        const QString folder = path("cjk-") + QString::number(round);
+        writeFile(folder + QStringLiteral("/wqy-microhei.ttc"), readFile(wqy));
+        Rpt::setFontConfigFile(fontsConf(folder + QStringLiteral(".conf"), QStringList(folders) << folder, QString(),
+                                         QStringLiteral("/etc/fonts/conf.d")));
+        // Opens the fonts, the CJK font too, with the kanji the note lacks.
+        layoutMs(QStringLiteral("Replaced the coil cable. ") + kanji.back());
+        // The second time every letter's font is chosen and every glyph
+        // checked already: the first time costs that much more.
+        first = layoutMs(note);
+        again = layoutMs(note);
+        if (inTime(first, again))
+            break;
+    }
+    EXPECT_TRUE(inTime(first, again)) << first << " ms the first time, " << again << " ms again";
     Rpt::setFontConfigFile(QString());
 }
 
@@ -408,6 +677,23 @@ TEST(ReportFontFiles, AFileThatIsNoTrueTypeFontIsRefusedWithItsName)
     }
 }
 
+namespace {
+
+// Makes a locale the default for as long as it lives; the one before comes
+// back however the scope is left (a failed assertion returns at once).
+class ScopedDefaultLocale {
+public:
+    explicit ScopedDefaultLocale(const QLocale &locale) { QLocale::setDefault(locale); }
+    ~ScopedDefaultLocale() { QLocale::setDefault(before_); }
+    ScopedDefaultLocale(const ScopedDefaultLocale &) = delete;
+    ScopedDefaultLocale &operator=(const ScopedDefaultLocale &) = delete;
+
+private:
+    const QLocale before_;
+};
+
+} // namespace
+
 // The program's own dates in the locale's letters: the page footer and the
 // Date line print from fonts that have them and read back as the locale
 // writes them. poppler gives a right-to-left date's words each as typed
@@ -426,10 +712,9 @@ TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersAndReadBackAsTheLocaleWrites
         {QLocale(QLocale::Hebrew, QLocale::Israel), true, true},
         {QLocale(QLocale::Hindi, QLocale::India), false, false},
     };
-    const QLocale before;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.locale.name().toStdString());
-        QLocale::setDefault(c.locale);
+        const ScopedDefaultLocale locale(c.locale);
         QFile::remove(path("r.pdf"));
         env.options(true, false, false);
         const auto report = run(QStringLiteral("Jo Bloggs"), QStringLiteral("North Weir"), {}, {"r.pdf"});
@@ -486,7 +771,6 @@ TEST_F(ReportFonts, TheDatesPrintInTheLocalesLettersAndReadBackAsTheLocaleWrites
             EXPECT_FALSE(PdfProbe::showsABox(*found, pageFonts)) << footer.toStdString();
         }
     }
-    QLocale::setDefault(before);
 }
 
 // Fonts with CFF outlines are embedded too: an OpenType program where its

@@ -3,6 +3,8 @@
 #include "InstalledFonts.h"
 #include "ReportFixture.h"
 #include "ToolRunner.h"
+#include "report/RptFonts.h"
+#include "report/RptPdfExport.h"
 #include "report/RptRtfExport.h"
 #include "support/RtfReader.h"
 
@@ -311,6 +313,95 @@ TEST_F(RtfExport, OtherScriptsAreMarkedWithTheirDirectionAndAFontThatHasThem)
     // Latin cells beside them stay as they were, without marks.
     EXPECT_TRUE(raw.contains("\\pard\\intbl\\ql\\plain\\f0\\fs20\\cf1 Info 0"));
     EXPECT_TRUE(raw.contains("\\pard\\intbl\\ql\\plain\\f0\\fs20\\cf1 Replaced the coil cable.\\cell"));
+}
+
+namespace {
+
+// The character set the font table gives font number n.
+int charsetOf(const QByteArray &rtf, int n)
+{
+    const QRegularExpression entry(QStringLiteral("\\{\\\\f%1\\\\[^ ;]*\\\\fcharset(\\d+)").arg(n));
+    const QRegularExpressionMatch m = entry.match(QString::fromLatin1(rtf));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// The PostScript name of the font fontconfig gives a reader for the family.
+QByteArray postScriptNameOf(const QString &family)
+{
+    FcInit();
+    FcPattern *p = FcPatternCreate();
+    FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8 *>(family.toUtf8().constData()));
+    FcConfigSubstitute(nullptr, p, FcMatchPattern);
+    FcDefaultSubstitute(p);
+    FcResult result = FcResultNoMatch;
+    FcPattern *match = FcFontMatch(nullptr, p, &result);
+    FcChar8 *name = nullptr;
+    QByteArray out;
+    if (match && FcPatternGetString(match, FC_POSTSCRIPT_NAME, 0, &name) == FcResultMatch)
+        out = reinterpret_cast<const char *>(name);
+    if (match)
+        FcPatternDestroy(match);
+    FcPatternDestroy(p);
+    return out;
+}
+
+} // namespace
+
+// Han letters without kana are Japanese in a report of a Japanese locale,
+// Chinese in one of a Chinese locale and, as before, in any other; with
+// kana they are Japanese. The RTF file names them with that language's
+// character set and with the font the PDF file prints them with, chosen by
+// fontconfig for the report's language.
+TEST_F(RtfExport, HanLettersAreTaggedByTheReportsLanguage)
+{
+    if (!ToolRunner::available(QStringLiteral("pdffonts")))
+        GTEST_SKIP() << "poppler not installed";
+    const QString kanji = QStringLiteral("\u6d41\u91cf\u8a08\u70b9\u691c");  // no kana
+    const QString kana = QStringLiteral("\u6d41\u91cf\u8a08\u3092\u70b9\u691c");
+    if (!anyFontHas(kanji.front().unicode()))
+        GTEST_SKIP() << "no font has Han letters";
+    const struct {
+        QLocale locale;
+        QString note;
+        const char *asked;  // the language fontconfig is asked
+        int charset;        // 128 Japanese, 134 Chinese (simplified)
+    } cases[] = {
+        {QLocale(QLocale::Japanese, QLocale::Japan), kanji, "ja", 128},
+        {QLocale(QLocale::Chinese, QLocale::China), kanji, "zh-cn", 134},
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), kanji, "en", 134},
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), kana, "en", 128},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString() + " " + c.note.toStdString());
+        feed[Notes] = QStringList{c.note};
+        feed.bind(report);
+        report.locale = c.locale;
+        ASSERT_TRUE(report.PrepareReport());
+        EXPECT_EQ(Rpt::fontLanguage().toStdString(), c.asked);
+        TRptPDFExport pdf;
+        pdf.FileName = dir.filePath(QStringLiteral("report.pdf"));
+        ASSERT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
+        rtf.FileName = dir.filePath(QStringLiteral("report.rtf"));
+        ASSERT_TRUE(report.Export(rtf)) << rtf.lastError.toStdString();
+        QFile f(rtf.FileName);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        raw = f.readAll();
+        const TestSupport::RtfDocument doc = TestSupport::readRtf(raw);
+        const TestSupport::RtfParagraph *p = doc.paragraph(c.note);
+        ASSERT_NE(p, nullptr);
+        const QString pdfFonts = ToolRunner::run(QStringLiteral("pdffonts"), {pdf.FileName}).value_or(QString());
+        for (const TestSupport::RtfChar &m : p->chars) {
+            if (m.c.script() != QChar::Script_Han)
+                continue;
+            SCOPED_TRACE("U+" + QString::number(m.c.unicode(), 16).toStdString());
+            EXPECT_EQ(charsetOf(raw, m.eastAsianFont), c.charset);
+            ASSERT_TRUE(doc.fonts.count(m.eastAsianFont));
+            const QByteArray printedWith = postScriptNameOf(doc.fonts.at(m.eastAsianFont));
+            EXPECT_FALSE(printedWith.isEmpty()) << doc.fonts.at(m.eastAsianFont).toStdString();
+            EXPECT_TRUE(pdfFonts.contains(QLatin1Char('+') + QString::fromLatin1(printedWith) + QLatin1Char(' ')))
+                << doc.fonts.at(m.eastAsianFont).toStdString() << " not in " << pdfFonts.toStdString();
+        }
+    }
 }
 
 // ---- the file as a word processor reads it ----------------------------------------------
