@@ -35,12 +35,27 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 constexpr const char *kChildVariable = "VANTORO_TEST_PROGRAM_END";
 constexpr const char *kClosedLine = "start-up window closed";
 constexpr qint64 kAtOnceMs = 2000;
+
+// Waits for the child to end, until `withinMs` after `since`; one still
+// running then is killed. Whether it ended in time, and when.
+std::pair<bool, qint64> waitForEnd(QProcess &child, const QElapsedTimer &since, qint64 withinMs, QByteArray &output)
+{
+    const bool ended = child.waitForFinished(static_cast<int>(std::max<qint64>(0, withinMs - since.elapsed())));
+    const qint64 endedAfter = since.elapsed();
+    if (!ended) {
+        child.kill();
+        child.waitForFinished();
+    }
+    output += child.readAll();
+    return {ended, endedAfter};
+}
 
 class ProgramEndChild : public TestSupport::ConsoleSimTest {};
 
@@ -131,13 +146,7 @@ TEST(ProgramEnd, TheProcessEndsAtOnceAndVantoroStartsAgain)
         }
         QThread::msleep(10);
     }
-    const bool ended = child.waitForFinished(static_cast<int>(std::max<qint64>(0, kAtOnceMs - sinceClose.elapsed())));
-    const qint64 endedAfter = sinceClose.elapsed();
-    if (!ended) {
-        child.kill();
-        child.waitForFinished();
-    }
-    output += child.readAll();
+    const auto [ended, endedAfter] = waitForEnd(child, sinceClose, kAtOnceMs, output);
     EXPECT_TRUE(ended) << "still running " << endedAfter << " ms after the start-up window closed";
     EXPECT_LT(endedAfter, kAtOnceMs);
     EXPECT_GE(lockFreeAfter, 0);
@@ -290,13 +299,7 @@ TEST(ProgramEnd, ASignalDuringADownloadEndsItAsACloseDoesAndLetsThePortGo)
         ASSERT_EQ(::kill(static_cast<pid_t>(child.processId()), c.signal), 0);
         QElapsedTimer sinceSignal;
         sinceSignal.start();
-        const bool ended = child.waitForFinished(static_cast<int>(2 * kAtOnceMs));
-        const qint64 endedAfter = sinceSignal.elapsed();
-        if (!ended) {
-            child.kill();
-            child.waitForFinished();
-        }
-        output += child.readAll();
+        const auto [ended, endedAfter] = waitForEnd(child, sinceSignal, 2 * kAtOnceMs, output);
         EXPECT_TRUE(ended) << "still running " << endedAfter << " ms after the signal";
         EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << "the signal ended it on the spot";
         EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
