@@ -3,6 +3,7 @@
 #include "console/ProgramIcon.h"
 #include "console/ProgramInfo.h"
 #include "console/TVRStartupForm.h"
+#include "platform/EndSignals.h"
 #include "platform/IntConvert.h"
 #include "platform/PortMap.h"
 #include "platform/Prompter.h"
@@ -11,8 +12,27 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <optional>
+#include <utility>
 
 namespace Console {
+
+namespace {
+
+// A signal to end (a logout, a kill, Ctrl+C) ends the program as closing the
+// start-up window does: the main window saves its settings, aborts a
+// transfer and lets the port go. First every dialog and message box still
+// open ends, and none opens any more, so that nothing waits for an answer
+// that no one will give. A second signal finds the close under way.
+void EndAsTheWindowCloses(TVRStartupForm &form, bool &ending)
+{
+    if (std::exchange(ending, true))
+        return;
+    QCoreApplication::exit(0);
+    form.close();
+}
+
+} // namespace
 
 VantoroApplication::VantoroApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
@@ -67,12 +87,20 @@ int WinMain(const StartOptions &options)
         return 0;
     }
 
+    // Watched from when the window shows until the program has let go of
+    // everything: a signal while it is taken down finds the end under way.
+    std::optional<Platform::EndSignals> endSignals;
+    bool ending = false;
     Platform::guarded([&] {
         TVRStartupForm form;
         VRStartupForm = &form;
         if (options.port)
             form.PreselectPort(*options.port);
         form.show();
+        endSignals.emplace([&ending](int) {
+            if (TVRStartupForm *shown = VRStartupForm)
+                Platform::guarded([&] { EndAsTheWindowCloses(*shown, ending); });
+        });
         QApplication::exec();
     });
     VRStartupForm = nullptr;

@@ -26,7 +26,8 @@ struct StartOptions {
 StartOptions ParseCommandLine(const QStringList &arguments);
 
 // Runs the program; 0 in every case, also when another copy runs. From its
-// start the program ignores SIGXFSZ.
+// start the program ignores SIGXFSZ; while its start-up window is shown,
+// SIGTERM, SIGHUP and SIGINT end it as closing that window does.
 int WinMain(const StartOptions &options);
 
 } // namespace Console

@@ -2,6 +2,7 @@
 
 #include "platform/Prompter.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
@@ -20,9 +21,17 @@ namespace Platform {
 
 namespace {
 
-constexpr const char *kNoProgram = "no program to open it.";
+constexpr const char *kDesktopOpener = "xdg-open";
 constexpr qsizetype kErrorTail = 4096; // bytes of the opener's error output kept
-constexpr qsizetype kReasonLines = 3;  // lines of it that the message shows
+
+// What the technician can do when no program opens a target, by its kind.
+QString noProgramText(const QUrl &url)
+{
+    const char *kind = "links of this kind";
+    if (url.isLocalFile())
+        kind = QFileInfo(url.toLocalFile()).isDir() ? "folders" : "files of this kind";
+    return QStringLiteral("No program is set to open %1; set one in the desktop's settings.").arg(QLatin1String(kind));
+}
 
 ShellOpenHandler &handler()
 {
@@ -42,7 +51,7 @@ int &openersRunning()
     return count;
 }
 
-QString opener() { return openerProgram().isEmpty() ? QStringLiteral("xdg-open") : openerProgram(); }
+QString opener() { return openerProgram().isEmpty() ? QLatin1String(kDesktopOpener) : openerProgram(); }
 
 // The opener's one argument: an absolute path for a file, else the link.
 QString openerArgument(const QUrl &url)
@@ -50,33 +59,63 @@ QString openerArgument(const QUrl &url)
     return url.isLocalFile() ? QFileInfo(url.toLocalFile()).absoluteFilePath() : url.toString(QUrl::FullyEncoded);
 }
 
-// The opener's error output as it wrote it, cut to its last lines (a path
-// with a line break in it spans two), without blank lines around it.
-QString errorText(const QByteArray &errorOutput)
+// The target as it may stand in the opener's words: its URL or its path
+// (the URLs first, as they hold the path).
+QStringList spellingsOf(const QUrl &url)
 {
-    QStringList lines = QString::fromLocal8Bit(errorOutput).split(QLatin1Char('\n'));
-    for (QString &line : lines) {
-        while (!line.isEmpty() && line.back().isSpace())
-            line.chop(1);
-    }
-    while (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    lines = lines.mid(std::max<qsizetype>(0, lines.size() - kReasonLines));
-    while (!lines.isEmpty() && lines.first().trimmed().isEmpty())
-        lines.removeFirst();
-    return lines.join(QLatin1Char('\n')).trimmed();
+    if (!url.isLocalFile())
+        return {};
+    return {url.toString(QUrl::FullyEncoded), url.toString(), openerArgument(url)};
 }
 
-QString failureReason(QProcess &process, const QByteArray &errorOutput)
+// The short name the message gives a target: a file's or folder's own name.
+QString shortNameOf(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return url.toString();
+    const QString name = QDir(url.toLocalFile()).dirName();
+    return name.isEmpty() ? url.toLocalFile() : name;
+}
+
+// The last line of the opener's error output, in the technician's terms:
+// the target by its short name (a path may hold a line break, and is named
+// once already), without the opener's own name, the script path and line
+// number a shell puts before its errors ("/usr/bin/xdg-open: 882: ").
+QString lastErrorLine(const QByteArray &errorOutput, const QUrl &url)
+{
+    static const QRegularExpression shellPrefix(QStringLiteral("^\\S+: (line )?[0-9]+: "));
+    const QString placeholder(QChar(0xFFFC));
+    QString text = QString::fromLocal8Bit(errorOutput);
+    for (const QString &spelling : spellingsOf(url))
+        text.replace(spelling, placeholder);
+    QStringList lines = text.split(QLatin1Char('\n'));
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
+        lines.removeLast();
+    QString line = lines.isEmpty() ? QString() : lines.last().trimmed();
+    line.remove(shellPrefix);
+    for (const QString &name : QStringList{QLatin1String(kDesktopOpener), QFileInfo(opener()).fileName()}) {
+        if (line.startsWith(name + QStringLiteral(": ")))
+            line.remove(0, name.size() + 2);
+    }
+    return line.replace(placeholder, shortNameOf(url));
+}
+
+// Why the opener failed, in one sentence: no program for the kind of target
+// (the opener says "no method available", which adds nothing to that), else
+// the opener's own last line, else how it ended.
+QString failureReason(QProcess &process, const QByteArray &errorOutput, const QUrl &url)
 {
     if (process.error() == QProcess::FailedToStart)
-        return QLatin1String(kNoProgram);
-    const QString text = errorText(errorOutput);
-    if (!text.isEmpty())
-        return text;
+        return noProgramText(url);
+    const QString line = lastErrorLine(errorOutput, url);
+    if (line.startsWith(QLatin1String("no method available")))
+        return noProgramText(url);
+    if (!line.isEmpty())
+        return QStringLiteral("The desktop's opener reported: %1").arg(line);
+    const QString name = QFileInfo(process.program()).fileName();
     if (process.exitStatus() == QProcess::CrashExit)
-        return QStringLiteral("the opener %1 ended unexpectedly.").arg(process.program());
-    return QStringLiteral("the opener %1 ended with exit code %2.").arg(process.program()).arg(process.exitCode());
+        return QStringLiteral("The desktop's opener (%1) ended unexpectedly.").arg(name);
+    return QStringLiteral("The desktop's opener (%1) ended with exit code %2.").arg(name).arg(process.exitCode());
 }
 
 // Runs the opener beside the program and watches how it ends. The process
@@ -106,13 +145,13 @@ bool startOpener(const QUrl &url, OpenFailed onFailed)
             *errorOutput = errorOutput->right(kErrorTail);
     });
     // A process that could not start reports an error and no end.
-    const auto ended = [process, errorOutput, hasEnded, onFailed = std::move(onFailed)](bool failed) {
+    const auto ended = [process, errorOutput, hasEnded, url, onFailed = std::move(onFailed)](bool failed) {
         if (std::exchange(*hasEnded, true))
             return;
         --openersRunning();
         *errorOutput += process->readAllStandardError();
         if (failed && onFailed)
-            onFailed(failureReason(*process, *errorOutput));
+            onFailed(failureReason(*process, *errorOutput, url));
         process->deleteLater();
     };
     QObject::connect(process, &QProcess::finished, process, [ended](int code, QProcess::ExitStatus status) {
@@ -129,7 +168,7 @@ bool startOpener(const QUrl &url, OpenFailed onFailed)
 
 QString unopenedText(const QString &target, const QString &reason)
 {
-    return QStringLiteral("Could not open %1: %2").arg(target, reason);
+    return QStringLiteral("Could not open \"%1\".\n%2").arg(target, reason);
 }
 
 // Messages about targets that did not open, shown one box at a time: one
@@ -214,7 +253,7 @@ void tellUnopened(const QStringList &targets, QWidget *parent)
         return;
     QStringList lines;
     for (const QString &target : targets)
-        lines << unopenedText(target, QLatin1String(kNoProgram));
+        lines << unopenedText(target, noProgramText(shellUrlFor(target)));
     tell(lines.join(QStringLiteral("\n\n")), parent);
 }
 

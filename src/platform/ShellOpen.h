@@ -24,8 +24,11 @@ namespace Platform {
 // else is a local path.
 QUrl shellUrlFor(const QString &target);
 
-// Why an opener that had started failed: what it wrote to its error output
-// (its last three lines), or a line naming how it ended.
+// Why an opener that had started failed, as one sentence for the
+// technician: that no program is set for the kind of target (the opener's
+// "no method available"), else the last line of the opener's error output
+// without the script paths and line numbers a shell puts before it, else
+// how the opener ended.
 using OpenFailed = std::function<void(const QString &reason)>;
 
 // Opens the target; false when nothing could be started to open it. When the
@@ -45,7 +48,8 @@ bool shellOpenOrTell(const QString &target, QWidget *parent = nullptr);
 // One message box for every target in the list that could not be opened, a
 // paragraph each, because no opener could be started; nothing for an empty list.
 void tellUnopened(const QStringList &targets, QWidget *parent = nullptr);
-// The message box for one target whose opener failed, with its reason.
+// The message box for one target whose opener failed: "Could not open",
+// the target, and on a line of its own the reason.
 void tellOpenFailed(const QString &target, const QString &reason, QWidget *parent = nullptr);
 // A shellOpen callback that tells of the failure, unless `parent` (when
 // given) has closed by then.

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -92,10 +93,15 @@ protected:
     void blockIni() { refusingDisk.emplace(); }
     void unblockIni() { refusingDisk.reset(); }
     QString refusedText() const { return QStringLiteral("Unable to write to ") + iniPath(); }
-    // What the technician is told about a file or folder the desktop could not open.
-    static QString unopenedText(const QString &path)
+    // What the technician is told about a file, folder or link that no program opens.
+    static QString unopenedText(const QString &target)
     {
-        return QStringLiteral("Could not open ") + path + QStringLiteral(": no program to open it.");
+        const char *kind = target.contains(QLatin1String("://")) ? "links of this kind"
+                           : QFileInfo(target).isDir()             ? "folders"
+                                                                   : "files of this kind";
+        return QStringLiteral("Could not open \"%1\".\n"
+                              "No program is set to open %2; set one in the desktop's settings.")
+            .arg(target, QLatin1String(kind));
     }
 };
 

@@ -6,11 +6,14 @@
 #include "support/AsNobody.h"
 #include "support/ChildTest.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -99,6 +102,72 @@ TEST_F(ProgramEntry, RunsTheStartupWindowUntilItCloses)
     // The lock went with the run.
     const Platform::SingleInstance after(lockName());
     EXPECT_EQ(after.state(), Platform::SingleInstance::State::Acquired);
+}
+
+// A signal to end (a logout, a kill, Ctrl+C) ends the program as closing its
+// window does, also from under a modal box that no one will answer; no box
+// opens after it, and a second signal finds the end under way. Afterwards
+// the signals have their default again.
+TEST_F(ProgramEntry, ASignalToEndClosesTheProgramFromUnderAModalBox)
+{
+    for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(::strsignal(signalNumber));
+        std::signal(signalNumber, SIG_DFL); // as a desktop starts it, whatever ran this test
+        int boxesEnded = 0;
+        bool startupVisible = true;
+        // Fires only when the program did not end: what is still open is
+        // closed, so that the failure ends the test.
+        int leftOpen = 0;
+        QTimer watchdog;
+        QObject::connect(&watchdog, &QTimer::timeout, [&] {
+            ++leftOpen;
+            for (QWidget *window : QApplication::topLevelWidgets()) {
+                if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+                    box->reject();
+            }
+            QCoreApplication::exit(0);
+        });
+        watchdog.start(5000);
+        QTimer::singleShot(0, [&] {
+            // A box of no window, as the top-level handler's: it alone keeps the program running.
+            QMessageBox waiting(QMessageBox::NoIcon, QStringLiteral("Vantoro"), QStringLiteral("An open question"),
+                                QMessageBox::Ok);
+            QTimer::singleShot(0, [signalNumber] {
+                ::raise(signalNumber);
+                ::raise(signalNumber);
+            });
+            waiting.exec();
+            ++boxesEnded;
+            QMessageBox next(QMessageBox::NoIcon, QStringLiteral("Vantoro"), QStringLiteral("A later question"),
+                             QMessageBox::Ok, VRStartupForm);
+            next.exec();
+            ++boxesEnded;
+            startupVisible = VRStartupForm->isVisible();
+        });
+        EXPECT_EQ(Console::WinMain({}), 0);
+        EXPECT_EQ(leftOpen, 0);
+        EXPECT_EQ(boxesEnded, 2);
+        EXPECT_FALSE(startupVisible);
+        struct sigaction now = {};
+        ASSERT_EQ(::sigaction(signalNumber, nullptr, &now), 0);
+        EXPECT_EQ(now.sa_handler, SIG_DFL);
+    }
+}
+
+// Started with the hang-up ignored (nohup), the program keeps it ignored.
+TEST_F(ProgramEntry, AHangUpIgnoredAtStartStaysIgnored)
+{
+    std::signal(SIGHUP, SIG_IGN);
+    void (*whileRunning)(int) = SIG_DFL;
+    QTimer::singleShot(0, [&] {
+        struct sigaction now = {};
+        ::sigaction(SIGHUP, nullptr, &now);
+        whileRunning = now.sa_handler;
+        VRStartupForm->Exit2->trigger();
+    });
+    EXPECT_EQ(Console::WinMain({}), 0);
+    EXPECT_EQ(whileRunning, SIG_IGN);
+    std::signal(SIGHUP, SIG_DFL);
 }
 
 // "<settings file>|entry" or "<settings file>|no entry"

@@ -3,6 +3,7 @@
 #include "console/TAboutBox.h"
 #include "console/TDlProgForm.h"
 #include "console/TStringQuery.h"
+#include "support/Centres.h"
 
 #include <QLabel>
 #include <QScreen>
@@ -124,9 +125,9 @@ TEST_F(SmallDialogs, AboutBoxOpensCentredOnTheScreen)
     owner.show();
     TAboutBox box(&owner);
     box.show();
-    const QPoint centre = box.screen()->availableGeometry().center();
-    EXPECT_LE((box.frameGeometry().center() - centre).manhattanLength(), 1)
-        << box.frameGeometry().center().x() << "," << box.frameGeometry().center().y();
+    const QRect screen = box.screen()->availableGeometry();
+    EXPECT_TRUE(TestSupport::centredOn(box.frameGeometry(), screen))
+        << TestSupport::describe(box.frameGeometry()) << " on " << TestSupport::describe(screen);
 }
 
 } // namespace

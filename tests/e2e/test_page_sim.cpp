@@ -11,6 +11,7 @@
 #include "platform/PortMap.h"
 #include "platform/ShellOpen.h"
 #include "serial/SerComm.h"
+#include "support/FakeOpener.h"
 #include "support/PageTestHost.h"
 #include "support/ScriptedPrompter.h"
 #include "z960sim/Z960Sim.h"
@@ -36,6 +37,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -257,17 +259,44 @@ TEST_F(PagesAgainstSim, UntickedOpenDownloadedFilesOnlyStoresTheFile)
     EXPECT_TRUE(opened.empty());
 }
 
+// Whether no opener starts or the desktop's opener fails, the technician is
+// told the file's name and what to do, once the download has ended.
 TEST_F(PagesAgainstSim, ADownloadTheDesktopCannotOpenIsNamedAndStays)
 {
+    const QString noProgram =
+        QStringLiteral("No program is set to open files of this kind; set one in the desktop's settings.");
+    const struct {
+        const char *what;
+        const char *openerBody; // nullptr: no opener starts
+        QString reason;
+    } cases[] = {
+        {"no opener", nullptr, noProgram},
+        {"no program for the kind of file", TestSupport::kNoMethodOpener, noProgram},
+        {"the viewer set for it fails", "echo '/usr/bin/xdg-open: 882: viewer: out of memory' >&2; exit 4",
+         QStringLiteral("The desktop's opener reported: viewer: out of memory")},
+    };
     sim.addFile("c.csv", bytesOf("1,2\r\n"));
-    data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
-    openRefused = true;
-    data->DownLoadBtnClick(data->DownLoadBtn);
-    EXPECT_EQ(prompter.texts(),
-              QStringList{QStringLiteral("Could not open %1: no program to open it.").arg(meterDir + "c.csv")});
-    EXPECT_EQ(read(meterDir + "c.csv"), "1,2\r\n");
-    EXPECT_EQ(host->progress, nullptr);
-    EXPECT_TRUE(data->DownLoadBtn->isEnabled());
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        prompter.messages.clear();
+        Platform::setShellOpenHandler({}); // the opener program itself runs
+        std::optional<TestSupport::FakeOpener> opener;
+        if (c.openerBody)
+            opener.emplace(c.openerBody);
+        else
+            Platform::setOpenerProgram(QStringLiteral("/nonexistent/vantoro-opener"));
+        data->FilelistRefreshBtnClick(data->FilelistRefreshBtn);
+        data->DownLoadBtnClick(data->DownLoadBtn);
+        if (opener) {
+            ASSERT_TRUE(opener->finish());
+        }
+        Platform::setOpenerProgram({});
+        EXPECT_EQ(prompter.texts(),
+                  QStringList{QStringLiteral("Could not open \"%1\".\n%2").arg(meterDir + "c.csv", c.reason)});
+        EXPECT_EQ(read(meterDir + "c.csv"), "1,2\r\n");
+        EXPECT_EQ(host->progress, nullptr);
+        EXPECT_TRUE(data->DownLoadBtn->isEnabled());
+    }
 }
 
 TEST_F(PagesAgainstSim, MeterAbortFailsAndKeepsTheEarlierCopy)

@@ -68,46 +68,66 @@ TEST(ShellOpen, ATargetTheDesktopRefusesIsNamedInOneMessage)
     accept = false;
     EXPECT_FALSE(Platform::shellOpenOrTell("/tmp/a b/Monitor.csv"));
     EXPECT_FALSE(Platform::shellOpenOrTell("https://www.stelvanor.example/"));
+    EXPECT_FALSE(Platform::shellOpenOrTell("/tmp"));
     EXPECT_FALSE(Platform::shellOpenOrTell("")); // nothing asked, nothing said
-    EXPECT_EQ(asked, 3);
-    ASSERT_EQ(prompter.messages.size(), 2u);
-    EXPECT_EQ(prompter.messages[0].text, "Could not open /tmp/a b/Monitor.csv: no program to open it.");
+    EXPECT_EQ(asked, 4);
+    EXPECT_EQ(prompter.texts(),
+              (QStringList{"Could not open \"/tmp/a b/Monitor.csv\".\n"
+                           "No program is set to open files of this kind; set one in the desktop's settings.",
+                           "Could not open \"https://www.stelvanor.example/\".\n"
+                           "No program is set to open links of this kind; set one in the desktop's settings.",
+                           "Could not open \"/tmp\".\n"
+                           "No program is set to open folders; set one in the desktop's settings."}));
     EXPECT_EQ(prompter.messages[0].caption, Platform::applicationTitle());
-    EXPECT_EQ(prompter.messages[1].text, "Could not open https://www.stelvanor.example/: no program to open it.");
 
-    // Several targets: one message, a line for each; none: no message.
+    // Several targets: one message, a paragraph for each; none: no message.
     prompter.messages.clear();
     Platform::tellUnopened({});
     Platform::tellUnopened({"/r/a.pdf", "/r/a.csv"});
-    ASSERT_EQ(prompter.messages.size(), 1u);
-    EXPECT_EQ(prompter.messages[0].text, "Could not open /r/a.pdf: no program to open it.\n\n"
-                                         "Could not open /r/a.csv: no program to open it.");
+    EXPECT_EQ(prompter.texts(),
+              QStringList{"Could not open \"/r/a.pdf\".\n"
+                          "No program is set to open files of this kind; set one in the desktop's settings.\n\n"
+                          "Could not open \"/r/a.csv\".\n"
+                          "No program is set to open files of this kind; set one in the desktop's settings."});
     Platform::setShellOpenHandler({});
 }
 
+// The message names the target once and says in one sentence what the
+// technician can do; the opener's last line only where it adds to that,
+// without the script paths and line numbers of its shell.
 TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
 {
     const char *plain = "/tmp/a b/Monitor.csv";
+    const QString noProgram =
+        QStringLiteral("No program is set to open files of this kind; set one in the desktop's settings.");
     const struct {
         const char *what;
         const char *target;
         const char *body;
         bool windowCloses;
-        const char *message; // nullptr: none
+        QString reason; // empty: no message
     } cases[] = {
-        {"no program for the kind of file", plain,
-         "echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3", false,
-         "Could not open /tmp/a b/Monitor.csv: xdg-open: no method available for opening '/tmp/a b/Monitor.csv'"},
+        {"no program for the kind of file", plain, TestSupport::kNoMethodOpener, false, noProgram},
+        {"no program for folders", "/tmp", TestSupport::kNoMethodOpener, false,
+         QStringLiteral("No program is set to open folders; set one in the desktop's settings.")},
+        {"a file gone meanwhile", plain, "echo \"xdg-open: file '$1' does not exist\" >&2; exit 2", false,
+         QStringLiteral("The desktop's opener reported: file 'Monitor.csv' does not exist")},
+        {"the program set for the file is missing", plain,
+         "echo '/usr/bin/xdg-open: 882: www-browser: not found' >&2\n"
+         "echo '/usr/bin/xdg-open: line 901: viewer: command not found' >&2; exit 4",
+         false, QStringLiteral("The desktop's opener reported: viewer: command not found")},
+        {"a failure naming the file's URL", plain,
+         "echo \"gio: file://$1: Failed to find default application for content type 'text/csv'\" >&2; exit 4", false,
+         QStringLiteral("The desktop's opener reported: gio: Monitor.csv: Failed to find default application for "
+                        "content type 'text/csv'")},
         {"a failure without a word", plain, "exit 4", false,
-         "Could not open /tmp/a b/Monitor.csv: the opener %1 ended with exit code 4."},
-        // The reason is the whole error output, cut to its last three lines.
-        {"a reason of several lines", plain,
-         "printf 'mimeopen: one\\n\\nxdg-open: two\\nxdg-open: three\\nxdg-open: four\\n\\n' >&2; exit 3", false,
-         "Could not open /tmp/a b/Monitor.csv: xdg-open: two\nxdg-open: three\nxdg-open: four"},
+         QStringLiteral("The desktop's opener (opener) ended with exit code 4.")},
+        {"an opener that crashed", plain, "kill -KILL $$", false,
+         QStringLiteral("The desktop's opener (opener) ended unexpectedly.")},
         {"a path with a line break", "/tmp/a\nb.csv", "echo \"xdg-open: file '$1' does not exist\" >&2; exit 2",
-         false, "Could not open /tmp/a\nb.csv: xdg-open: file '/tmp/a\nb.csv' does not exist"},
-        {"opened", plain, "exit 0", false, nullptr},
-        {"failed once the window had closed", plain, "echo 'no method' >&2; exit 3", true, nullptr},
+         false, QStringLiteral("The desktop's opener reported: file 'a\nb.csv' does not exist")},
+        {"opened", plain, "exit 0", false, {}},
+        {"failed once the window had closed", plain, TestSupport::kNoMethodOpener, true, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,12 +143,11 @@ TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
             window.reset();
         ASSERT_TRUE(opener.finish());
         EXPECT_EQ(opener.argument(), target.toUtf8()) << "one argument, as it stands";
-        if (c.message) {
-            ASSERT_EQ(prompter.messages.size(), 1u);
-            EXPECT_EQ(prompter.messages[0].text, QString::fromUtf8(c.message).arg(opener.program()));
-        } else {
-            EXPECT_TRUE(prompter.messages.empty()) << prompter.messages[0].text.toStdString();
-        }
+        if (c.reason.isEmpty())
+            EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+        else
+            EXPECT_EQ(prompter.texts(),
+                      QStringList{QStringLiteral("Could not open \"%1\".\n%2").arg(target, c.reason)});
     }
 }
 
@@ -137,7 +156,7 @@ TEST(ShellOpen, AnOpenerThatStartsAndFailsSaysWhyWithoutHoldingTheWindow)
 TEST(ShellOpen, FailuresAreToldOneBoxAtATime)
 {
     TestSupport::ScriptedPrompter prompter;
-    const TestSupport::FakeOpener opener("echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3");
+    const TestSupport::FakeOpener opener(TestSupport::kNoMethodOpener);
     prompter.whileOpen = [&] { opener.finish(); };  // each box's own loop runs the openers' ends
     QWidget window;
     for (const char *target : {"/tmp/a.pdf", "/tmp/a.rtf", "/tmp/a.csv"})
@@ -149,9 +168,11 @@ TEST(ShellOpen, FailuresAreToldOneBoxAtATime)
         EXPECT_FALSE(m.overMessage) << m.text.toStdString();
     }
     told.sort();
-    EXPECT_EQ(told, (QStringList{"Could not open /tmp/a.csv: xdg-open: no method available for opening '/tmp/a.csv'",
-                                 "Could not open /tmp/a.pdf: xdg-open: no method available for opening '/tmp/a.pdf'",
-                                 "Could not open /tmp/a.rtf: xdg-open: no method available for opening '/tmp/a.rtf'"}));
+    const QString noProgram =
+        QStringLiteral("\nNo program is set to open files of this kind; set one in the desktop's settings.");
+    EXPECT_EQ(told, (QStringList{"Could not open \"/tmp/a.csv\"." + noProgram,
+                                 "Could not open \"/tmp/a.pdf\"." + noProgram,
+                                 "Could not open \"/tmp/a.rtf\"." + noProgram}));
 }
 
 TEST(ShellOpen, WithoutAnOpenerTheMessageComesAtOnce)
@@ -161,8 +182,9 @@ TEST(ShellOpen, WithoutAnOpenerTheMessageComesAtOnce)
     EXPECT_FALSE(Platform::shellOpenOrTell(QStringLiteral("/tmp/Monitor.csv")));
     Platform::setOpenerProgram({});
     EXPECT_EQ(Platform::runningOpeners(), 0);
-    ASSERT_EQ(prompter.messages.size(), 1u);
-    EXPECT_EQ(prompter.messages[0].text, "Could not open /tmp/Monitor.csv: no program to open it.");
+    EXPECT_EQ(prompter.texts(),
+              QStringList{"Could not open \"/tmp/Monitor.csv\".\n"
+                          "No program is set to open files of this kind; set one in the desktop's settings."});
 }
 
 } // namespace

@@ -189,7 +189,9 @@ TEST_F(ReportRun, FilesTheDesktopCannotOpenAreNamedInOneMessageAndStayWritten)
     EXPECT_EQ(opened.size(), 3);
     QStringList lines;
     for (const char *name : {"r.pdf", "r.rtf", "r.csv"})
-        lines << QStringLiteral("Could not open %1: no program to open it.").arg(env.path(QString::fromLatin1(name)));
+        lines << QStringLiteral("Could not open \"%1\".\n"
+                                "No program is set to open files of this kind; set one in the desktop's settings.")
+                     .arg(env.path(QString::fromLatin1(name)));
     EXPECT_EQ(prompter.texts(), QStringList{lines.join(QStringLiteral("\n\n"))});
     EXPECT_TRUE(file("r.pdf").startsWith("%PDF-"));
     EXPECT_TRUE(file("r.rtf").startsWith("{\\rtf1"));
@@ -198,29 +200,47 @@ TEST_F(ReportRun, FilesTheDesktopCannotOpenAreNamedInOneMessageAndStayWritten)
 
 // With the desktop's opener failing for every file, each failure is told
 // once, in a box of its own, and only after the last save dialog: none comes
-// over a dialog, where the key meant for Save would close it unread.
+// over a dialog, where the key meant for Save would close it unread. The
+// message names the file and what to do, with the opener's own last line
+// only where it adds to that.
 TEST_F(ReportRun, FilesTheOpenerFailsOnAreToldAfterTheLastSaveDialogEachInABoxOfItsOwn)
 {
     Platform::setShellOpenHandler({});  // the opener program itself runs
-    const TestSupport::FakeOpener opener("echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3");
-    // Inside every dialog and box time passes: whatever opener has started ends.
-    prompter.whileOpen = [&] { opener.finish(); };
-    env.options(true, true, true, true, true, true);
-    answer({"r.pdf", "r.rtf", "r.csv"});
-    EXPECT_TRUE(run()->generated());
-    ASSERT_TRUE(opener.finish());
-    QStringList told, want;
-    for (const auto &m : prompter.messages) {
-        told << m.text;
-        EXPECT_FALSE(m.overSaveDialog) << m.text.toStdString();
-        EXPECT_FALSE(m.overMessage) << m.text.toStdString();
+    const struct {
+        const char *what;
+        const char *body;
+        const char *reason; // %1: the file's name
+    } cases[] = {
+        {"no program for the kind of file", TestSupport::kNoMethodOpener,
+         "No program is set to open files of this kind; set one in the desktop's settings."},
+        {"the viewer set for it fails", "echo \"/usr/bin/xdg-open: 882: viewer: cannot open '$1'\" >&2; exit 4",
+         "The desktop's opener reported: viewer: cannot open '%1'"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        prompter.messages.clear();
+        const TestSupport::FakeOpener opener(c.body);
+        // Inside every dialog and box time passes: whatever opener has started ends.
+        prompter.whileOpen = [&] { opener.finish(); };
+        env.options(true, true, true, true, true, true);
+        answer({"r.pdf", "r.rtf", "r.csv"});
+        EXPECT_TRUE(run()->generated());
+        ASSERT_TRUE(opener.finish());
+        prompter.whileOpen = {};
+        QStringList told, want;
+        for (const auto &m : prompter.messages) {
+            told << m.text;
+            EXPECT_FALSE(m.overSaveDialog) << m.text.toStdString();
+            EXPECT_FALSE(m.overMessage) << m.text.toStdString();
+        }
+        for (const char *name : {"r.csv", "r.pdf", "r.rtf"}) {
+            const QString path = env.path(QString::fromLatin1(name));
+            const QString reason = QString::fromUtf8(c.reason).replace(QLatin1String("%1"), QLatin1String(name));
+            want << QStringLiteral("Could not open \"%1\".\n%2").arg(path, reason);
+        }
+        told.sort();
+        EXPECT_EQ(told, want);
     }
-    for (const char *name : {"r.csv", "r.pdf", "r.rtf"}) {
-        const QString path = env.path(QString::fromLatin1(name));
-        want << QStringLiteral("Could not open %1: xdg-open: no method available for opening '%1'").arg(path);
-    }
-    told.sort();
-    EXPECT_EQ(told, want);
 }
 
 TEST_F(ReportRun, AFileThatCannotBeWrittenIsReportedAndTheNextFormatStillOffered)

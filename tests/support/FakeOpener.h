@@ -18,6 +18,13 @@
 
 namespace TestSupport {
 
+// What the desktop's opener writes on a desktop without a program for the
+// kind of target: the shell's error for each browser it tried, with the
+// script's path and line, then "no method available".
+inline constexpr const char *kNoMethodOpener =
+    "for b in www-browser links2 elinks links lynx w3m; do echo \"/usr/bin/xdg-open: 882: $b: not found\" >&2; done\n"
+    "echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3";
+
 class FakeOpener {
 public:
     explicit FakeOpener(const char *body)

@@ -8,6 +8,7 @@
 #include "console/TVRStartupForm.h"
 #include "console/TZ960InterfaceForm.h"
 #include "e2e/ConsoleSimFixture.h"
+#include "support/Centres.h"
 #include "support/UnderWindowManager.h"
 
 #include <QTest>
@@ -21,9 +22,6 @@ namespace {
 
 constexpr int kConnections = 3;
 constexpr int kTolerance = 2; // pixels
-
-// Twice the centre, so that odd sizes need no rounding.
-QPoint doubleCentre(const QRect &r) { return {2 * r.left() + r.width(), 2 * r.top() + r.height()}; }
 
 bool near(const QPoint &a, const QPoint &b, int tolerance)
 {
@@ -61,7 +59,7 @@ TEST_F(WindowPlacesChild, ThreeConnections)
         }));
         EXPECT_GT(mainFrame.height(), 572) << "the main window got no frame";
         // Frame on frame: the centres meet (within half a pixel of integer halves).
-        EXPECT_TRUE(near(doubleCentre(mainFrame), doubleCentre(before), 1))
+        EXPECT_TRUE(TestSupport::centredOn(mainFrame, before))
             << "main window's frame at " << mainFrame.x() << "," << mainFrame.y() << " " << mainFrame.width() << "x"
             << mainFrame.height();
         EXPECT_TRUE(near(mainUnderSetup.topLeft(), mainFrame.topLeft(), kTolerance))
