@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace Rpt {
 namespace {
@@ -91,42 +92,61 @@ public:
         orderForReading();
     }
 
-    // The glyphs cluster by cluster as typed; within a cluster first the
-    // glyph that begins it on the baseline (its left end), so that a reader
-    // placing the cluster's text where its first glyph stands places it there.
+    // The glyphs cluster by cluster as typed, each cluster's glyphs in the
+    // order of the pen, and each glyph given its share of the cluster's text.
     void orderForReading()
     {
-        // A cluster's glyphs stand side by side: runs of one cluster, put in the clusters' order.
-        struct Run {
-            int cluster;
-            size_t from, to;
-        };
-        std::vector<Run> runs;
+        std::vector<std::vector<size_t>> byCluster(out_.clusters.size());
         for (size_t i = 0; i < out_.glyphs.size(); ++i)
-            if (runs.empty() || runs.back().cluster != out_.glyphs[i].cluster)
-                runs.push_back(Run{out_.glyphs[i].cluster, i, i + 1});
-            else
-                runs.back().to = i + 1;
-        std::stable_sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.cluster < b.cluster; });
+            byCluster[static_cast<size_t>(out_.glyphs[i].cluster)].push_back(i);
         out_.reading.reserve(out_.glyphs.size());
-        for (const Run &r : runs) {
-            const size_t at = out_.reading.size();
-            for (size_t i = r.from; i < r.to; ++i)
-                out_.reading.push_back(i);
-            if (r.to - r.from == 1)
+        for (size_t c = 0; c < byCluster.size(); ++c) {
+            std::vector<size_t> &gs = byCluster[c];
+            const bool rtl = out_.rightToLeft[c];
+            // Left to right by the pen (rightwards from where a right-to-left
+            // glyph ends); a glyph that moves the pen before the marks that
+            // sit on it, marks as typed.
+            const auto key = [&](size_t i) {
+                const ShapedGlyph &g = out_.glyphs[i];
+                const double at = rtl ? -(g.pen + g.advance) : g.pen;
+                return std::make_tuple(at, (g.advance > 0) == rtl ? 0 : 1, g.origin, rtl ? -double(i) : double(i));
+            };
+            std::sort(gs.begin(), gs.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+            shareOut(gs, c);
+            out_.reading.insert(out_.reading.end(), gs.begin(), gs.end());
+        }
+    }
+
+    // Gives the cluster's glyphs, in reading order, their shares of its
+    // text: the characters in turn, to each glyph as many as the shaper gave
+    // it (from where it begins it to where the cluster's next glyph begins),
+    // the last glyph that has any taking the rest. Glyphs in the order of
+    // their characters so stand for their own; a further piece of a
+    // character drawn in several stands for nothing.
+    void shareOut(const std::vector<size_t> &gs, size_t c)
+    {
+        const QList<uint> text = out_.clusters[c].toUcs4();
+        const int n = static_cast<int>(text.size());
+        const auto begin = [&](size_t g) { return std::clamp(out_.glyphs[g].origin - clusterStarts_[c], 0, n); };
+        std::set<int> origins;
+        for (size_t g : gs)
+            origins.insert(begin(g));
+        std::vector<int> count(gs.size(), 0);
+        std::set<int> given;
+        size_t last = 0;
+        for (size_t k = 0; k < gs.size(); ++k) {
+            const int from = begin(gs[k]);
+            if (!given.insert(from).second)
                 continue;
-            const auto gs = out_.reading.begin() + static_cast<std::ptrdiff_t>(at);
-            if (out_.rightToLeft[static_cast<size_t>(r.cluster)])
-                std::reverse(gs, out_.reading.end());
-            const auto lead = std::min_element(gs, out_.reading.end(), [&](size_t a, size_t b) {
-                const auto rank = [&](size_t i) {
-                    const ShapedGlyph &g = out_.glyphs[i];
-                    const bool onPen = g.advance > 0 && g.x == g.pen && g.y == 0;
-                    return std::make_pair(onPen ? 0 : 1, g.pen);
-                };
-                return rank(a) < rank(b);
-            });
-            std::rotate(gs, lead, lead + 1);
+            const auto next = origins.upper_bound(from);
+            count[k] = (next == origins.end() ? n : *next) - (from == *origins.begin() ? 0 : from);
+            last = k;
+        }
+        int at = 0;
+        for (size_t k = 0; k < gs.size(); ++k) {
+            const int take = k == last ? n - at : std::min(count[k], n - at);
+            out_.glyphs[gs[k]].text = QString::fromUcs4(reinterpret_cast<const char32_t *>(text.constData()) + at, take);
+            at += take;
         }
     }
 
@@ -280,8 +300,8 @@ private:
         if (!item.font) {
             // No font can be used at all: an average width per character keeps the layout going.
             for (int i = item.from; i < item.to; ++i) {
-                const int cluster = addCluster(chars, i, i + 1, offset, hyphenAt, rtl, false);
-                item.glyphs.push_back(ShapedGlyph{nullptr, 0, item.width, 0, item.width, 556, cluster,
+                const int cluster = addCluster(chars, i, i + 1, offset, hyphenAt, rtl);
+                item.glyphs.push_back(ShapedGlyph{nullptr, 0, item.width, 0, item.width, 556, cluster, offset + i,
                                                   out_.clusters.back()});
                 item.width += 556;
             }
@@ -332,7 +352,7 @@ private:
         // The glyphs in reading order, cut into the fewest units whose
         // characters all come before the next unit's: a unit of one glyph
         // stands for its characters by itself; a unit of several (drawn
-        // out of order, or one character in several pieces) only as a whole.
+        // out of order, or one character in several pieces) shares them out.
         std::vector<unsigned> reading(count);
         for (unsigned k = 0; k < count; ++k)
             reading[k] = rtl ? count - 1 - k : k;
@@ -380,43 +400,13 @@ private:
             const Unit &unit = joined[u];
             const int from = u == 0 ? item.from : static_cast<int>(unit.first);
             const int to = u + 1 < joined.size() ? static_cast<int>(joined[u + 1].first) : item.to;
-            const bool whole = unit.to - unit.from > 1;
-            const int cluster = addCluster(chars, from, to, offset, hyphenAt, rtl, whole);
+            const int cluster = addCluster(chars, from, to, offset, hyphenAt, rtl);
             for (unsigned k = unit.from; k < unit.to; ++k) {
                 const unsigned i = reading[k];
+                const int origin = info[i].cluster == unit.first ? from : static_cast<int>(info[i].cluster);
                 glyphs[i] = ShapedGlyph{&f, info[i].codepoint, pens[i] + f.milli(pos[i].x_offset),
                                         static_cast<double>(f.milli(pos[i].y_offset)), pens[i],
-                                        static_cast<double>(f.milli(pos[i].x_advance)), cluster, QString()};
-            }
-            if (!whole) {
-                glyphs[reading[unit.from]].text = out_.clusters.back();
-                continue;
-            }
-            // Glyphs of the unit by the character they begin with.
-            std::map<unsigned, std::vector<unsigned>> byCluster;
-            for (unsigned k = unit.from; k < unit.to; ++k)
-                byCluster[info[reading[k]].cluster].push_back(reading[k]);
-            for (auto it = byCluster.begin(); it != byCluster.end(); ++it) {
-                // Its own characters: up to the next character another glyph of the unit begins with.
-                const auto next = std::next(it);
-                const int end = next == byCluster.end() ? to : static_cast<int>(next->first);
-                const int start = it->first == unit.first ? from : static_cast<int>(it->first);
-                const QString own = typedText(chars, start, end, offset, hyphenAt);
-                std::vector<unsigned> pieces = it->second;
-                std::sort(pieces.begin(), pieces.end());  // left to right
-                if (rtl)
-                    std::reverse(pieces.begin(), pieces.end());
-                // One character drawn in pieces (a vowel written around its
-                // consonant): each piece stands for its part of the
-                // character's decomposition, else for the whole character.
-                const QString parts = own.normalized(QString::NormalizationForm_KD);
-                const bool split = pieces.size() > 1 && own.toUcs4().size() == 1 &&
-                                   parts.toUcs4().size() == static_cast<qsizetype>(pieces.size());
-                const QList<uint> partChars = parts.toUcs4();
-                for (size_t p = 0; p < pieces.size(); ++p)
-                    glyphs[pieces[p]].text =
-                        split ? QString::fromUcs4(reinterpret_cast<const char32_t *>(&partChars[static_cast<qsizetype>(p)]), 1)
-                              : own;
+                                        static_cast<double>(f.milli(pos[i].x_advance)), cluster, offset + origin, QString()};
             }
         }
         item.glyphs.insert(item.glyphs.end(), glyphs.begin(), glyphs.end());
@@ -433,10 +423,10 @@ private:
         return QString::fromUcs4(typed.data(), static_cast<qsizetype>(typed.size()));
     }
 
-    int addCluster(const std::u32string &chars, int from, int to, int offset, int hyphenAt, bool rtl, bool whole)
+    int addCluster(const std::u32string &chars, int from, int to, int offset, int hyphenAt, bool rtl)
     {
         out_.rightToLeft.push_back(rtl);
-        out_.whole.push_back(whole);
+        clusterStarts_.push_back(offset + from);
         out_.clusters.push_back(typedText(chars, from, to, offset, hyphenAt));
         return static_cast<int>(out_.clusters.size()) - 1;
     }
@@ -446,6 +436,7 @@ private:
     ShapedLine &out_;
     hb_buffer_t *buffer_ = nullptr;
     std::set<int> levels_;
+    std::vector<int> clusterStarts_;  // where each cluster begins, code points into the line
 };
 
 } // namespace

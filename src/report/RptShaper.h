@@ -28,22 +28,26 @@ struct ShapedGlyph {
     double pen = 0;                  // where the pen stood for it (x less the shaper's offset)
     double advance = 0;              // how far it moves the pen
     int cluster = 0;                 // what it stands for: an index into ShapedLine::clusters
-    // The characters it stands for on its own, in the order typed; empty
-    // for a further glyph of a character drawn in several.
+    int origin = 0;                  // the first character the shaper gave it (code points into the line)
+    // Its share of its cluster's text: the cluster's glyphs in the order
+    // they are read give their cluster's text as typed. Empty for a piece
+    // of a character drawn in more glyphs than it has characters.
     QString text;
 };
 
 struct ShapedLine {
     QString text;                     // as typed (normalised)
     std::vector<ShapedGlyph> glyphs;  // left to right, as they print
-    std::vector<size_t> reading;      // the glyphs in the order the line is read, cluster by cluster
+    // The glyphs in the order the line is read: cluster by cluster as
+    // typed, and within a cluster in the order of the pen (leftwards in a
+    // right-to-left cluster), a mark after the glyph it sits on.
+    std::vector<size_t> reading;
     // The typed text each cluster of glyphs stands for, in the order typed:
-    // a glyph and its characters, or glyphs that only together stand for
+    // a glyph and its characters, or glyphs drawn in another order than
     // their characters (a vowel sign drawn before its consonant, a
-    // character drawn in two pieces, a mark placed over its letter).
+    // character drawn in pieces, a mark placed over its letter).
     std::vector<QString> clusters;
     std::vector<bool> rightToLeft;    // each cluster's direction
-    std::vector<bool> whole;          // each cluster: its glyphs stand for its text only together
     double width = 0;                 // 1/1000 em
     bool mixed = false;               // runs of both directions
 };
