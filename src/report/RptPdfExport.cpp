@@ -2,6 +2,7 @@
 
 #include "report/RptFontMetrics.h"
 #include "report/RptPdfText.h"
+#include "report/RptSubsetWidths.h"
 
 #include <QCryptographicHash>
 
@@ -141,6 +142,7 @@ private:
     }
 
     int embedOne(PdfFile &pdf, Used &u);
+    static QByteArray advancingAsDrawn(const QByteArray &program, int unitsPerEm, Codes &codes);
     static QByteArray toUnicodeMap(const Codes &codes);
     static QByteArray widthArray(const Codes &codes);
     static QByteArray glyphMap(const Codes &codes);
@@ -465,6 +467,20 @@ QByteArray subsetTag(const QByteArray &name, const std::map<uint32_t, uint32_t> 
     return tag;
 }
 
+// The TrueType subset with each code's glyph advancing by the code's width.
+QByteArray FontUse::advancingAsDrawn(const QByteArray &program, int unitsPerEm, Codes &codes)
+{
+    std::vector<std::pair<uint32_t, int>> wanted;
+    for (const auto &[code, c] : codes)
+        wanted.emplace_back(c.glyph, static_cast<int>(std::lround(c.width * unitsPerEm / 1000.0)));
+    std::vector<uint32_t> glyphOf;
+    const QByteArray out = withAdvances(program, wanted, glyphOf);
+    size_t i = 0;
+    for (auto &entry : codes)
+        entry.second.glyph = glyphOf[i++];
+    return out;
+}
+
 int FontUse::embedOne(PdfFile &pdf, Used &u)
 {
     const FontFile &f = *u.file;
@@ -472,7 +488,7 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
     for (const auto &use : u.uses)
         glyphs.insert(use.first.first);
     std::map<uint32_t, uint32_t> newIndex;
-    const QByteArray program = f.subset(glyphs, newIndex);
+    QByteArray program = f.subset(glyphs, newIndex);
     const bool cff = f.outlines() == Outlines::Cff;
     // TrueType: a code of its own for every glyph, text and width (code 0
     // stays the missing glyph's). CFF: the code is the glyph's character
@@ -495,6 +511,8 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
         if (!fresh && c->second.text.isEmpty())
             c->second.text = use.second.text;
     }
+    if (!cff)
+        program = advancingAsDrawn(program, f.unitsPerEm(), u.codes);
     const QByteArray name = subsetTag(f.postScriptName(), newIndex) + '+' + f.postScriptName();
     // A CID-keyed CFF program goes in bare: readers map its character
     // identifiers through its charset only then (inside an OpenType file
