@@ -1,6 +1,7 @@
 #include "report/RptPdfExport.h"
 
 #include "report/RptFontMetrics.h"
+#include "report/RptGlyphOutline.h"
 #include "report/RptPdfText.h"
 #include "report/RptSubsetWidths.h"
 
@@ -54,12 +55,17 @@ QByteArray hex4(uint32_t v) { return QByteArray::number(v, 16).rightJustified(4,
 
 class PdfFile;
 
-// What a code stands for and how wide it is.
+// What a code stands for, how wide it is and how far its glyph advances.
 struct GlyphUse {
     QString text;
     int width = 0;  // 1/1000 em
+    int reach = 0;  // 1/1000 em
 
-    bool operator<(const GlyphUse &o) const { return std::tie(text, width) < std::tie(o.text, o.width); }
+    explicit GlyphUse(const DrawnPiece &p) : text(p.text), width(p.width), reach(p.reach) {}
+    bool operator<(const GlyphUse &o) const
+    {
+        return std::tie(text, width, reach) < std::tie(o.text, o.width, o.reach);
+    }
 };
 
 // The fonts of one file: every font file its text draws from, with the
@@ -83,7 +89,9 @@ public:
         for (const DrawnPiece &p : pieces) {
             if (!p.file)
                 throw FontError("No font that could be used was found for the report's text.");
-            const auto use = std::make_pair(p.glyph, GlyphUse{p.text, p.width});
+            if (p.outline)
+                continue;
+            const auto use = std::make_pair(p.glyph, GlyphUse(p));
             if (!find(p.file, use))
                 partFor(p.file).uses.emplace(use, 0);
         }
@@ -96,7 +104,7 @@ public:
     // How a piece is drawn, after embed.
     Drawn drawn(const DrawnPiece &p) const
     {
-        const auto use = std::make_pair(p.glyph, GlyphUse{p.text, p.width});
+        const auto use = std::make_pair(p.glyph, GlyphUse(p));
         const Used &u = *find(p.file, use);
         const uint32_t code = u.uses.at(use);
         const Code &c = u.codes.at(code);
@@ -109,6 +117,7 @@ private:
         uint32_t glyph = 0;  // in the subset
         QString text;
         int width = 0;       // 1/1000 em
+        int reach = 0;       // 1/1000 em, how far its glyph advances
     };
     using Codes = std::map<uint32_t, Code>;
 
@@ -233,22 +242,52 @@ private:
             const double base = m.top + kMemoPadY + i * lh + halfLeading + kAscentFactor * size * kMmPerPt;
             const double px = x(left), py = y(base);
             out_ += num(px - last_x) + ' ' + num(py - last_y) + " Td";
-            glyphs(*shaped, size);
+            glyphs(*shaped, size, px, py);
             out_ += '\n';
             last_x = px;
             last_y = py;
         }
-        out_ += "ET Q\n";
+        out_ += "ET\n";
+        outlines();
+        out_ += "Q\n";
+    }
+
+    // A piece of a character drawn in several that stands for no text of its
+    // own is drawn as the glyph's outline, filled in the text's colour,
+    // where the glyph would be: no reader takes text from a path.
+    struct Outline {
+        const FontFile *file;
+        uint32_t glyph;
+        double x, y, size;  // its origin on the page and the font size, points
+    };
+
+    void outlines()
+    {
+        for (const Outline &o : outlines_) {
+            const QByteArray path = glyphOutline(*o.file, o.glyph);
+            if (path.isEmpty())
+                continue;
+            const QByteArray scale = num(o.size / o.file->unitsPerEm());
+            out_ += "q " + scale + " 0 0 " + scale + ' ' + num(o.x) + ' ' + num(o.y) + " cm\n" + path + "f Q\n";
+        }
+        outlines_.clear();
     }
 
     // The line's pieces at their shaped places, in the order the line is
     // read: runs of codes, with the shift between two pieces where it
-    // differs from the first one's width. A cluster a code of which cannot
-    // stand for its share of the text (a glyph of a CFF font drawn for
-    // another text before) carries its text, as typed, as /ActualText.
-    void glyphs(const ShapedLine &line, double size)
+    // differs from the first one's width; the outlines put aside for after
+    // the text. A spanned cluster, or one a code of which cannot stand for
+    // its share of the text (a glyph of a CFF font drawn for another text
+    // before), carries its text, as typed, as /ActualText.
+    void glyphs(const ShapedLine &line, double size, double lineX, double lineY)
     {
-        const std::vector<DrawnPiece> pieces = drawnPieces(line);
+        std::vector<DrawnPiece> pieces;
+        for (const DrawnPiece &p : drawnPieces(line)) {
+            if (p.outline)
+                outlines_.push_back(Outline{p.file, p.glyph, lineX + p.x * size / 1000, lineY + p.y * size / 1000, size});
+            else
+                pieces.push_back(p);
+        }
         std::vector<FontUse::Drawn> drawn;
         std::set<int> inexact;
         for (const DrawnPiece &p : pieces) {
@@ -265,7 +304,8 @@ private:
             const bool last = k + 1 == pieces.size() || pieces[k + 1].cluster != p.cluster;
             if (first && inexact.count(p.cluster)) {
                 flush();
-                out_ += " /Span << /ActualText " + pdfTextString(actualText(line, p.cluster)) + " >> BDC";
+                out_ += " /Span << /ActualText " + pdfTextString(line.clusters[static_cast<size_t>(p.cluster)]) +
+                        " >> BDC";
                 span = true;
             }
             if (d.resource != font_) {
@@ -327,6 +367,7 @@ private:
     QByteArrayList run_;  // codes "<...>" and shifts of the current TJ array
     bool adjusted_ = false;
     bool inString_ = false;
+    std::vector<Outline> outlines_;  // of the memo's text, drawn after it
 };
 
 // Collects numbered objects and writes the file with its cross-reference table.
@@ -467,12 +508,12 @@ QByteArray subsetTag(const QByteArray &name, const std::map<uint32_t, uint32_t> 
     return tag;
 }
 
-// The TrueType subset with each code's glyph advancing by the code's width.
+// The TrueType subset with each code's glyph advancing as far as the code reaches.
 QByteArray FontUse::advancingAsDrawn(const QByteArray &program, int unitsPerEm, Codes &codes)
 {
     std::vector<std::pair<uint32_t, int>> wanted;
     for (const auto &[code, c] : codes)
-        wanted.emplace_back(c.glyph, static_cast<int>(std::lround(c.width * unitsPerEm / 1000.0)));
+        wanted.emplace_back(c.glyph, static_cast<int>(std::lround(c.reach * unitsPerEm / 1000.0)));
     std::vector<uint32_t> glyphOf;
     const QByteArray out = withAdvances(program, wanted, glyphOf);
     size_t i = 0;
@@ -507,7 +548,7 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
         const uint32_t glyph = newIndex.at(use.first);
         code = cff ? cids.at(glyph) : next++;
         const int width = cff ? f.advance(use.first) : use.second.width;
-        const auto [c, fresh] = u.codes.emplace(code, Code{glyph, use.second.text, width});
+        const auto [c, fresh] = u.codes.emplace(code, Code{glyph, use.second.text, width, use.second.reach});
         if (!fresh && c->second.text.isEmpty())
             c->second.text = use.second.text;
     }
