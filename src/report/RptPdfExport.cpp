@@ -247,9 +247,8 @@ private:
             last_x = px;
             last_y = py;
         }
-        out_ += "ET\n";
-        outlines();
-        out_ += "Q\n";
+        const QByteArray filled = outlines();
+        out_ += filled.isEmpty() ? QByteArray("ET Q\n") : "ET\n" + filled + "Q\n";
     }
 
     // A piece of a character drawn in several that stands for no text of its
@@ -261,16 +260,18 @@ private:
         double x, y, size;  // its origin on the page and the font size, points
     };
 
-    void outlines()
+    QByteArray outlines()
     {
+        QByteArray out;
         for (const Outline &o : outlines_) {
             const QByteArray path = glyphOutline(*o.file, o.glyph);
             if (path.isEmpty())
                 continue;
             const QByteArray scale = num(o.size / o.file->unitsPerEm());
-            out_ += "q " + scale + " 0 0 " + scale + ' ' + num(o.x) + ' ' + num(o.y) + " cm\n" + path + "f Q\n";
+            out += "q " + scale + " 0 0 " + scale + ' ' + num(o.x) + ' ' + num(o.y) + " cm\n" + path + "f Q\n";
         }
         outlines_.clear();
+        return out;
     }
 
     // The line's pieces at their shaped places, in the order the line is

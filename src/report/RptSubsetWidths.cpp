@@ -204,7 +204,7 @@ QByteArray withAdvances(const QByteArray &program, const std::vector<std::pair<u
     const size_t count = glyphs.outline.size();
     std::map<std::pair<uint32_t, int>, uint32_t> drawnBy;
     std::vector<bool> set(count, false);
-    bool copiedComposite = false;
+    bool changed = false, copiedComposite = false;
     for (size_t i = 0; i < wanted.size(); ++i) {
         const auto [glyph, units] = wanted[i];
         const uint32_t width = static_cast<uint32_t>(std::clamp(units, 0, 0xFFFF));
@@ -214,9 +214,11 @@ QByteArray withAdvances(const QByteArray &program, const std::vector<std::pair<u
             glyphOf[i] = it->second;
         } else if (!set[glyph]) {
             set[glyph] = true;
+            changed = changed || glyphs.advance[glyph] != width;
             glyphs.advance[glyph] = width;
             drawnBy[{glyph, int(width)}] = glyph;
         } else if (glyphs.outline.size() < kMostGlyphs) {
+            changed = true;
             copiedComposite = copiedComposite || isComposite(glyphs.outline[glyph]);
             glyphs.outline.push_back(copyOf(glyphs.outline[glyph], glyph));
             glyphs.advance.push_back(width);
@@ -224,6 +226,8 @@ QByteArray withAdvances(const QByteArray &program, const std::vector<std::pair<u
             glyphOf[i] = drawnBy[{glyph, int(width)}] = static_cast<uint32_t>(glyphs.outline.size() - 1);
         }
     }
+    if (!changed)
+        return program;
     writeGlyphs(tables, glyphs, copiedComposite);
     return writeFont(u32(program, 0), tables);
 }

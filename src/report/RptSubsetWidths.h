@@ -18,7 +18,8 @@ namespace Rpt {
 // width: a composite glyph of it alone, which draws exactly what it draws.
 // glyphOf gets, for each wanted pair in turn, the glyph that draws it. A
 // program that is not a TrueType font with glyf outlines, or that has no
-// room for more glyphs, comes back as it was with the glyphs unchanged.
+// room for more glyphs, comes back as it was with the glyphs unchanged, as
+// does one whose glyphs already advance as wanted.
 QByteArray withAdvances(const QByteArray &program, const std::vector<std::pair<uint32_t, int>> &wanted,
                         std::vector<uint32_t> &glyphOf);
 
