@@ -186,9 +186,14 @@ bool addRightToLeft(const ShapedLine &line, const std::vector<size_t> &glyphs, i
             return false;
         const size_t own = ownCharacter(chars, glyph.width > 0);
         pieces.push_back(glyph);
-        for (size_t c = 0; c < chars.size(); ++c)
-            if (c != own)
-                pieces.push_back(carrierPiece(carrier, cluster, g.x + kCarrierStep * (double(own) - double(c)), QString()));
+        for (size_t c = 0; c < chars.size(); ++c) {
+            if (c == own)
+                continue;
+            // Beside the glyph, reaching it: of its word.
+            const double x = g.x + kCarrierStep * (double(own) - double(c));
+            pieces.push_back(carrierPiece(carrier, cluster, x, QString()));
+            pieces.back().width = static_cast<int>(std::lround(std::max(0.0, g.x - x)));
+        }
     }
     std::stable_sort(pieces.begin(), pieces.end(), [](const DrawnPiece &a, const DrawnPiece &b) { return a.x > b.x; });
     const std::u32string typed = line.clusters[static_cast<size_t>(cluster)].toStdU32String();
@@ -204,38 +209,64 @@ bool addRightToLeft(const ShapedLine &line, const std::vector<size_t> &glyphs, i
     return true;
 }
 
+// The words of right-to-left pieces: pieces whose extents touch or overlap
+// are of one word; a tab leaves a gap between two. For each piece, its
+// word's number (0 the leftmost) and the word's right end.
+std::vector<std::pair<int, double>> wordsOf(const std::vector<DrawnPiece *> &run)
+{
+    std::vector<size_t> byX(run.size());
+    for (size_t k = 0; k < run.size(); ++k)
+        byX[k] = k;
+    std::sort(byX.begin(), byX.end(), [&](size_t a, size_t b) { return run[a]->x < run[b]->x; });
+    std::vector<std::pair<int, double>> out(run.size());
+    std::vector<double> ends;
+    for (const size_t k : byX) {
+        const DrawnPiece &p = *run[k];
+        if (ends.empty() || p.x > ends.back() + kOnePlace)
+            ends.push_back(p.x + p.width);
+        ends.back() = std::max(ends.back(), p.x + p.width);
+        out[k].first = static_cast<int>(ends.size()) - 1;
+    }
+    for (auto &w : out)
+        w.second = ends[static_cast<size_t>(w.first)];
+    return out;
+}
+
 // The right-to-left pieces of a line, not spanned, reaching as drawnPieces
 // says; the clusters whose pieces cannot are added to failed: those with a
 // piece that begins at or right of one drawn before it, and those with a
 // piece that would reach too far over the next on its right (poppler would
-// end the line there) or into the blank after its word.
+// end the line there) or past its word's end.
 void reachRightToLeft(const ShapedLine &line, std::vector<DrawnPiece> &pieces, std::set<int> &failed)
 {
     const auto inRun = [&](const DrawnPiece &p) {
         return !p.outline && !isBlank(p) && line.rightToLeft[static_cast<size_t>(p.cluster)];
     };
     for (size_t from = 0; from < pieces.size();) {
-        // Where the word on the right begins: the end of the blank drawn
-        // before this one, less what poppler needs to see a blank; no bound
-        // at the line's start.
-        double limit = from == 0 ? 1e9 : -1e9;
+        // How far the rightmost word may reach: to where the word after the
+        // blank drawn before it begins, less what poppler needs to see the
+        // blank; anywhere at the line's start.
+        double bound = from == 0 ? 1e9 : -1e9;
         if (from > 0 && isBlank(pieces[from - 1]))
-            limit = pieces[from - 1].x + pieces[from - 1].width - kBlankKept;
-        std::vector<DrawnPiece *> run;  // a word of pieces, as drawn
+            bound = pieces[from - 1].x + pieces[from - 1].width - kBlankKept;
+        std::vector<DrawnPiece *> run;  // as drawn, up to a blank or a left-to-right piece
         for (; from < pieces.size() && (pieces[from].outline || inRun(pieces[from])); ++from)
             if (!pieces[from].outline)
                 run.push_back(&pieces[from]);
         for (; from < pieces.size() && !inRun(pieces[from]); ++from) {
         }
-        for (const DrawnPiece *p : run)
-            limit = std::max(limit, p->x + p->width);
+        const std::vector<std::pair<int, double>> words = wordsOf(run);
+        int rightmostWord = 0;
+        for (const auto &w : words)
+            rightmostWord = std::max(rightmostWord, w.first);
         for (size_t k = 0; k < run.size(); ++k) {
             DrawnPiece &p = *run[k];
-            double right = limit;
+            const auto [word, wordEnd] = words[k];
+            double right = word == rightmostWord ? std::max(wordEnd, bound) : wordEnd;
             bool rightmost = true;
-            for (const DrawnPiece *q : run)
-                if (q->x > p.x + kOnePlace && q->x < right) {
-                    right = q->x;
+            for (size_t j = 0; j < run.size(); ++j)
+                if (words[j].first == word && run[j]->x > p.x + kOnePlace && run[j]->x < right) {
+                    right = run[j]->x;
                     rightmost = false;
                 }
             double reach = rightmost ? p.width : right - p.x;

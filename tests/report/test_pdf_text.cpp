@@ -163,6 +163,14 @@ TEST(PdfText, WidthsLeaveNoGapAndNoDrift)
     EXPECT_EQ(pieces[3].reach, 240);
     for (const size_t k : {0, 2, 4, 5})
         EXPECT_EQ(pieces[k].reach, pieces[k].width) << "piece " << k;
+
+    // Right to left, a piece reaches over no tab's gap to the next word.
+    const Rpt::ShapedLine tabbed =
+        lineOf({{kBeh, true}, {kLam, true}}, {{1000, 1000, 300, 0, kBeh}, {0, 0, 300, 1, kLam}});
+    const std::vector<DrawnPiece> words = Rpt::drawnPieces(tabbed);
+    ASSERT_EQ(words.size(), 2u);
+    EXPECT_EQ(words[1].text, kLam);
+    EXPECT_EQ(words[1].width, 300);
 }
 
 // A subset whose glyphs advance by the widths wanted: a glyph wanted at a
