@@ -1,6 +1,9 @@
 #include "report/RptPdfExport.h"
 
 #include "report/RptFontMetrics.h"
+#include "report/RptGlyphOutline.h"
+#include "report/RptPdfText.h"
+#include "report/RptSubsetWidths.h"
 
 #include <QCryptographicHash>
 
@@ -19,6 +22,8 @@ namespace {
 
 constexpr double kFrameWidthPt = 0.75;  // one pixel at 96 dpi
 constexpr double kDescentFactor = 0.212;
+// Codes of a TrueType subset: two bytes each, 0 kept for the missing glyph.
+constexpr size_t kMostCodes = 0xFFFF;
 
 double pt(double mm) { return mm / kMmPerPt; }
 
@@ -50,54 +55,18 @@ QByteArray hex4(uint32_t v) { return QByteArray::number(v, 16).rightJustified(4,
 
 class PdfFile;
 
-// The text of a cluster drawn as a whole, as its /ActualText: a reader
-// lays the characters of one /ActualText (or of one code) out left to right
-// and then puts right-to-left text back in typed order character by
-// character, so those of a right-to-left cluster go in right to left.
-QString actualText(const ShapedLine &line, size_t cluster)
-{
-    const QString &typed = line.clusters[cluster];
-    if (!line.rightToLeft[cluster])
-        return typed;
-    QList<uint> chars = typed.toUcs4();
-    std::reverse(chars.begin(), chars.end());
-    return QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData()), chars.size());
-}
-
-// Whether a cluster carries its text as /ActualText: its glyphs stand for
-// it only together, or it is one right-to-left glyph standing for several
-// characters (a ligature), which a reader would give back in reverse from
-// its code's text alone.
-bool drawnWhole(const ShapedLine &line, size_t cluster)
-{
-    return line.whole[cluster] || (line.rightToLeft[cluster] && line.clusters[cluster].toUcs4().size() > 1);
-}
-
-// One glyph as the page draws it: the text its code stands for and the
-// code's width. The last glyph of a cluster drawn as a whole is as wide as
-// to reach the cluster's right end: a reader places the cluster's text from
-// its first glyph to its last glyph's end.
+// What a code stands for, how wide it is and how far its glyph advances.
 struct GlyphUse {
     QString text;
     int width = 0;  // 1/1000 em
+    int reach = 0;  // 1/1000 em
 
-    bool operator<(const GlyphUse &o) const { return std::tie(text, width) < std::tie(o.text, o.width); }
-};
-
-GlyphUse glyphUse(const ShapedLine &line, size_t k)
-{
-    const ShapedGlyph &g = line.glyphs[line.reading[k]];
-    const size_t cluster = static_cast<size_t>(g.cluster);
-    GlyphUse use{g.text, g.file ? g.file->advance(g.glyph) : 0};
-    const bool last = k + 1 == line.reading.size() || line.glyphs[line.reading[k + 1]].cluster != g.cluster;
-    if (drawnWhole(line, cluster) && last) {
-        double right = g.x;
-        for (size_t j = k + 1; j-- > 0 && line.glyphs[line.reading[j]].cluster == g.cluster;)
-            right = std::max(right, line.glyphs[line.reading[j]].pen + line.glyphs[line.reading[j]].advance);
-        use.width = static_cast<int>(std::lround(right - g.x));
+    explicit GlyphUse(const DrawnPiece &p) : text(p.text), width(p.width), reach(p.reach) {}
+    bool operator<(const GlyphUse &o) const
+    {
+        return std::tie(text, width, reach) < std::tie(o.text, o.width, o.reach);
     }
-    return use;
-}
+};
 
 // The fonts of one file: every font file its text draws from, with the
 // glyphs it draws and the text each stands for. Each is embedded as a
@@ -114,14 +83,17 @@ public:
         bool exact = true;    // the code's ToUnicode entry is the glyph's text
     };
 
-    // Notes the glyphs a line prints.
-    void add(const ShapedLine &line)
+    // Notes the pieces a line draws.
+    void add(const std::vector<DrawnPiece> &pieces)
     {
-        for (size_t k = 0; k < line.reading.size(); ++k) {
-            const ShapedGlyph &g = line.glyphs[line.reading[k]];
-            if (!g.file)
+        for (const DrawnPiece &p : pieces) {
+            if (!p.file)
                 throw FontError("No font that could be used was found for the report's text.");
-            usedBy(g.file).uses.emplace(std::make_pair(g.glyph, glyphUse(line, k)), 0);
+            if (p.outline)
+                continue;
+            const auto use = std::make_pair(p.glyph, GlyphUse(p));
+            if (!find(p.file, use))
+                partFor(p.file).uses.emplace(use, 0);
         }
     }
 
@@ -129,15 +101,14 @@ public:
     // the fonts' resource dictionary.
     QByteArray embed(PdfFile &pdf);
 
-    // The glyph read k-th, as drawn, after embed.
-    Drawn drawn(const ShapedLine &line, size_t k) const
+    // How a piece is drawn, after embed.
+    Drawn drawn(const DrawnPiece &p) const
     {
-        const ShapedGlyph &g = line.glyphs[line.reading[k]];
-        const Used &u = used_.at(indexOf_.at(g.file));
-        const GlyphUse use = glyphUse(line, k);
-        const uint32_t code = u.uses.at(std::make_pair(g.glyph, use));
+        const auto use = std::make_pair(p.glyph, GlyphUse(p));
+        const Used &u = *find(p.file, use);
+        const uint32_t code = u.uses.at(use);
         const Code &c = u.codes.at(code);
-        return Drawn{u.resource, code, c.width, c.text == use.text && c.width == use.width};
+        return Drawn{u.resource, code, c.width, !p.spanned && c.text == p.text};
     }
 
 private:
@@ -146,6 +117,7 @@ private:
         uint32_t glyph = 0;  // in the subset
         QString text;
         int width = 0;       // 1/1000 em
+        int reach = 0;       // 1/1000 em, how far its glyph advances
     };
     using Codes = std::map<uint32_t, Code>;
 
@@ -156,21 +128,36 @@ private:
         Codes codes;
     };
 
-    Used &usedBy(const FontFile *file)
+    // The subset of the file that holds this use, if any.
+    const Used *find(const FontFile *file, const std::pair<uint32_t, GlyphUse> &use) const
     {
-        const auto [it, fresh] = indexOf_.emplace(file, used_.size());
-        if (fresh)
+        if (const auto it = partsOf_.find(file); it != partsOf_.end())
+            for (const size_t i : it->second)
+                if (used_[i].uses.count(use))
+                    return &used_[i];
+        return nullptr;
+    }
+
+    // The subset of the file a new use goes into: a further one once a
+    // TrueType subset has a code for every two-byte value.
+    Used &partFor(const FontFile *file)
+    {
+        std::vector<size_t> &parts = partsOf_[file];
+        if (parts.empty() || (file->outlines() == Outlines::TrueType && used_[parts.back()].uses.size() >= kMostCodes)) {
+            parts.push_back(used_.size());
             used_.push_back(Used{file, "/F" + QByteArray::number(static_cast<int>(used_.size()) + 1), {}, {}});
-        return used_[it->second];
+        }
+        return used_[parts.back()];
     }
 
     int embedOne(PdfFile &pdf, Used &u);
+    static QByteArray advancingAsDrawn(const QByteArray &program, int unitsPerEm, Codes &codes);
     static QByteArray toUnicodeMap(const Codes &codes);
     static QByteArray widthArray(const Codes &codes);
     static QByteArray glyphMap(const Codes &codes);
 
     std::vector<Used> used_;
-    std::map<const FontFile *, size_t> indexOf_;
+    std::map<const FontFile *, std::vector<size_t>> partsOf_;
 };
 
 // Draws one page in PDF user space (points, origin at the bottom left).
@@ -255,39 +242,71 @@ private:
             const double base = m.top + kMemoPadY + i * lh + halfLeading + kAscentFactor * size * kMmPerPt;
             const double px = x(left), py = y(base);
             out_ += num(px - last_x) + ' ' + num(py - last_y) + " Td";
-            glyphs(*shaped, size);
+            glyphs(*shaped, size, px, py);
             out_ += '\n';
             last_x = px;
             last_y = py;
         }
-        out_ += "ET Q\n";
+        const QByteArray filled = outlines();
+        out_ += filled.isEmpty() ? QByteArray("ET Q\n") : "ET\n" + filled + "Q\n";
     }
 
-    // The line's glyphs at their shaped places, in the order the line is
-    // read: runs of codes, with the shift between two glyphs where it
-    // differs from the first one's width. A cluster whose glyphs stand for
-    // its text only together (or whose codes cannot carry their own text)
-    // carries it as /ActualText; nothing else does.
-    void glyphs(const ShapedLine &line, double size)
+    // A piece of a character drawn in several that stands for no text of its
+    // own is drawn as the glyph's outline, filled in the text's colour,
+    // where the glyph would be: no reader takes text from a path.
+    struct Outline {
+        const FontFile *file;
+        uint32_t glyph;
+        double x, y, size;  // its origin on the page and the font size, points
+    };
+
+    QByteArray outlines()
     {
+        QByteArray out;
+        for (const Outline &o : outlines_) {
+            const QByteArray path = glyphOutline(*o.file, o.glyph);
+            if (path.isEmpty())
+                continue;
+            const QByteArray scale = num(o.size / o.file->unitsPerEm());
+            out += "q " + scale + " 0 0 " + scale + ' ' + num(o.x) + ' ' + num(o.y) + " cm\n" + path + "f Q\n";
+        }
+        outlines_.clear();
+        return out;
+    }
+
+    // The line's pieces at their shaped places, in the order the line is
+    // read: runs of codes, with the shift between two pieces where it
+    // differs from the first one's width; the outlines put aside for after
+    // the text. A spanned cluster, or one a code of which cannot stand for
+    // its share of the text (a glyph of a CFF font drawn for another text
+    // before), carries its text, as typed, as /ActualText.
+    void glyphs(const ShapedLine &line, double size, double lineX, double lineY)
+    {
+        std::vector<DrawnPiece> pieces;
+        for (const DrawnPiece &p : drawnPieces(line)) {
+            if (p.outline)
+                outlines_.push_back(Outline{p.file, p.glyph, lineX + p.x * size / 1000, lineY + p.y * size / 1000, size});
+            else
+                pieces.push_back(p);
+        }
         std::vector<FontUse::Drawn> drawn;
-        std::map<int, bool> inexact;
-        for (size_t k = 0; k < line.reading.size(); ++k) {
-            drawn.push_back(fonts_.drawn(line, k));
+        std::set<int> inexact;
+        for (const DrawnPiece &p : pieces) {
+            drawn.push_back(fonts_.drawn(p));
             if (!drawn.back().exact)
-                inexact[line.glyphs[line.reading[k]].cluster] = true;
+                inexact.insert(p.cluster);
         }
         double pen = 0, rise = 0;
         bool span = false;
-        for (size_t k = 0; k < line.reading.size(); ++k) {
-            const ShapedGlyph &g = line.glyphs[line.reading[k]];
-            const size_t cluster = static_cast<size_t>(g.cluster);
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const DrawnPiece &p = pieces[k];
             const FontUse::Drawn &d = drawn[k];
-            const bool first = k == 0 || line.glyphs[line.reading[k - 1]].cluster != g.cluster;
-            const bool last = k + 1 == line.reading.size() || line.glyphs[line.reading[k + 1]].cluster != g.cluster;
-            if (first && (drawnWhole(line, cluster) || inexact.count(g.cluster))) {
+            const bool first = k == 0 || pieces[k - 1].cluster != p.cluster;
+            const bool last = k + 1 == pieces.size() || pieces[k + 1].cluster != p.cluster;
+            if (first && inexact.count(p.cluster)) {
                 flush();
-                out_ += " /Span << /ActualText " + pdfTextString(actualText(line, cluster)) + " >> BDC";
+                out_ += " /Span << /ActualText " + pdfTextString(line.clusters[static_cast<size_t>(p.cluster)]) +
+                        " >> BDC";
                 span = true;
             }
             if (d.resource != font_) {
@@ -295,14 +314,14 @@ private:
                 out_ += ' ' + d.resource + ' ' + num(size) + " Tf";
                 font_ = d.resource;
             }
-            if (std::abs(g.y - rise) > 1e-9) {
+            if (std::abs(p.y - rise) > 1e-9) {
                 flush();
-                out_ += ' ' + num(g.y * size / 1000.0) + " Ts";
-                rise = g.y;
+                out_ += ' ' + num(p.y * size / 1000.0) + " Ts";
+                rise = p.y;
             }
-            if (std::abs(g.x - pen) > 0.0005) {
+            if (std::abs(p.x - pen) > 0.0005) {
                 closeString();
-                run_ << num(pen - g.x);
+                run_ << num(pen - p.x);
                 adjusted_ = true;
             }
             if (!inString_) {
@@ -310,7 +329,7 @@ private:
                 inString_ = true;
             }
             run_.back() += hex4(d.code);
-            pen = g.x + d.width;
+            pen = p.x + d.width;
             if (last && span) {
                 flush();
                 out_ += " EMC";
@@ -349,6 +368,7 @@ private:
     QByteArrayList run_;  // codes "<...>" and shifts of the current TJ array
     bool adjusted_ = false;
     bool inString_ = false;
+    std::vector<Outline> outlines_;  // of the memo's text, drawn after it
 };
 
 // Collects numbered objects and writes the file with its cross-reference table.
@@ -421,8 +441,12 @@ QByteArray FontUse::toUnicodeMap(const Codes &codes)
         const size_t n = std::min<size_t>(100, entries.size() - at);
         out += QByteArray::number(static_cast<int>(n)) + " beginbfchar\n";
         for (size_t i = at; i < at + n; ++i) {
+            // At most 256 units, as the format allows, never half a pair.
+            QString text = entries[i].second.left(256);
+            if (text.size() < entries[i].second.size() && text.back().isHighSurrogate())
+                text.chop(1);
             QByteArray utf16;
-            for (QChar unit : entries[i].second.left(256))
+            for (QChar unit : text)
                 utf16 += hex4(unit.unicode());
             out += '<' + hex4(entries[i].first) + "> <" + utf16 + ">\n";
         }
@@ -485,6 +509,20 @@ QByteArray subsetTag(const QByteArray &name, const std::map<uint32_t, uint32_t> 
     return tag;
 }
 
+// The TrueType subset with each code's glyph advancing as far as the code reaches.
+QByteArray FontUse::advancingAsDrawn(const QByteArray &program, int unitsPerEm, Codes &codes)
+{
+    std::vector<std::pair<uint32_t, int>> wanted;
+    for (const auto &[code, c] : codes)
+        wanted.emplace_back(c.glyph, static_cast<int>(std::lround(c.reach * unitsPerEm / 1000.0)));
+    std::vector<uint32_t> glyphOf;
+    const QByteArray out = withAdvances(program, wanted, glyphOf);
+    size_t i = 0;
+    for (auto &entry : codes)
+        entry.second.glyph = glyphOf[i++];
+    return out;
+}
+
 int FontUse::embedOne(PdfFile &pdf, Used &u)
 {
     const FontFile &f = *u.file;
@@ -492,7 +530,7 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
     for (const auto &use : u.uses)
         glyphs.insert(use.first.first);
     std::map<uint32_t, uint32_t> newIndex;
-    const QByteArray program = f.subset(glyphs, newIndex);
+    QByteArray program = f.subset(glyphs, newIndex);
     const bool cff = f.outlines() == Outlines::Cff;
     // TrueType: a code of its own for every glyph, text and width (code 0
     // stays the missing glyph's). CFF: the code is the glyph's character
@@ -511,10 +549,12 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
         const uint32_t glyph = newIndex.at(use.first);
         code = cff ? cids.at(glyph) : next++;
         const int width = cff ? f.advance(use.first) : use.second.width;
-        const auto [c, fresh] = u.codes.emplace(code, Code{glyph, use.second.text, width});
+        const auto [c, fresh] = u.codes.emplace(code, Code{glyph, use.second.text, width, use.second.reach});
         if (!fresh && c->second.text.isEmpty())
             c->second.text = use.second.text;
     }
+    if (!cff)
+        program = advancingAsDrawn(program, f.unitsPerEm(), u.codes);
     const QByteArray name = subsetTag(f.postScriptName(), newIndex) + '+' + f.postScriptName();
     // A CID-keyed CFF program goes in bare: readers map its character
     // identifiers through its charset only then (inside an OpenType file
@@ -596,7 +636,7 @@ QByteArray TRptPDFExport::render(const Rpt::PreparedReport &report) const
         for (const Rpt::PlacedBand &b : p.bands)
             for (const Rpt::PlacedMemo &m : b.memos)
                 for (size_t i = 0; i < m.lines.size(); ++i)
-                    fonts.add(*Rpt::shapeLine(m.lines[i], m.font.face(), m.font.sizePt, m.form(i)));
+                    fonts.add(Rpt::drawnPieces(*Rpt::shapeLine(m.lines[i], m.font.face(), m.font.sizePt, m.form(i))));
     // A glyph first drawn here (not measured in the layout) that showed its
     // font damaged fails the file as a damage found in the layout does.
     if (const QStringList failures = Rpt::fontFailures(); !failures.isEmpty())

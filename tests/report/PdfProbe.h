@@ -1,7 +1,8 @@
 // Reads back what the report's PDF files draw: the objects and deflated
 // streams, each page's text objects as lines of shown glyphs (font, code,
-// position, rise, the /ActualText around them) and each font's ToUnicode
-// map, widths, code-to-glyph map and embedded program.
+// position, rise, the /ActualText around them), the glyph outlines it fills
+// as paths, and each font's ToUnicode map, widths, code-to-glyph map and
+// embedded program.
 #pragma once
 
 #include <QByteArray>
@@ -58,6 +59,15 @@ struct Line {
     std::vector<Shown> glyphs;
     double size = 0;
     double x = 0, y = 0;  // where it starts on the page, points (the text object's moves added up)
+};
+
+// A filled path drawn in a space of its own ("q s 0 0 s x y cm ... f Q"):
+// where its origin is on the page (points), its scale, and the points its
+// segments end at, in its own units.
+struct Path {
+    double x = 0, y = 0, scale = 0;
+    std::vector<std::pair<double, double>> ends;
+    int contours = 0;
 };
 
 class Document {
@@ -235,6 +245,28 @@ public:
                     }
                 }
                 stack << tok;
+            }
+        }
+        return out;
+    }
+
+    // The filled paths of a page drawn in a space of their own, one
+    // operator a line as the report writes them.
+    std::vector<Path> paths(int page) const
+    {
+        std::vector<Path> out;
+        const QRegularExpression start(QStringLiteral("^q (\\S+) 0 0 \\S+ (\\S+) (\\S+) cm$"));
+        bool in = false;
+        for (const QByteArray &row : streams.at(ref(dicts.at(page), "Contents")).split('\n')) {
+            const QList<QByteArray> parts = row.split(' ');
+            if (const auto m = start.match(QString::fromLatin1(row)); m.hasMatch()) {
+                out.push_back(Path{m.captured(2).toDouble(), m.captured(3).toDouble(), m.captured(1).toDouble(), {}, 0});
+                in = true;
+            } else if (in && row == "f Q") {
+                in = false;
+            } else if (in && parts.size() >= 3 && (parts.last() == "m" || parts.last() == "l" || parts.last() == "c")) {
+                out.back().ends.emplace_back(parts[parts.size() - 3].toDouble(), parts[parts.size() - 2].toDouble());
+                out.back().contours += parts.last() == "m";
             }
         }
         return out;
