@@ -220,13 +220,11 @@ private:
             const LineForm form = m.form(i);
             const std::shared_ptr<const ShapedLine> shaped = shapeLine(m.lines[i], face, size, form);
             const double wMm = shaped->width * size / 1000.0 * kMmPerPt;
-            // A right-to-left paragraph begins at the right, where its tab stops count from.
-            const bool fromRight =
-                m.align == HAlign::Right || (m.align == HAlign::Left && form.direction == LineForm::RightToLeft);
+            const HAlign align = m.lineAlign(i);
             double left = m.left + kMemoPadX;
-            if (m.align == HAlign::Center)
+            if (align == HAlign::Center)
                 left = m.left + (m.width - wMm) / 2;
-            else if (fromRight)
+            else if (align == HAlign::Right)
                 left = m.left + m.width - kMemoPadX - wMm;
             const double base = m.top + kMemoPadY + i * lh + halfLeading + kAscentFactor * size * kMmPerPt;
             const double px = x(left), py = y(base);

@@ -1,4 +1,5 @@
 // The PDF writer, checked from outside with pdfinfo and pdftotext.
+#include "PdfProbe.h"
 #include "ReportFixture.h"
 #include "ToolRunner.h"
 #include "report/RptPdfExport.h"
@@ -213,6 +214,69 @@ TEST(ExportFilter, AFailedRenderingKeepsTheEarlierFileAndSaysWhy)
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("earlier report"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.pdf")});
+}
+
+// The page footer's fields start where the template puts them whatever the
+// direction of their text: a date in right-to-left month names right after
+// the time, as in a left-to-right locale, and a tab in a field is a blank.
+// A right-to-left note still starts at its memo's right, where its tab
+// stops count from. The locales are Qt's own: no system locale is needed.
+TEST_F(PdfExport, TheFootersFieldsStartWhereTheTemplatePutsThem)
+{
+    const QString hebrewNote = QStringLiteral("\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd");
+    const struct {
+        QLocale locale;
+        Rpt::LineForm::Direction date;
+    } cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), Rpt::LineForm::LeftToRight},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), Rpt::LineForm::RightToLeft},
+        {QLocale(QLocale::Hebrew, QLocale::Israel), Rpt::LineForm::RightToLeft},
+    };
+    feed[Notes] = QStringList{hebrewNote};
+    feed.footerText = QStringLiteral("Validator ID: DAV\t01234");
+    const auto pt = [](double mm) { return mm / Rpt::kMmPerPt; };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        feed.bind(report);
+        report.locale = c.locale;
+        ASSERT_TRUE(report.PrepareReport());
+        pdf.FileName = dir.filePath(c.locale.name() + QStringLiteral(".pdf"));
+        ASSERT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
+        const Rpt::PreparedReport &pr = report.prepared();
+        const QString date = Rpt::formatDateTime(pr.preparedAt, QStringLiteral("mmmm dd, yyyy"), c.locale);
+        const Rpt::PlacedBand &footer = *pr.pages.front().band(QStringLiteral("PageFooter1"));
+        ASSERT_EQ(footer.memos.at(2).text(), date);
+        EXPECT_EQ(footer.memos.at(2).form(0).direction, c.date) << "the row prints the date it means to";
+        EXPECT_EQ(footer.memos.at(3).text().toStdString(), "Validator ID: DAV 01234") << "a tab in a field is a blank";
+
+        QFile f(pdf.FileName);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const PdfProbe::Document doc(f.readAll());
+        // Where the printed line that reads as this text starts, in points.
+        const auto startOf = [&doc](int page, const QString &text) {
+            const int id = doc.pages().at(static_cast<size_t>(page - 1));
+            const auto fonts = doc.fonts(id);
+            for (const PdfProbe::Line &l : doc.lines(id))
+                if (PdfProbe::letters(PdfProbe::contentText(l.glyphs, fonts)) == PdfProbe::letters(text))
+                    return l.x;
+            ADD_FAILURE() << "page " << page << " prints no line " << text.toStdString();
+            return -1.0;
+        };
+        const struct {
+            QString text;
+            double memoLeft;  // mm from the margin
+        } fields[] = {
+            {QStringLiteral("14:05:33"), 0},
+            {date, 16},
+            {QStringLiteral("Validator ID: DAV 01234"), 61.1},
+        };
+        for (const Rpt::Page &p : pr.pages)
+            for (const auto &field : fields)
+                EXPECT_NEAR(startOf(p.number, field.text), pt(10 + field.memoLeft + Rpt::kMemoPadX), 0.01)
+                    << "page " << p.number << ": " << field.text.toStdString();
+        EXPECT_GT(startOf(static_cast<int>(pr.pages.size()), hebrewNote), pt(10 + 95))
+            << "a right-to-left note starts in the right half of its memo";
+    }
 }
 
 // The file's identifier, and its dates with the local zone's offset at that
