@@ -488,6 +488,8 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
     for (auto &[use, code] : u.uses) {
         const uint32_t glyph = newIndex.at(use.first);
         code = cff ? cids.at(glyph) : next++;
+        if (code > kMostCodes)  // Identity-H reads two bytes a code: a longer one would show other glyphs
+            throw std::runtime_error("No two-byte code is left for a glyph of " + f.postScriptName().toStdString());
         const int width = cff ? f.advance(use.first) : use.second.width;
         const auto [c, fresh] = u.codes.emplace(code, Code{glyph, use.second.text, width});
         if (!fresh && c->second.text.isEmpty())
@@ -538,8 +540,10 @@ QByteArray pdfLiteral(const QByteArray &bytes)
     return out + ')';
 }
 
-QByteArray pdfTextString(const QString &text)
+QByteArray pdfTextString(const QString &given)
 {
+    // Half of a surrogate pair without its other half is no text: U+FFFD stands for it.
+    const QString text = QString::fromStdU32String(given.toStdU32String());
     bool ascii = true;
     for (QChar c : text)
         ascii = ascii && c.unicode() >= 32 && c.unicode() < 127;

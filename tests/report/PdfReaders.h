@@ -70,27 +70,29 @@ inline QString missing(Reader r)
 
 inline bool available(Reader r) { return missing(r).isEmpty(); }
 
-// The text of one page (1-based) as the reader gives it, or nothing when it
-// failed. poppler's marks of embedded direction (which it adds around a
-// right-to-left run) are taken out.
-inline std::optional<QString> pageText(Reader r, const QString &path, int page)
+// The text of pages first to last (1-based) as the reader gives it, or
+// nothing when it failed. poppler's marks of embedded direction (which it
+// adds around a right-to-left run) are taken out.
+inline std::optional<QString> pagesText(Reader r, const QString &path, int first, int last)
 {
-    const QString p = QString::number(page);
+    const QString from = QString::number(first), to = QString::number(last);
     switch (r) {
     case Reader::Poppler: {
         std::optional<QString> text = ToolRunner::run(QStringLiteral("pdftotext"),
-                                                      {QStringLiteral("-f"), p, QStringLiteral("-l"), p, path, QStringLiteral("-")});
+                                                      {QStringLiteral("-f"), from, QStringLiteral("-l"), to, path, QStringLiteral("-")});
         if (text)
             text->remove(QRegularExpression(QStringLiteral("[\u202a-\u202e]")));
         return text;
     }
     case Reader::Mupdf:
-        return ToolRunner::run(QStringLiteral("mutool"),
-                               {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("txt"), path, p});
+        return ToolRunner::run(QStringLiteral("mutool"), {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"),
+                                                          QStringLiteral("txt"), path, from + QLatin1Char('-') + to});
     case Reader::Pdfjs:
-        return ToolRunner::run(nodeProgram(), {pdfjsScript(), path, p, p});
+        return ToolRunner::run(nodeProgram(), {pdfjsScript(), path, from, to});
     }
     return std::nullopt;
 }
+
+inline std::optional<QString> pageText(Reader r, const QString &path, int page) { return pagesText(r, path, page, page); }
 
 } // namespace PdfReaders
