@@ -1,4 +1,5 @@
-// The PDF writer, checked from outside with pdfinfo and pdftotext.
+// The PDF writer, checked from outside with pdfinfo and the readers people
+// use (pdftotext, mutool, pdf.js), and by the objects it writes.
 #include "PdfProbe.h"
 #include "PdfReaders.h"
 #include "ReportFixture.h"
