@@ -231,13 +231,11 @@ private:
             const LineForm form = m.form(i);
             const std::shared_ptr<const ShapedLine> shaped = shapeLine(m.lines[i], face, size, form);
             const double wMm = shaped->width * size / 1000.0 * kMmPerPt;
-            // A right-to-left paragraph begins at the right, where its tab stops count from.
-            const bool fromRight =
-                m.align == HAlign::Right || (m.align == HAlign::Left && form.direction == LineForm::RightToLeft);
+            const HAlign align = m.lineAlign(i);
             double left = m.left + kMemoPadX;
-            if (m.align == HAlign::Center)
+            if (align == HAlign::Center)
                 left = m.left + (m.width - wMm) / 2;
-            else if (fromRight)
+            else if (align == HAlign::Right)
                 left = m.left + m.width - kMemoPadX - wMm;
             const double base = m.top + kMemoPadY + i * lh + halfLeading + kAscentFactor * size * kMmPerPt;
             const double px = x(left), py = y(base);
@@ -548,6 +546,8 @@ int FontUse::embedOne(PdfFile &pdf, Used &u)
     for (auto &[use, code] : u.uses) {
         const uint32_t glyph = newIndex.at(use.first);
         code = cff ? cids.at(glyph) : next++;
+        if (code > kMostCodes)  // Identity-H reads two bytes a code: a longer one would show other glyphs
+            throw std::runtime_error("No two-byte code is left for a glyph of " + f.postScriptName().toStdString());
         const int width = cff ? f.advance(use.first) : use.second.width;
         const auto [c, fresh] = u.codes.emplace(code, Code{glyph, use.second.text, width, use.second.reach});
         if (!fresh && c->second.text.isEmpty())
@@ -600,8 +600,10 @@ QByteArray pdfLiteral(const QByteArray &bytes)
     return out + ')';
 }
 
-QByteArray pdfTextString(const QString &text)
+QByteArray pdfTextString(const QString &given)
 {
+    // Half of a surrogate pair without its other half is no text: U+FFFD stands for it.
+    const QString text = QString::fromStdU32String(given.toStdU32String());
     bool ascii = true;
     for (QChar c : text)
         ascii = ascii && c.unicode() >= 32 && c.unicode() < 127;

@@ -19,6 +19,13 @@ QString PlacedMemo::text() const
     return parts.join(QLatin1Char('\n'));
 }
 
+HAlign PlacedMemo::lineAlign(size_t i) const
+{
+    if (!field && align == HAlign::Left && form(i).direction == LineForm::RightToLeft)
+        return HAlign::Right;
+    return align;
+}
+
 std::vector<QString> Page::lines() const
 {
     std::vector<QString> out;
@@ -252,6 +259,9 @@ private:
         p.fill = m.fill;
         p.frame = m.frame;
         p.align = m.align;
+        p.field = m.field;
+        if (m.field)
+            text.replace(QLatin1Char('\t'), QLatin1Char(' '));  // a field has no tab stops
         WrappedLines wrapped = wrapLines(text, m.font.face(), m.font.sizePt, toPt(m.width - 2 * kMemoPadX));
         p.lines = std::move(wrapped.lines);
         p.forms = std::move(wrapped.forms);

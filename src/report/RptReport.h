@@ -29,10 +29,15 @@ struct PlacedMemo {
     std::optional<Color> fill;
     uint8_t frame = FrameNone;
     HAlign align = HAlign::Left;
+    bool field = false;  // a one-line field of the template (Memo::field)
 
     QString text() const;  // the printed lines joined by '\n'
     // How line i prints; one without a form takes its direction from its text.
     LineForm form(size_t i) const { return i < forms.size() ? forms[i] : LineForm{}; }
+    // Where line i is set: a right-to-left paragraph of a left-aligned memo
+    // begins at the right, where its tab stops count from; a field keeps
+    // the template's alignment.
+    HAlign lineAlign(size_t i) const;
 };
 
 struct PlacedBand {

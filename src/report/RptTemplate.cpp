@@ -136,6 +136,8 @@ Band pageFooterBand()
     Memo text = memo(QStringLiteral("memoFooterText"), 61.1, 0.3, 63.1, QStringLiteral("[FooterText]"));
     Memo page = memo(QStringLiteral("memoPage"), 151, 0, 39, QStringLiteral("Page [Page#]"));
     page.align = HAlign::Right;
+    for (Memo *m : {&time, &date, &text, &page})
+        m->field = true;
     b.memos = {rule, time, date, text, page};
     return b;
 }

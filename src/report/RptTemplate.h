@@ -54,6 +54,10 @@ struct Memo {
     // A text too long for the memo continues in further rows of the band
     // instead of being cut off (used where no text may be lost).
     bool wrapIntoRows = false;
+    // A one-line field (a date, a page number), not a memo of paragraphs:
+    // it keeps its alignment whatever the direction of its text and has no
+    // tab stops (a tab in it prints as a blank).
+    bool field = false;
 };
 
 enum class BandKind { ReportTitle, GroupHeader, MasterData, GroupFooter, PageFooter };

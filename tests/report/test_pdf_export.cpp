@@ -1,4 +1,7 @@
-// The PDF writer, checked from outside with pdfinfo and pdftotext.
+// The PDF writer, checked from outside with pdfinfo and the readers people
+// use (pdftotext, mutool, pdf.js), and by the objects it writes.
+#include "PdfProbe.h"
+#include "PdfReaders.h"
 #include "ReportFixture.h"
 #include "ToolRunner.h"
 #include "report/RptPdfExport.h"
@@ -8,7 +11,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -34,6 +40,13 @@ protected:
         pdf.Opener = [this](const QString &p) { opened << p; };
         EXPECT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
         return pdf.FileName;
+    }
+
+    // Every reader the file is read back with; a missing one fails the test.
+    static void needReaders()
+    {
+        for (const PdfReaders::Reader r : PdfReaders::kAll)
+            ASSERT_TRUE(PdfReaders::available(r)) << PdfReaders::missing(r).toStdString();
     }
 
     static void needTools()
@@ -192,6 +205,10 @@ TEST(PdfStrings, LiteralsAndTextStrings)
     EXPECT_EQ(Rpt::pdfLiteral("\xe9\n"), QByteArray("(\\351\\012)"));
     EXPECT_EQ(Rpt::pdfTextString(QStringLiteral("Vantoro")), QByteArray("(Vantoro)"));
     EXPECT_EQ(Rpt::pdfTextString(QStringLiteral("M\u00fcller")), QByteArray("<FEFF004D00FC006C006C00650072>"));
+    EXPECT_EQ(Rpt::pdfTextString(QString::fromUcs4(U"\U00020000x")), QByteArray("<FEFFD840DC000078>"));
+    // Half a surrogate pair is no text.
+    EXPECT_EQ(Rpt::pdfTextString(QStringLiteral("a") + QChar(0xD840) + QStringLiteral("b") + QChar(0xDC00)),
+              QByteArray("<FEFF0061FFFD0062FFFD>"));
 }
 
 TEST(ExportFilter, AFailedRenderingKeepsTheEarlierFileAndSaysWhy)
@@ -213,6 +230,69 @@ TEST(ExportFilter, AFailedRenderingKeepsTheEarlierFileAndSaysWhy)
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("earlier report"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.pdf")});
+}
+
+// The page footer's fields start where the template puts them whatever the
+// direction of their text: a date in right-to-left month names right after
+// the time, as in a left-to-right locale, and a tab in a field is a blank.
+// A right-to-left note still starts at its memo's right, where its tab
+// stops count from. The locales are Qt's own: no system locale is needed.
+TEST_F(PdfExport, TheFootersFieldsStartWhereTheTemplatePutsThem)
+{
+    const QString hebrewNote = QStringLiteral("\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd");
+    const struct {
+        QLocale locale;
+        Rpt::LineForm::Direction date;
+    } cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), Rpt::LineForm::LeftToRight},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), Rpt::LineForm::RightToLeft},
+        {QLocale(QLocale::Hebrew, QLocale::Israel), Rpt::LineForm::RightToLeft},
+    };
+    feed[Notes] = QStringList{hebrewNote};
+    feed.footerText = QStringLiteral("Validator ID: DAV\t01234");
+    const auto pt = [](double mm) { return mm / Rpt::kMmPerPt; };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        feed.bind(report);
+        report.locale = c.locale;
+        ASSERT_TRUE(report.PrepareReport());
+        pdf.FileName = dir.filePath(c.locale.name() + QStringLiteral(".pdf"));
+        ASSERT_TRUE(report.Export(pdf)) << pdf.lastError.toStdString();
+        const Rpt::PreparedReport &pr = report.prepared();
+        const QString date = Rpt::formatDateTime(pr.preparedAt, QStringLiteral("mmmm dd, yyyy"), c.locale);
+        const Rpt::PlacedBand &footer = *pr.pages.front().band(QStringLiteral("PageFooter1"));
+        ASSERT_EQ(footer.memos.at(2).text(), date);
+        EXPECT_EQ(footer.memos.at(2).form(0).direction, c.date) << "the row prints the date it means to";
+        EXPECT_EQ(footer.memos.at(3).text().toStdString(), "Validator ID: DAV 01234") << "a tab in a field is a blank";
+
+        QFile f(pdf.FileName);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const PdfProbe::Document doc(f.readAll());
+        // Where the printed line that reads as this text starts, in points.
+        const auto startOf = [&doc](int page, const QString &text) {
+            const int id = doc.pages().at(static_cast<size_t>(page - 1));
+            const auto fonts = doc.fonts(id);
+            for (const PdfProbe::Line &l : doc.lines(id))
+                if (PdfProbe::letters(PdfProbe::contentText(l.glyphs, fonts)) == PdfProbe::letters(text))
+                    return l.x;
+            ADD_FAILURE() << "page " << page << " prints no line " << text.toStdString();
+            return -1.0;
+        };
+        const struct {
+            QString text;
+            double memoLeft;  // mm from the margin
+        } fields[] = {
+            {QStringLiteral("14:05:33"), 0},
+            {date, 16},
+            {QStringLiteral("Validator ID: DAV 01234"), 61.1},
+        };
+        for (const Rpt::Page &p : pr.pages)
+            for (const auto &field : fields)
+                EXPECT_NEAR(startOf(p.number, field.text), pt(10 + field.memoLeft + Rpt::kMemoPadX), 0.01)
+                    << "page " << p.number << ": " << field.text.toStdString();
+        EXPECT_GT(startOf(static_cast<int>(pr.pages.size()), hebrewNote), pt(10 + 95))
+            << "a right-to-left note starts in the right half of its memo";
+    }
 }
 
 // The file's identifier, and its dates with the local zone's offset at that
@@ -265,4 +345,143 @@ TEST_F(PdfExport, TheTrailerHasAnIdAndTheDatesTheirZone)
     else
         qputenv("TZ", savedZone);
     tzset();
+}
+
+namespace {
+
+// Whether every surrogate of the text is in a pair.
+bool wholeUtf16(const QString &s)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate())
+            ++i;
+        else if (s[i].isSurrogate())
+            return false;
+    }
+    return true;
+}
+
+// The text without white space and without the invisible characters
+// (joiners) a reader may give back or leave out.
+QString visible(const QString &text)
+{
+    QString out;
+    for (const char32_t c : text.toStdU32String())
+        if (!QChar::isSpace(c) && !Rpt::isDefaultIgnorable(c))
+            out += QString::fromUcs4(&c, 1);
+    return out;
+}
+
+// The fonts of the file (every page shares them), and every text it gives
+// a glyph: each ToUnicode entry and each /ActualText.
+struct FileText {
+    std::map<QByteArray, PdfProbe::Font> fonts;
+    QStringList texts;
+
+    explicit FileText(const QString &path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            ADD_FAILURE() << "no file " << path.toStdString();
+            return;
+        }
+        const PdfProbe::Document doc(f.readAll());
+        fonts = doc.fonts(doc.pages().front());
+        for (const auto &[resource, font] : fonts)
+            for (const auto &[code, text] : font.toUnicode)
+                texts << text;
+        const QRegularExpression actual(QStringLiteral("/ActualText <FEFF([0-9A-F]*)>"));
+        for (const auto &[id, stream] : doc.streams)
+            for (auto m = actual.globalMatch(QString::fromLatin1(stream)); m.hasNext();) {
+                const QString hex = m.next().captured(1);
+                QString text;
+                for (qsizetype k = 0; k + 4 <= hex.size(); k += 4)
+                    text += QChar(char16_t(hex.mid(k, 4).toUInt(nullptr, 16)));
+                texts << text;
+            }
+    }
+};
+
+} // namespace
+
+// Text beyond the basic plane, alone and in clusters, reaches the file in
+// whole surrogate pairs, and every reader gives it back as typed: letters a
+// font has, and ideographs and emoji sequences no installed font has
+// (printed as boxes that stand for them).
+TEST_F(PdfExport, CharactersBeyondTheBasicPlaneAreNeverCutInTwo)
+{
+    ASSERT_NO_FATAL_FAILURE(needReaders());
+    const struct {
+        const char *name;
+        QString typed;
+    } rows[] = {
+        {"MathematicalLetters", QString::fromUcs4(U"\U0001D400\U0001D401\U0001D402 bold")},
+        {"CjkExtensionB", QString::fromUcs4(U"\U00020000\U00020001\U0002A6D6 ideographs")},
+        {"EmojiWithJoiners", QString::fromUcs4(U"family \U0001F468\u200D\U0001F469\u200D\U0001F467 ok")},
+        {"FlagAndSkinTone", QString::fromUcs4(U"\U0001F1E9\U0001F1EA \U0001F44D\U0001F3FD ok")},
+        {"MarkOnALetterBeyond", QString::fromUcs4(U"\U0001D400\u0301 accent")},
+    };
+    feed[Notes].clear();
+    for (const auto &row : rows)
+        feed[Notes] << row.typed;
+    const QString path = write();
+    for (const QString &t : FileText(path).texts)
+        EXPECT_TRUE(wholeUtf16(t)) << "a text cut inside a surrogate pair";
+    const int notesPage = static_cast<int>(report.prepared().pages.size());
+    for (const PdfReaders::Reader r : PdfReaders::kAll) {
+        SCOPED_TRACE(PdfReaders::name(r));
+        const QString text = PdfReaders::pageText(r, path, notesPage).value_or(QString());
+        EXPECT_FALSE(text.contains(QChar(0xFFFD))) << text.toStdString();
+        for (const auto &row : rows)
+            EXPECT_TRUE(visible(text).contains(visible(row.typed)))
+                << row.name << ": " << row.typed.toStdString() << " in " << text.toStdString();
+    }
+}
+
+// A report that draws more distinct glyphs of one font than the two-byte
+// codes of one subset can tell apart (characters no installed font has,
+// each printed as the first font's box standing for itself) embeds that
+// font in further subsets: every box's character is mapped whole, and the
+// readers give every line back.
+TEST_F(PdfExport, AFontDrawingMoreThanOneSubsetCanCodeGoesOnInAnother)
+{
+    ASSERT_NO_FATAL_FAILURE(needReaders());
+    static constexpr std::pair<char32_t, char32_t> kNoFontHas[] = {
+        {0x20000, 0x2A6DF}, {0x2A700, 0x2B739}, {0x2B740, 0x2B81D}, {0x2B820, 0x2CEA1},  // CJK Extensions B to E
+        {0x2CEB0, 0x2EBE0}, {0x30000, 0x3134A},                                          // F and G
+        {0x13000, 0x1342E},                                                              // Egyptian hieroglyphs
+    };
+    std::u32string chars;
+    for (const auto &[from, to] : kNoFontHas)
+        for (char32_t c = from; c <= to; ++c)
+            chars.push_back(c);
+    ASSERT_GT(chars.size(), 0xFFFFu);
+    feed[Notes].clear();
+    for (size_t at = 0; at < chars.size(); at += 60)
+        feed[Notes] << QString::fromUcs4(chars.data() + at, static_cast<qsizetype>(std::min<size_t>(60, chars.size() - at)));
+    const QString path = write();
+
+    const FileText file(path);
+    std::map<QByteArray, int> subsets;  // by font name
+    for (const auto &[resource, font] : file.fonts)
+        ++subsets[font.baseFont.mid(font.baseFont.indexOf('+') + 1)];
+    EXPECT_GE(std::max_element(subsets.begin(), subsets.end(), [](auto &a, auto &b) { return a.second < b.second; })->second, 2);
+    std::set<char32_t> mapped;
+    for (const QString &t : file.texts) {
+        EXPECT_TRUE(wholeUtf16(t)) << "a text cut inside a surrogate pair";
+        for (const char32_t c : t.toStdU32String())
+            mapped.insert(c);
+    }
+    EXPECT_EQ(std::count_if(chars.begin(), chars.end(), [&](char32_t c) { return !mapped.count(c); }), 0)
+        << "characters no code stands for";
+
+    for (const PdfReaders::Reader r : PdfReaders::kAll) {
+        SCOPED_TRACE(PdfReaders::name(r));
+        const int pages = static_cast<int>(report.prepared().pages.size());
+        const QString text = visible(PdfReaders::pagesText(r, path, 1, pages).value_or(QString()));
+        int lost = 0;
+        for (const QString &note : feed[Notes])
+            lost += !text.contains(note);
+        EXPECT_EQ(lost, 0) << "of " << feed[Notes].size() << " lines";
+    }
 }

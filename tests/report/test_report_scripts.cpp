@@ -317,8 +317,7 @@ protected:
 TEST_F(ReportScripts, TheReadersGiveEveryLineBackAsTyped)
 {
     for (const Reader r : PdfReaders::kAll)
-        if (!PdfReaders::available(r))
-            GTEST_SKIP() << PdfReaders::name(r) << " not installed";
+        ASSERT_TRUE(PdfReaders::available(r)) << PdfReaders::missing(r).toStdString();
     QStringList notes;
     for (const Script &s : kScripts)
         notes << s.typed;
