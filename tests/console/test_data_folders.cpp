@@ -233,6 +233,7 @@ TEST_F(DataFolders, ARunAsRootKeepsItsTreeOnlyWhereItIsRootsAlone)
         int choice;
         const char *folder; // in the world: the custom folder, or the known folder 2 or 3
         bool used;          // root builds there; else under its own folder 0
+        const char *workingFolder = nullptr; // in the world: `folder` is named from there
     };
     const Case cases[] = {
         {"a custom folder of root's", 4, "mine", true},
@@ -248,7 +249,10 @@ TEST_F(DataFolders, ARunAsRootKeepsItsTreeOnlyWhereItIsRootsAlone)
         {"a colleague's link in a sticky shared folder", 4, "shared/meters", false},
         {"all users' folder whose maker folder is the technician's", 2, "varlib", false},
         {"a public folder every account may write", 3, "public", false},
+        {"a custom folder of root's named from its working folder", 4, "mine", true, "."},
+        {"a custom folder named from the technician's working folder", 4, "meters", false, "his"},
     };
+    const QString workingFolder = QDir::currentPath();
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         prompter.messages.clear();
@@ -256,7 +260,10 @@ TEST_F(DataFolders, ARunAsRootKeepsItsTreeOnlyWhereItIsRootsAlone)
         ASSERT_TRUE(temporary.isValid());
         const RootsWorld world{temporary.path()};
         ASSERT_NO_FATAL_FAILURE(world.build());
-        const QString chosen = world.path(QLatin1String(c.folder));
+        if (c.workingFolder) {
+            ASSERT_TRUE(QDir::setCurrent(world.path(QLatin1String(c.workingFolder))));
+        }
+        const QString chosen = c.workingFolder ? QLatin1String(c.folder) : world.path(QLatin1String(c.folder));
         if (c.choice != 4)
             Platform::setKnownFolderOverride(c.choice, chosen);
         const auto before = entriesUnder(world.world);
@@ -273,6 +280,7 @@ TEST_F(DataFolders, ARunAsRootKeepsItsTreeOnlyWhereItIsRootsAlone)
         }
         QDir(rootsOwn + "/Stelvanor").removeRecursively();
         Platform::setKnownFolderOverride(c.choice, known(c.choice));
+        QDir::setCurrent(workingFolder);
     }
 }
 
