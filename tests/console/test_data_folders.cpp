@@ -4,16 +4,16 @@
 #include "support/AccountFiles.h"
 #include "support/AsNobody.h"
 #include "support/FreshHome.h"
+#include "support/TreeEntries.h"
 
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <map>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Console;
+using TestSupport::entriesUnder;
 
 namespace {
 
@@ -158,25 +158,6 @@ TEST_F(DataFolders, FoldersThatAreNotMadeFailAsBefore)
         EXPECT_EQ(prompter.texts(), QStringList(2, QStringLiteral("unable to create directory")));
         EXPECT_FALSE(QFileInfo::exists(c.base));
     }
-}
-
-// Every path under `root`, with the owner, inode and change time of each, as
-// lstat shows it: what a run made, changed or gave away there.
-std::map<QString, QString> entriesUnder(const QString &root)
-{
-    std::map<QString, QString> entries;
-    QStringList paths{root};
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << it.next();
-    for (const QString &path : paths) {
-        struct stat st {};
-        if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
-            entries[path] = QStringLiteral("%1 %2 %3.%4").arg(st.st_uid).arg(st.st_ino).arg(st.st_ctim.tv_sec).arg(
-                st.st_ctim.tv_nsec);
-    }
-    return entries;
 }
 
 constexpr uid_t kTechnician = TestSupport::NobodyId;

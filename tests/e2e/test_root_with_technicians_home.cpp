@@ -15,10 +15,10 @@
 #include "support/AccountFiles.h"
 #include "support/AsNobody.h"
 #include "support/FreshHome.h"
+#include "support/TreeEntries.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -39,6 +39,7 @@
 namespace {
 
 namespace S = Platform::Settings;
+using TestSupport::entriesUnder;
 
 constexpr const char *kWorldVariable = "VANTORO_TEST_ROOT_WORLD"; // "<home>|<runtime>|<file beside>"
 constexpr const char *kLogName = "LOG0001.CSV";
@@ -152,42 +153,7 @@ bool file(const QString &path, const QByteArray &bytes, uid_t uid, gid_t gid, mo
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && (f.close(), own(path, uid, gid, mode));
 }
 
-struct Entry {
-    uid_t uid;
-    gid_t gid;
-    mode_t mode;
-    ino_t inode;
-    QByteArray bytes;
-    bool operator==(const Entry &o) const
-    {
-        return uid == o.uid && gid == o.gid && mode == o.mode && inode == o.inode && bytes == o.bytes;
-    }
-};
-
-// Every entry under `root` (itself included), as lstat shows it, with a
-// regular file's bytes.
-std::map<QString, Entry> entriesUnder(const QString &root)
-{
-    std::map<QString, Entry> entries;
-    QStringList paths{root};
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << it.next();
-    for (const QString &path : paths) {
-        struct stat st {};
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-            continue;
-        QByteArray bytes;
-        QFile f(path);
-        if (S_ISREG(st.st_mode) && f.open(QIODevice::ReadOnly))
-            bytes = f.readAll();
-        entries[path] = {st.st_uid, st.st_gid, mode_t(st.st_mode), st.st_ino, bytes};
-    }
-    return entries;
-}
-
-QStringList ownedByRoot(const std::map<QString, Entry> &entries)
+QStringList ownedByRoot(const std::map<QString, TestSupport::Entry> &entries)
 {
     QStringList found;
     for (const auto &[path, entry] : entries)
