@@ -139,6 +139,15 @@ bool ensureKnownFolder(int index)
     return isUserKnownFolder(index) && makeOwnFolder(path);
 }
 
+bool mayKeepFilesIn(const QString &path)
+{
+    if (::geteuid() != 0)
+        return true;
+    // Walked name by name as the kernel resolves it: a ".." after a link
+    // leads above the link's target, not back beside the link.
+    return isOwnFolder(QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path);
+}
+
 void setKnownFolderOverride(int index, const QString &path)
 {
     if (index >= 0 && index < KnownFolderCount)

@@ -49,6 +49,14 @@ inline QString knownFolderPath(KnownFolder folder) { return knownFolderPath(stat
 // other index whose folder is missing.
 bool ensureKnownFolder(int index);
 
+// May this run keep its files in the folder at `path` (a missing folder
+// judged where it would be made)? A run as root only where the folder is its
+// own (isOwnFolder), as for its own folders above: root passes every
+// permission check, so in a folder another account may change it would make
+// folders and files of root's there, and follow any link planted there to
+// wherever it leads. Any other run keeps them wherever its permissions allow.
+bool mayKeepFilesIn(const QString &path);
+
 // Replaces the folder of `index` until cleared (an empty override is kept as
 // "the system gives none").
 void setKnownFolderOverride(int index, const QString &path);
